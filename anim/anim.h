@@ -1,0 +1,31 @@
+// The animation: easing table, colour blend, set-up, the morph cycle and the frame tick.
+#pragma once
+
+#include <cstdint>
+
+#include "shell/saver_state.h"
+
+constexpr std::int32_t CosTableSize = 3000;
+constexpr std::int32_t MorphLength = 3000;  // ms of accumulated intervals
+
+extern const char* const CosTableMessage;
+extern const char* const PointArrayMessages[5];  // Pts1, Pts2, PtsA, PtsDX, PtsDY
+
+// Allocates and fills CosTable; 0, or 1 after a message box.
+int BuildCosTable();
+
+// Blends from into to by k/1024, per channel, rounding towards minus infinity.
+Colour BlendColour(Colour from, Colour to, std::int32_t k);
+
+// Allocates the point arrays, builds the easing table and makes the first two point sets.
+int PrepareAnimation();
+
+// Runs one step of the current phase with the interval dt in milliseconds.
+void StepPhase(std::int32_t dt);
+
+// One timer tick: time, clear, phase step, plot, colour, regulation, copy to the window and
+// status line.
+void FrameTick(PlatformHandle window);
+
+// The status line as the tick writes it; returns its length (buffer of at least 64 bytes).
+int FormatStatusLine(char* buffer, std::int32_t definitionNumber, std::int32_t shownPoints);

@@ -1,0 +1,72 @@
+// The morph cycle: Morph -> Hold -> Pick -> Delta -> Morph ...
+#include <cstdint>
+#include <limits>
+
+#include "anim/anim.h"
+#include "anim/morph.h"
+#include "ifs/ifs_definition.h"
+
+namespace {
+
+// The phase clock never runs backwards and never overflows, so every easing index stays in range.
+std::int32_t AdvanceClock(std::int32_t clock, std::int64_t step) {
+    if (step < 0) step = 0;
+    const std::int64_t sum = clock + step;
+    return sum > std::numeric_limits<std::int32_t>::max() ? std::numeric_limits<std::int32_t>::max()
+                                                          : static_cast<std::int32_t>(sum);
+}
+
+void MorphStep(std::int32_t dt) {
+    const std::int32_t k = State.CosTable[State.PhaseClock];
+    State.ColourNow = BlendColour(State.ColourFrom, State.ColourTo, k);
+    MorphPoints(State.PtsA, State.Pts1, State.PtsDX, State.PtsDY, k, State.ShownPoints);
+    State.PhaseClock = AdvanceClock(State.PhaseClock, dt);
+    if (State.PhaseClock >= MorphLength) {
+        State.PhaseClock = 0;
+        State.Phase = Hold;
+    }
+}
+
+void HoldStep(std::int32_t dt) {
+    if (State.PhaseClock == 0) {
+        State.ColourNow = State.ColourTo;
+        CopyPoints(State.PtsA, State.Pts2, State.ShownPoints);
+        State.PhaseClock = 1;
+    }
+    // The hold clock runs at double speed: it ends after 1500 ms.
+    State.PhaseClock = AdvanceClock(State.PhaseClock, dt < 0 ? 0 : 2 * static_cast<std::int64_t>(dt));
+    if (State.PhaseClock > MorphLength) {
+        State.PhaseClock = 0;
+        State.ColourFrom = State.ColourTo;
+        CopyPoints(State.Pts1, State.Pts2, State.ShownPoints);
+        State.Phase = Pick;
+    }
+}
+
+void PickStep() {
+    // The divisor is one more than the count: 0 and 1 both name the first definition.
+    const std::int32_t n = NextRandom() % (State.DefinitionCount + 1);
+    State.DefinitionNumber = n;
+    IfsDefinition* def = State.FirstDefinition;
+    for (std::int32_t i = 1; i < n && def->Next != nullptr; ++i) def = def->Next;
+    State.PickedDefinition = def;
+    def->Generate(State.PointCount, State.Pts2, &State.ColourTo);
+    State.Phase = Delta;
+}
+
+void DeltaStep() {
+    ComputeDeltas(State.Pts1, State.Pts2, State.PtsDX, State.PtsDY, State.PointCount);
+    State.Phase = Morph;
+}
+
+}  // namespace
+
+void StepPhase(std::int32_t dt) {
+    switch (State.Phase) {
+        case Morph: MorphStep(dt); break;
+        case Hold: HoldStep(dt); break;
+        case Pick: PickStep(); break;
+        case Delta: DeltaStep(); break;
+        default: break;
+    }
+}

@@ -1,0 +1,40 @@
+// Animation set-up: the point arrays, the easing table and the first pair of point sets.
+#include <cstring>
+
+#include "anim/anim.h"
+#include "anim/morph.h"
+#include "ifs/ifs_definition.h"
+#include "shell/arrays.h"
+#include "shell/messages.h"
+
+const char* const PointArrayMessages[5] = {
+    "Not enough memory (Pts1). Lowering the number of points might help.\n\nQuitting now.",
+    "Not enough memory (Pts2). Lowering the number of points might help.\n\nQuitting now.",
+    "Not enough memory (PtsA). Lowering the number of points might help.\n\nQuitting now.",
+    "Not enough memory (PtsDX). Lowering the number of points might help.\n\nQuitting now.",
+    "Not enough memory (PtsDY). Lowering the number of points might help.\n\nQuitting now.",
+};
+
+int PrepareAnimation() {
+    const auto count = static_cast<std::uint64_t>(State.PointCount < 0 ? 0 : State.PointCount);
+    void** arrays[5] = {reinterpret_cast<void**>(&State.Pts1), reinterpret_cast<void**>(&State.Pts2),
+                        reinterpret_cast<void**>(&State.PtsA), reinterpret_cast<void**>(&State.PtsDX),
+                        reinterpret_cast<void**>(&State.PtsDY)};
+    const std::uint64_t sizes[5] = {sizeof(ScreenPoint), sizeof(ScreenPoint), sizeof(ScreenPoint),
+                                    sizeof(std::int32_t), sizeof(std::int32_t)};
+    for (int i = 0; i < 5; ++i) {
+        *arrays[i] = AllocateBytes(count, sizes[i]);
+        if (*arrays[i] == nullptr) {
+            ShowErrorMessage(PointArrayMessages[i]);
+            return 1;
+        }
+    }
+    if (BuildCosTable() != 0) return 1;
+
+    State.FirstDefinition->Generate(State.ShownPoints, State.Pts1, &State.ColourFrom);
+    State.FirstDefinition->Generate(State.ShownPoints, State.Pts2, &State.ColourTo);
+    CopyPoints(State.PtsA, State.Pts1, State.ShownPoints);
+    ComputeDeltas(State.Pts1, State.Pts2, State.PtsDX, State.PtsDY, State.PointCount);
+    State.PhaseClock = 0;
+    return 0;
+}

@@ -1,0 +1,129 @@
+// The definition-file loader: point count, then a list of fractal definitions.
+#include "ifs/loader.h"
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "ifs/ifs_definition.h"
+#include "ifs/text_input.h"
+#include "shell/messages.h"
+#include "shell/platform.h"
+
+const char* const MissingFileMessage =
+    "I cannot find 'lumivex.ini'.\n\nI *need* that file, no nice gfx without it!\n\n"
+    "Please put it either into current directory or into the system directory ('%s'). Now quitting.";
+const char* const NoDefinitionsMessage =
+    "I cannot start, there are no IFS definitions in the lumivex.ini file.\n\n"
+    "No definitons mean no gfx, no screensaver. Sorry.\n\nQuitting now.";
+
+namespace {
+
+void SetPointCount(std::int32_t count) {
+    if (count < 0) {
+        State.ShowStatus = 1;
+        count = count == std::numeric_limits<std::int32_t>::min() ? std::numeric_limits<std::int32_t>::max() : -count;
+    }
+    if (State.Mode == Preview) count /= 10;
+    State.PointCount = count;
+    State.ShownPoints = count;
+    State.MinPoints = static_cast<std::int32_t>((static_cast<std::int64_t>(count) * 3) >> 2);
+    State.GrowLimit = count - 100;
+}
+
+// Fills a map from one line; fields the line does not supply stay 0.
+void ReadMapLine(const char* line, IfsTransform* t) {
+    double* fields[6] = {&t->a, &t->b, &t->c, &t->d, &t->e, &t->f};
+    *t = IfsTransform{};
+    const char* p = line;
+    for (double* field : fields) {
+        p = ScanDouble(p, field);
+        if (p == nullptr) return;
+    }
+    ScanInt(p, &t->weight);
+}
+
+void ReadBoxLine(const char* line, IfsDefinition* def) {
+    double box[4] = {0, 0, 0, 0};
+    const char* p = line;
+    for (double& value : box) {
+        p = ScanDouble(p, &value);
+        if (p == nullptr) {
+            value = 0;
+            break;
+        }
+    }
+    def->XMin = box[0];
+    def->YMin = box[1];
+    def->Width = box[2] - box[0];
+    def->Height = box[3] - box[1];
+}
+
+}  // namespace
+
+void ReadDefinitionFile(std::FILE* file) {
+    LineReader reader(file);
+    char line[LineCapacity];
+
+    std::int32_t count = 0;
+    while (reader.ReadLine(line)) {
+        if (ScanInt(line, &count) != nullptr) break;
+    }
+    SetPointCount(count);
+
+    IfsDefinition* last = nullptr;
+    while (reader.ReadLine(line)) {
+        std::int32_t n = 0;
+        if (ScanInt(line, &n) == nullptr || n < 1) continue;
+        auto* def = new (std::nothrow) IfsDefinition(n);
+        if (def == nullptr || def->Transforms == nullptr) {
+            delete def;
+            return;  // no room for this definition: keep what was read so far
+        }
+        // A line missing at the end of the file reads as an empty one: its fields stay 0.
+        bool ended = false;
+        for (std::int32_t i = 0; i < n; ++i) {
+            if (!ended && !reader.ReadLine(line)) ended = true;
+            ReadMapLine(ended ? "" : line, &def->Transforms[i]);
+        }
+        if (!ended && !reader.ReadLine(line)) ended = true;
+        ReadBoxLine(ended ? "" : line, def);
+
+        if (last == nullptr) State.FirstDefinition = def;
+        else last->Next = def;
+        last = def;
+        ++State.DefinitionCount;
+        if (ended) return;
+    }
+}
+
+int LoadDefinitions() {
+    State.FirstDefinition = nullptr;
+    State.DefinitionCount = 0;
+    State.ShowStatus = 0;
+
+    std::FILE* file = platform::OpenDefinitionFile("lumivex.ini");
+    if (file == nullptr) {
+        char directory[2048] = {0};
+        platform::SystemDirectory(directory, sizeof directory);
+        std::string path = directory;
+        path += "\\";
+        const std::string shownDirectory = path;
+        path += "lumivex.ini";
+        file = platform::OpenDefinitionFile(path.c_str());
+        if (file == nullptr) {
+            ShowErrorMessage(FormatMessageText(MissingFileMessage, shownDirectory.c_str()).c_str());
+            return 1;
+        }
+    }
+    ReadDefinitionFile(file);
+    std::fclose(file);
+
+    if (State.FirstDefinition == nullptr) {
+        ShowErrorMessage(NoDefinitionsMessage);
+        return 1;
+    }
+    return 0;
+}

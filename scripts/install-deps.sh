@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what building and testing Lumivex needs, where it is missing.
+# On Debian (and Ubuntu) it uses apt-get; elsewhere it says what to install.
+set -euo pipefail
+
+packages=(g++ cmake make libgtest-dev libbenchmark-dev)
+
+missing=()
+if command -v dpkg-query >/dev/null 2>&1; then
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+else
+  echo "install-deps: not a Debian system; please install: ${packages[*]}" >&2
+  exit 0
+fi
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

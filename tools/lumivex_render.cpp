@@ -1,0 +1,85 @@
+// lumivex-render: runs the saver headless on a simulated clock and dumps what every tick drew.
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "shell/headless/headless_host.h"
+#include "shell/saver_main.h"
+#include "shell/saver_state.h"
+#include "tools/dump.h"
+#include "tools/render_options.h"
+
+namespace {
+
+// The parent window stands in for a host's preview window when --child is given.
+PlatformHandle const ParentHandle = reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(0x7001));
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RenderOptions options;
+    std::string error;
+    if (!ParseRenderOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "lumivex-render: %s\n%s\n", error.c_str(), RenderUsage);
+        return 2;
+    }
+    if (options.help) {
+        std::printf("%s\n", RenderUsage);
+        return 0;
+    }
+
+    std::FILE* dump = nullptr;
+    if (options.dump == "-") {
+        dump = stdout;
+    } else if (!options.dump.empty()) {
+        dump = std::fopen(options.dump.c_str(), "wb");
+        if (dump == nullptr) {
+            std::fprintf(stderr, "lumivex-render: cannot write %s\n", options.dump.c_str());
+            return 2;
+        }
+    }
+
+    HeadlessHost& host = Host();
+    host.echoMessages = true;
+    host.calendarSeconds = options.seedGiven ? static_cast<std::int64_t>(options.seed) : static_cast<std::int64_t>(std::time(nullptr));
+    if (options.child) {
+        host.parentWindows.push_back({ParentHandle, {0, 0, options.width, options.height}});
+    } else {
+        host.metrics = {0, 0, options.width, options.height + 1, options.width + 1, options.height + 1};
+    }
+    if (!options.ini.empty()) {
+        host.useDefinitionFile = true;
+        host.definitionFile = options.ini;
+    } else {
+        host.systemDirectory = ProgramDirectory();
+    }
+
+    const std::uint32_t total = TickTotal(options);
+    std::uint32_t next = 1;
+    host.nextTick = [&](std::uint32_t* now) {
+        if (next > total) return false;
+        *now = TickAt(options, next++);
+        return true;
+    };
+    std::uint32_t previous = 0;  // the saver's LastTick starts at 0
+    if (dump != nullptr) {
+        host.onLoopStart = [&] { std::fprintf(dump, "%s\n", StartLine(State).c_str()); };
+        host.afterTick = [&](std::uint32_t tick) {
+            const auto dt = static_cast<std::int32_t>(host.now - previous);
+            previous = host.now;
+            std::fprintf(dump, "%s\n", TickLine(State, tick, dt, host.statusDrawn ? &host.statusText : nullptr).c_str());
+        };
+    }
+
+    State.Mode = options.preview ? Preview : Saver;
+    const int code = RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), options.child ? ParentHandle : nullptr);
+
+    bool written = true;
+    if (dump != nullptr && dump != stdout) written = std::fclose(dump) == 0;
+    else if (dump == stdout) written = std::fflush(stdout) == 0;
+    if (!written) {
+        std::fprintf(stderr, "lumivex-render: writing the dump failed\n");
+        return 2;
+    }
+    return code == 0 ? 0 : 1;
+}

@@ -1,0 +1,35 @@
+// The command line of lumivex-render.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RenderOptions {
+    std::string ini;  // empty: the saver's own search
+    std::int32_t width = 800;
+    std::int32_t height = 600;
+    bool preview = false;
+    bool child = false;
+    bool seedGiven = false;
+    std::uint32_t seed = 0;
+    std::uint32_t ticks = 600;
+    std::uint32_t dt = 10;
+    bool startGiven = false;
+    std::uint32_t start = 0;
+    std::vector<std::uint32_t> clock;  // when not empty, the tick counts read, one per tick
+    std::string dump;                  // "-" for standard output
+    bool help = false;
+};
+
+constexpr std::int32_t MaxRenderSide = 16384;
+
+extern const char* const RenderUsage;
+
+// Reads argv[1..argc-1]; false with a one-line reason in *error when an option is wrong.
+bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* options, std::string* error);
+
+// The tick count read at tick i (from 1).
+std::uint32_t TickAt(const RenderOptions& options, std::uint32_t i);
+// How many ticks the run has.
+std::uint32_t TickTotal(const RenderOptions& options);
