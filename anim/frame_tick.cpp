@@ -35,8 +35,9 @@ void FrameTick(PlatformHandle window) {
     if (imageBytes != 0) std::memset(State.VScreen, 0, imageBytes);
 
     StepPhase(dt);
-    PlotPoints(State.VScreen, State.VScreenStride, State.ScreenWidth, State.ImageHeight, State.PtsA,
-               State.ShownPoints);
+    // A negative width, read as unsigned, would let every point through: such an image is empty.
+    PlotPoints(State.VScreen, State.VScreenStride, State.ScreenWidth < 0 ? 0 : State.ScreenWidth, State.ImageHeight,
+               State.PtsA, State.ShownPoints);
     State.FrameHeader.Colours[1] = State.ColourNow;
     RegulatePoints(dt);
 

@@ -48,7 +48,8 @@ const char* ScanSign(const char* p, bool* negative) {
 
 }  // namespace
 
-int LineReader::NextByte() {
+// A byte of the file, the one read ahead first; Ctrl-Z and the end of the file give EOF for good.
+int LineReader::RawByte() {
     if (pending_ >= 0) {
         const int c = pending_;
         pending_ = -1;
@@ -60,12 +61,15 @@ int LineReader::NextByte() {
         ended_ = true;
         return EOF;
     }
-    if (c == '\r') {
-        const int after = std::fgetc(file_);
-        if (after == '\n') return '\n';
-        if (after == EOF || after == 0x1A) ended_ = true;
-        else pending_ = after;
-    }
+    return c;
+}
+
+int LineReader::NextByte() {
+    const int c = RawByte();
+    if (c != '\r') return c;
+    const int after = RawByte();
+    if (after == '\n') return '\n';
+    if (after != EOF) pending_ = after;
     return c;
 }
 

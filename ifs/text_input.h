@@ -18,6 +18,7 @@ public:
 
 private:
     int NextByte();
+    int RawByte();
     std::FILE* file_;
     bool ended_ = false;
     int pending_ = -1;  // a byte read ahead after a carriage return

@@ -2,8 +2,11 @@
 #include "shell/arrays.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
+
+#include "shell/platform.h"
 
 std::uint64_t DefaultAllocationLimit() {
     // Never more than half the address space, so a byte count always fits a signed offset.
@@ -12,13 +15,24 @@ std::uint64_t DefaultAllocationLimit() {
 
 namespace {
 std::uint64_t AllocationLimit = DefaultAllocationLimit();
-}
+std::int64_t AllocationsBeforeFailure = -1;
+std::uint64_t Allocations = 0;
+std::uint64_t BytesHandedOut = 0;
+}  // namespace
 
 void SetAllocationLimit(std::uint64_t bytes) { AllocationLimit = bytes; }
+void FailAllocationsAfter(std::int64_t n) { AllocationsBeforeFailure = n; }
+std::uint64_t AllocationCount() { return Allocations; }
 
 void* AllocateBytes(std::uint64_t count, std::uint64_t elementSize) {
     if (elementSize != 0 && count > AllocationLimit / elementSize) return nullptr;
+    if (AllocationsBeforeFailure == 0) return nullptr;
+    static const std::uint64_t Memory = platform::PhysicalMemoryBytes();
+    if (Memory != 0 && count * elementSize > Memory - std::min(Memory, BytesHandedOut)) return nullptr;
+    if (AllocationsBeforeFailure > 0) --AllocationsBeforeFailure;
+    ++Allocations;
     const std::uint64_t bytes = count * elementSize;
+    BytesHandedOut += bytes;
     // malloc(0) may return null; one byte keeps "zero elements" a success.
     return std::malloc(bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
 }

@@ -5,7 +5,9 @@
 #include <cstdint>
 
 // Bytes for count elements of elementSize each, or nothing when the size cannot be represented
-// in a std::size_t or exceeds the allocation limit. Zero elements give a valid, empty block.
+// in a std::size_t, exceeds the allocation limit, or would take the saver's arrays together past
+// the machine's physical memory (a run that could only thrash is refused with its message
+// instead). Zero elements give a valid, empty block.
 void* AllocateBytes(std::uint64_t count, std::uint64_t elementSize);
 
 template <typename T>
@@ -16,3 +18,8 @@ T* AllocateArray(std::uint64_t count) {
 // The largest block AllocateBytes hands out; tests lower it to make allocations fail.
 void SetAllocationLimit(std::uint64_t bytes);
 std::uint64_t DefaultAllocationLimit();
+
+// For tests: let n more allocations succeed, then fail every one (a negative n: never fail).
+void FailAllocationsAfter(std::int64_t n);
+// How many blocks AllocateBytes has handed out since the process started.
+std::uint64_t AllocationCount();

@@ -72,6 +72,9 @@ void PresentFrame(PlatformHandle window, const FrameHeaderData& header, const st
 // Writes the system directory into buffer (capacity bytes, NUL-terminated); returns its length.
 unsigned SystemDirectory(char* buffer, unsigned capacity);
 
+// The machine's physical memory in bytes (0 when unknown): more than that is never asked for.
+std::uint64_t PhysicalMemoryBytes();
+
 // Opens a definition file for reading in binary (the loader does its own text-mode rules).
 std::FILE* OpenDefinitionFile(const char* path);
 

@@ -9,6 +9,8 @@
 #include "shell/platform.h"
 
 struct HeadlessHost {
+    HeadlessHost() { statusText.reserve(256); }  // a tick must not allocate, here either
+
     // What the host offers.
     std::string commandLine;
     std::int64_t calendarSeconds = 0;

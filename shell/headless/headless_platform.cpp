@@ -154,6 +154,15 @@ unsigned SystemDirectory(char* buffer, unsigned capacity) {
     return static_cast<unsigned>(length);
 }
 
+std::uint64_t PhysicalMemoryBytes() {
+#if defined(__linux__)
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0) return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+#endif
+    return 0;
+}
+
 std::FILE* OpenDefinitionFile(const char* path) {
     if (TheHost.useDefinitionFile) {
         return std::strcmp(path, "lumivex.ini") == 0 ? std::fopen(TheHost.definitionFile.c_str(), "rb") : nullptr;

@@ -1,0 +1,209 @@
+// lumivex-render as a user runs it: options, exit codes, and a dump that pins every tick down.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "tools/dump.h"
+#include "tools/render_options.h"
+
+namespace {
+
+struct RenderRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+RenderRun Render(const std::string& arguments) {
+    const std::string errPath = WriteTempFile("");
+    const std::string command = std::string(LUMIVEX_RENDER) + " " + arguments + " 2>" + errPath;
+    RenderRun run;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+        const int status = pclose(pipe);
+        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::ifstream err(errPath);
+    std::stringstream text;
+    text << err.rdbuf();
+    run.err = text.str();
+    std::remove(errPath.c_str());
+    return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The value of a key in a dump line, as text.
+std::string Field(const std::string& line, const std::string& key) {
+    const std::size_t at = line.find("\"" + key + "\":");
+    if (at == std::string::npos) return "<missing>";
+    std::size_t from = at + key.size() + 3;
+    std::size_t to = from;
+    if (line[from] == '"') to = line.find('"', from + 1) + 1;
+    else to = line.find_first_of(",}", from);
+    return line.substr(from, to - from);
+}
+
+const std::string Gallery = std::string(LUMIVEX_SOURCE_DIR) + "/resources/lumivex.ini";
+
+}  // namespace
+
+TEST(RenderTest, SameInputsGiveTheSameDumpAndAnotherSeedDiffers) {
+    const std::string args = "--ini " + Gallery + " --size 320x200 --ticks 700 --dump -";
+    const RenderRun a = Render(args + " --seed 17");
+    const RenderRun b = Render(args + " --seed 17");
+    const RenderRun c = Render(args + " --seed 18");
+    ASSERT_EQ(a.code, 0) << a.err;
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_NE(a.out, c.out);
+    const auto lines = Lines(a.out);
+    ASSERT_EQ(lines.size(), 701u);
+    EXPECT_EQ(Field(lines[0], "tick"), "0");
+    EXPECT_EQ(Field(lines[0], "width"), "320");
+    EXPECT_EQ(Field(lines[0], "image_height"), "184");
+    EXPECT_EQ(Field(lines[1], "dt"), "10");
+    EXPECT_EQ(Field(lines[700], "tick"), "700");
+    bool picked = false;
+    for (const auto& line : lines) picked = picked || Field(line, "phase") == "4";
+    EXPECT_TRUE(picked) << "700 ticks of 10 ms run through a whole cycle";
+}
+
+TEST(RenderTest, DumpMatchesTheCoreRunInProcess) {
+    const std::string ini = "-300\n2\n0.5 0 0 0.5 0 0 50\n0.5 0 0 0.5 0.5 0.5 50\n0 0 1 1\n"
+                            "1\n0.3 0 0 0.3 0.2 0.1 100\n0 0 1 1\n";
+    const std::string path = WriteTempFile(ini);
+    const RenderRun run = Render("--ini " + path + " --size 101x77 --seed 5 --clock 4000,4010,4010,4700,4710,9000,9001,9001 --dump -");
+    std::remove(path.c_str());
+    ASSERT_EQ(run.code, 0) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 9u);
+
+    ResetAll();
+    ASSERT_EQ(StartSaver({ini, 101, 77, Saver, false, 5}), 0);
+    EXPECT_EQ(Field(lines[0], "pts1"), "\"" + HashText(PointsHash(State.Pts1, State.PointCount)) + "\"");
+    EXPECT_EQ(Field(lines[0], "show_status"), "1");
+    const std::uint32_t clock[] = {4000, 4010, 4010, 4700, 4710, 9000, 9001, 9001};
+    std::uint32_t last = 0;
+    for (int i = 0; i < 8; ++i) {
+        TickAt(clock[i]);
+        const std::string& line = lines[i + 1];
+        EXPECT_EQ(Field(line, "dt"), std::to_string(static_cast<std::int32_t>(clock[i] - last)));
+        last = clock[i];
+        const std::string bytes = ImageBytes();
+        EXPECT_EQ(Field(line, "image"), "\"" + HashText(Fnv1a(bytes.data(), bytes.size())) + "\"") << i;
+        EXPECT_EQ(Field(line, "lit"), std::to_string(std::count(bytes.begin(), bytes.end(), '\1')));
+        EXPECT_EQ(Field(line, "colour"), std::to_string(State.ColourNow));
+        EXPECT_EQ(Field(line, "status"), "\"" + Host().statusText + "\"");
+        EXPECT_EQ(Field(line, "phase"), std::to_string(State.Phase));
+    }
+    ResetAll();
+}
+
+TEST(RenderTest, PreviewAndChildChangeTheGeometry) {
+    const std::string base = "--ini " + Gallery + " --size 200x100 --seed 3 --ticks 1 --dump -";
+    const auto saver = Lines(Render(base).out);
+    const auto child = Lines(Render(base + " --child").out);
+    const auto preview = Lines(Render(base + " --preview --child").out);
+    ASSERT_EQ(saver.size(), 2u);
+    ASSERT_EQ(child.size(), 2u);
+    ASSERT_EQ(preview.size(), 2u);
+    EXPECT_EQ(Field(saver[0], "image_height"), "84");
+    EXPECT_EQ(Field(child[0], "image_height"), "100");
+    EXPECT_EQ(std::stoi(Field(preview[0], "points")), std::stoi(Field(saver[0], "points")) / 10);
+    EXPECT_EQ(Field(preview[1], "status"), "null");
+}
+
+TEST(RenderTest, BadOptionsExitTwoWithAUsageLine) {
+    for (const char* args : {"--bogus", "--size 0x10", "--size 16385x10", "--size 10", "--ticks -1", "--seed x",
+                             "--clock 1,,2", "--dt", "--png out"}) {
+        const RenderRun run = Render(args);
+        EXPECT_EQ(run.code, 2) << args;
+        EXPECT_NE(run.err.find("usage: lumivex-render"), std::string::npos) << args << ": " << run.err;
+        EXPECT_TRUE(run.out.empty()) << args;
+    }
+}
+
+TEST(RenderTest, UnwritableDumpExitsTwo) {
+    const RenderRun run = Render("--ini " + Gallery + " --dump /nonexistent-dir/x.jsonl");
+    EXPECT_EQ(run.code, 2);
+    EXPECT_NE(run.err.find("cannot write /nonexistent-dir/x.jsonl"), std::string::npos) << run.err;
+}
+
+TEST(RenderTest, MissingOrEmptyDefinitionsExitOneWithTheSaversMessage) {
+    RenderRun run = Render("--ini /nonexistent/lumivex.ini --dump -");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("I cannot find 'lumivex.ini'."), std::string::npos) << run.err;
+    const std::string empty = WriteTempFile("; nothing here\n1000\n");
+    run = Render("--ini " + empty);
+    std::remove(empty.c_str());
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("there are no IFS definitions"), std::string::npos) << run.err;
+}
+
+TEST(RenderTest, HostileFilesNeverCrash) {
+    std::string garbage;
+    std::uint32_t seed = 777;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        garbage += static_cast<char>(seed >> 23);
+    }
+    const std::string longLine = "300\n3 " + std::string(100000, '9') + "\n" + std::string(100000, '1') + "\n\n";
+    const std::vector<std::pair<std::string, int>> files = {
+        {garbage, -1},
+        {"", 1},
+        {longLine, 0},
+        {"-2147483648\n1\n1 0 0 1 0 0 100\n0 0 1 1\n", 1},  // far more points than memory
+        {"2147483647\n1\n1 0 0 1 0 0 100\n0 0 1 1\n", 1},
+        {"0\n1\n1 0 0 1 0 0 100\n0 0 1 1\n", 0},
+        {"500\n2\n1e308 1e308 -1e308 1e308 1e308 -1e308 2147483647\n-1e400 1e-400 0 0 0 0 -2147483648\n0 0 1 1\n", 0},
+        {"500\n2\n0.5 0 0 0.5 0 0 50\n", 0},                             // missing map and box lines
+        {"500\n1\n0.5 0 0 0.5 0 0 100\n0 0 0 0\n", 0},                   // zero box
+        {"500\n1\n0.9 0.1 -0.1 0.9 0.1 0 100\n5 5 -5 -5\n", 0},          // inverted box
+        {"500\n1\n1 1 1 1 1 1 100\n0 0 1 1\n", 0},                       // escapes to infinity
+        {"500\n99999999999999999999\n0 0 0 0 0 0\n0 0 1 1\n", 1},        // maps that cannot be allocated
+    };
+    for (const auto& [text, expected] : files) {
+        const std::string path = WriteTempFile(text);
+        const RenderRun run = Render("--ini " + path + " --size 120x90 --seed 1 --ticks 400 --dt 17 --dump -");
+        std::remove(path.c_str());
+        if (expected >= 0) {
+            EXPECT_EQ(run.code, expected) << text.substr(0, 60) << "\n" << run.err;
+        }
+        EXPECT_TRUE(run.code == 0 || run.code == 1) << run.code << " " << run.err;
+        if (run.code == 0) {
+            EXPECT_EQ(Lines(run.out).size(), 401u);
+        } else {
+            EXPECT_FALSE(run.err.empty());
+        }
+    }
+}
+
+TEST(RenderOptionsTest, ClockDefaultsAndWrapping) {
+    RenderOptions options;
+    std::string error;
+    const char* args[] = {"lumivex-render", "--dt", "4294967295", "--start", "1"};
+    ASSERT_TRUE(ParseRenderOptions(5, args, &options, &error)) << error;
+    EXPECT_EQ(TickAt(options, 1), 1u);
+    EXPECT_EQ(TickAt(options, 2), 0u);
+    EXPECT_EQ(TickAt(options, 3), 4294967295u);
+    RenderOptions defaults;
+    EXPECT_EQ(TickAt(defaults, 1), 10u) << "--start defaults to --dt";
+    EXPECT_EQ(TickAt(defaults, 600), 6000u);
+    EXPECT_EQ(TickTotal(defaults), 600u);
+    const char* clock[] = {"lumivex-render", "--clock", "5,-1,4294967295", "--ticks", "9"};
+    ASSERT_TRUE(ParseRenderOptions(5, clock, &options, &error)) << error;
+    EXPECT_EQ(TickTotal(options), 3u);
+    EXPECT_EQ(TickAt(options, 2), 4294967295u);
+}
