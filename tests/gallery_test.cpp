@@ -1,0 +1,140 @@
+// The shipped gallery: it loads, and every fractal in it is framed to fill the screen.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ifs/ifs_definition.h"
+#include "ifs/loader.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr std::int32_t Width = 800;
+constexpr std::int32_t Height = 600;
+constexpr std::int32_t SampleCount = 30000;
+
+// How a point set sits on an 800x600 full screen.
+struct Framing {
+    double insideShare;  // points clear of the status strip and of an equal band at the bottom
+    std::int32_t litWidth, litHeight;  // bounding box of the points that are drawn
+};
+
+Framing Measure(const IfsDefinition& def, std::vector<ScreenPoint>* points) {
+    State.ScreenWidth = Width;
+    State.ScreenHeight = Height;
+    points->assign(SampleCount, ScreenPoint{0, 0});
+    Colour colour = 0;
+    SeedRandom(12345);
+    def.Generate(SampleCount, points->data(), &colour);
+
+    const std::int32_t imageHeight = Height - StatusStripHeight;
+    std::int32_t inside = 0;
+    std::int32_t x0 = Width, x1 = -1, y0 = imageHeight, y1 = -1;
+    for (const ScreenPoint& p : *points) {
+        if (p.x < 0 || p.x >= Width) continue;
+        if (p.y >= StatusStripHeight && p.y <= imageHeight - 1) ++inside;
+        if (p.y < 0 || p.y >= imageHeight) continue;
+        x0 = std::min(x0, p.x);
+        x1 = std::max(x1, p.x);
+        y0 = std::min(y0, p.y);
+        y1 = std::max(y1, p.y);
+    }
+    return {static_cast<double>(inside) / SampleCount, x1 < 0 ? 0 : x1 - x0 + 1, y1 < 0 ? 0 : y1 - y0 + 1};
+}
+
+bool FramedWell(const Framing& f) {
+    return f.insideShare >= 0.97 && (f.litWidth >= Width / 2 || f.litHeight >= Height / 2);
+}
+
+// With LUMIVEX_GALLERY_PICTURES set to a directory, each fractal is also written there as a PGM
+// picture of the full screen (strip grey), for a look by eye.
+void WritePicture(int number, const std::vector<ScreenPoint>& points) {
+    const char* dir = std::getenv("LUMIVEX_GALLERY_PICTURES");
+    if (dir == nullptr) return;
+    std::vector<unsigned char> image(static_cast<std::size_t>(Width) * Height, 0);
+    std::fill(image.begin(), image.begin() + Width * StatusStripHeight, 60);
+    for (const ScreenPoint& p : points) {
+        if (p.x < 0 || p.x >= Width || p.y < 0 || p.y >= Height - StatusStripHeight) continue;
+        image[static_cast<std::size_t>(Height - 1 - p.y) * Width + p.x] = 255;
+    }
+    char path[1024];
+    std::snprintf(path, sizeof path, "%s/gallery-%02d.pgm", dir, number);
+    if (std::FILE* out = std::fopen(path, "wb")) {
+        std::fprintf(out, "P5 %d %d 255\n", Width, Height);
+        std::fwrite(image.data(), 1, image.size(), out);
+        std::fclose(out);
+    }
+}
+
+class GalleryTest : public SaverTest {
+protected:
+    void LoadShipped() {
+        State.Mode = Saver;
+        Host().useDefinitionFile = true;
+        Host().definitionFile = LUMIVEX_SOURCE_DIR "/resources/lumivex.ini";
+        ASSERT_EQ(LoadDefinitions(), 0);
+    }
+};
+
+TEST_F(GalleryTest, ShippedFileLoadsWithEnoughFractalsAndSoundWeights) {
+    LoadShipped();
+    EXPECT_GE(State.DefinitionCount, 12);
+    EXPECT_EQ(State.ShowStatus, 0) << "the gallery ships with the status line off";
+    EXPECT_GE(State.PointCount, 10000);
+    EXPECT_LE(State.PointCount, 100000);
+
+    int number = 1;
+    for (const IfsDefinition* def = State.FirstDefinition; def != nullptr; def = def->Next, ++number) {
+        ASSERT_GE(def->TransformCount, 1) << "fractal " << number;
+        std::int64_t sum = 0;
+        for (std::int32_t i = 0; i < def->TransformCount; ++i) {
+            EXPECT_GT(def->Transforms[i].weight, 0) << "fractal " << number << ", map " << i;
+            sum += def->Transforms[i].weight;
+        }
+        // Weights summing to 100 leave no draw to fall through to the last map by default.
+        EXPECT_EQ(sum, 100) << "fractal " << number;
+        EXPECT_GT(def->Width, 0) << "fractal " << number;
+        EXPECT_GT(def->Height, 0) << "fractal " << number;
+    }
+    EXPECT_EQ(number - 1, State.DefinitionCount);
+}
+
+TEST_F(GalleryTest, EveryFractalLandsOnScreenAndFillsIt) {
+    LoadShipped();
+    std::vector<ScreenPoint> points;
+    int number = 1;
+    for (const IfsDefinition* def = State.FirstDefinition; def != nullptr; def = def->Next, ++number) {
+        const Framing f = Measure(*def, &points);
+        WritePicture(number, points);
+        EXPECT_TRUE(FramedWell(f)) << "fractal " << number << ": " << f.insideShare * 100 << "% inside, lit box "
+                                   << f.litWidth << "x" << f.litHeight;
+    }
+}
+
+// The framing check itself: the fern of the gallery in boxes that are too tight, shifted under
+// the strip, or far too wide must all fail it.
+TEST_F(GalleryTest, FramingCheckRejectsBadlyFramedFractals) {
+    LoadShipped();
+    IfsDefinition fern = *State.FirstDefinition;
+    std::vector<ScreenPoint> points;
+    ASSERT_TRUE(FramedWell(Measure(fern, &points))) << "the shipped fern is the well-framed reference";
+
+    IfsDefinition tight = fern;  // the top of the frond cut off
+    tight.Height = fern.Height * 0.8;
+    EXPECT_FALSE(FramedWell(Measure(tight, &points)));
+
+    IfsDefinition raised = fern;  // the tip under the status strip
+    raised.YMin = fern.YMin - fern.Height * 0.1;
+    EXPECT_FALSE(FramedWell(Measure(raised, &points)));
+
+    IfsDefinition distant = fern;  // a speck in the middle of the screen
+    distant.XMin = fern.XMin - fern.Width;
+    distant.Width = fern.Width * 3;
+    distant.YMin = fern.YMin - fern.Height;
+    distant.Height = fern.Height * 3;
+    EXPECT_FALSE(FramedWell(Measure(distant, &points)));
+}
+
+}  // namespace
