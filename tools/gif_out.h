@@ -27,7 +27,6 @@ struct GifAnimation {
     bool drawn = false;
     std::vector<std::uint8_t> drawnPixels;
     Colour drawnColour = 0;
-    std::vector<std::uint8_t> line;  // one row of a frame being written
     std::uint32_t framesWritten = 0;
 };
 
