@@ -61,8 +61,8 @@ void ComposeWindowPicture(WindowPicture* picture, const FrameHeaderData& header,
     }
 }
 
-void PictureColours(const WindowPicture& picture, Colour colours[PictureColourCount]) {
+void PictureColours(Colour point, Colour colours[PictureColourCount]) {
     colours[PictureBlack] = 0;
-    colours[PicturePoint] = picture.colour;
+    colours[PicturePoint] = point;
     colours[PictureWhite] = PictureWhiteColour;
 }

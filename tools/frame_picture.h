@@ -39,5 +39,5 @@ void DrawStatusCells(WindowPicture* picture, const char* text, std::size_t lengt
 void ComposeWindowPicture(WindowPicture* picture, const FrameHeaderData& header, const std::uint8_t* bits,
                           std::int32_t stride, std::int32_t top);
 
-// The picture's colour table as 0xRRGGBB values, indexed by PictureIndex.
-void PictureColours(const WindowPicture& picture, Colour colours[PictureColourCount]);
+// A picture's colour table as 0xRRGGBB values, indexed by PictureIndex, for points in `point`.
+void PictureColours(Colour point, Colour colours[PictureColourCount]);

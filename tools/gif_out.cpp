@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 #include "tools/output_files.h"
@@ -72,9 +71,7 @@ bool WritePending(GifAnimation* gif, std::int64_t delay, std::string* error) {
     }
 
     Colour colours[PictureColourCount];
-    WindowPicture view;
-    view.colour = gif->pendingColour;
-    PictureColours(view, colours);
+    PictureColours(gif->pendingColour, colours);
     GifColorType entries[4] = {};
     for (int i = 0; i < PictureColourCount; ++i) {
         entries[i].Red = static_cast<GifByteType>(colours[i] >> 16);

@@ -16,7 +16,7 @@ std::string FramePngPath(const std::string& directory, std::uint32_t number) {
 
 bool WritePicturePng(const WindowPicture& picture, const std::string& path, std::string* error) {
     Colour colours[PictureColourCount];
-    PictureColours(picture, colours);
+    PictureColours(picture.colour, colours);
     png_byte colourMap[PictureColourCount * 3];
     for (int i = 0; i < PictureColourCount; ++i) {
         colourMap[i * 3] = static_cast<png_byte>(colours[i] >> 16);
