@@ -1,5 +1,5 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build test run clean
+.PHONY: all deps build test run gallery clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -24,6 +24,10 @@ run: build
 	@mkdir -p out
 	./build/default/lumivex-render --ticks 300 --seed 1 --dump out/run.jsonl
 	@echo "lumivex-render ran 300 ticks of the shipped gallery; its dump is in out/run.jsonl"
+
+# The README's pictures, from the shipped definitions (docs/gallery/, docs/gallery.md).
+gallery: build
+	bash scripts/make-gallery.sh build/default/lumivex-render resources/lumivex.ini docs/gallery
 
 clean:
 	rm -rf build out

@@ -3,7 +3,7 @@
 # On Debian (and Ubuntu) it uses apt-get; elsewhere it says what to install.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev)
+packages=(g++ cmake make libgtest-dev libbenchmark-dev libpng-dev libgif-dev)
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then

@@ -1,4 +1,4 @@
-// lumivex-render: runs the saver headless on a simulated clock and dumps what every tick drew.
+// lumivex-render: runs the saver headless on a simulated clock and records what every tick drew.
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -7,6 +7,7 @@
 #include "shell/saver_main.h"
 #include "shell/saver_state.h"
 #include "tools/dump.h"
+#include "tools/picture_recorder.h"
 #include "tools/render_options.h"
 
 namespace {
@@ -20,12 +21,18 @@ int main(int argc, char** argv) {
     RenderOptions options;
     std::string error;
     if (!ParseRenderOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "lumivex-render: %s\n%s\n", error.c_str(), RenderUsage);
+        std::fprintf(stderr, "lumivex-render: %s (usage: lumivex-render --help)\n", error.c_str());
         return 2;
     }
     if (options.help) {
-        std::printf("%s\n", RenderUsage);
+        std::printf("%s\n\n%s\n", RenderUsage, RenderHelp);
         return 0;
+    }
+
+    PictureRecorder pictures;
+    if (!PreparePictures(&pictures, options, &error)) {
+        std::fprintf(stderr, "lumivex-render: %s\n", error.c_str());
+        return 2;
     }
 
     std::FILE* dump = nullptr;
@@ -56,23 +63,36 @@ int main(int argc, char** argv) {
 
     const std::uint32_t total = TickTotal(options);
     std::uint32_t next = 1;
+    bool picturesFailed = false;  // ends the run
     host.nextTick = [&](std::uint32_t* now) {
-        if (next > total) return false;
+        if (next > total || picturesFailed) return false;
         *now = TickAt(options, next++);
         return true;
     };
     std::uint32_t previous = 0;  // the saver's LastTick starts at 0
-    if (dump != nullptr) {
-        host.onLoopStart = [&] { std::fprintf(dump, "%s\n", StartLine(State).c_str()); };
-        host.afterTick = [&](std::uint32_t tick) {
-            const auto dt = static_cast<std::int32_t>(host.now - previous);
-            previous = host.now;
+    host.onLoopStart = [&] {
+        if (dump != nullptr) std::fprintf(dump, "%s\n", StartLine(State).c_str());
+        if (RecordsPictures(pictures)) picturesFailed = !StartPictures(&pictures, State.ScreenWidth, State.ScreenHeight, &error);
+    };
+    host.afterTick = [&](std::uint32_t tick) {
+        const auto dt = static_cast<std::int32_t>(host.now - previous);
+        previous = host.now;
+        if (dump != nullptr)
             std::fprintf(dump, "%s\n", TickLine(State, tick, dt, host.statusDrawn ? &host.statusText : nullptr).c_str());
-        };
-    }
+        if (RecordsPictures(pictures) && !picturesFailed) picturesFailed = !RecordTick(&pictures, host, tick, dt, &error);
+    };
 
     State.Mode = options.preview ? Preview : Saver;
     const int code = RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), options.child ? ParentHandle : nullptr);
+
+    if (RecordsPictures(pictures) && code == 0 && !picturesFailed) picturesFailed = !FinishPictures(&pictures, &error);
+    if (picturesFailed) {
+        AbandonPictures(&pictures);
+        std::fprintf(stderr, "lumivex-render: %s\n", error.c_str());
+        if (dump != nullptr && dump != stdout) std::fclose(dump);
+        return 2;
+    }
+    if (RecordsPictures(pictures) && code != 0) AbandonPictures(&pictures);
 
     bool written = true;
     if (dump != nullptr && dump != stdout) written = std::fclose(dump) == 0;

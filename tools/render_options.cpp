@@ -7,7 +7,38 @@
 
 const char* const RenderUsage =
     "usage: lumivex-render [--ini FILE] [--size WxH] [--preview] [--child] [--seed N] [--ticks N] "
-    "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--help]";
+    "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help]";
+
+const char* const RenderHelp =
+    "lumivex-render runs the Lumivex screen saver without a window, on a simulated clock, and\n"
+    "records what every tick drew: as JSON lines, as PNG pictures of the window, or as a GIF.\n"
+    "\n"
+    "  --ini FILE        the definition file; without it, lumivex.ini in the current directory,\n"
+    "                    then beside this program (as the saver looks in the system directory)\n"
+    "  --size WxH        the screen, or the preview window with --child: each side 1 to 16384\n"
+    "                    (default 800x600)\n"
+    "  --preview         run as a preview (/p): a tenth of the points, no status line\n"
+    "  --child           the window has a parent, as a preview inside the display settings: the\n"
+    "                    image is as tall as the window and its lowest 16 rows fall outside\n"
+    "  --seed N          seed of the random source (default: the time in seconds)\n"
+    "  --ticks N         number of timer ticks to run (default 600)\n"
+    "  --dt MS           milliseconds between ticks (default 10)\n"
+    "  --start MS        the tick count read at the first tick (default: the value of --dt)\n"
+    "  --clock T1,T2,... the tick counts read at each tick, one per tick; replaces --ticks,\n"
+    "                    --dt and --start\n"
+    "  --dump FILE|-     one JSON line after start-up and one after each tick, to FILE or to\n"
+    "                    standard output\n"
+    "  --png DIR         each kept tick as DIR/frame-00001.png, frame-00002.png, ...: the whole\n"
+    "                    window, status strip on top (DIR is made when missing)\n"
+    "  --gif FILE        the kept ticks as one looping animated GIF, timed by the simulated clock\n"
+    "                    (a frame lasts at least 2/100 s: shorter ones merge into the frame before)\n"
+    "  --every K         keep every K-th tick (ticks K, 2K, 3K, ...) for --png and --gif\n"
+    "                    (default 1: every tick)\n"
+    "  --help            this text\n"
+    "\n"
+    "Exit codes: 0 after the last tick; 1 when the saver itself stops with its message (no\n"
+    "definition file, no definitions, not enough memory); 2 for a wrong option or an output\n"
+    "that cannot be written, in which case no partial output is left behind.";
 
 namespace {
 
@@ -103,9 +134,21 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
                 if (comma == std::string::npos) break;
                 from = comma + 1;
             }
-        } else if (option == "--png" || option == "--gif" || option == "--every") {
-            *error = option + " is not available in this build yet";
+        } else if (option == "--png" || option == "--gif") {
+#if LUMIVEX_PICTURES
+            std::string* target = option == "--png" ? &options->png : &options->gif;
+            if (!value(target)) return false;
+            if (target->empty()) return *error = option + " needs a " + (option == "--png" ? "directory" : "file name"), false;
+#else
+            *error = option + " is not available in this build";
             return false;
+#endif
+        } else if (option == "--every") {
+            if (!value(&text) || !ReadNumber(text, 1, 100000000, &number)) {
+                if (error->empty()) *error = "--every takes a number from 1 to 100000000";
+                return false;
+            }
+            options->every = static_cast<std::uint32_t>(number);
         } else {
             *error = "unknown option " + option;
             return false;

@@ -19,12 +19,16 @@ struct RenderOptions {
     std::uint32_t start = 0;
     std::vector<std::uint32_t> clock;  // when not empty, the tick counts read, one per tick
     std::string dump;                  // "-" for standard output
+    std::string png;                   // a directory for one PNG per kept tick
+    std::string gif;                   // an animated GIF of the kept ticks
+    std::uint32_t every = 1;           // keep ticks every, 2 * every, ...
     bool help = false;
 };
 
 constexpr std::int32_t MaxRenderSide = 16384;
 
-extern const char* const RenderUsage;
+extern const char* const RenderUsage;  // one line
+extern const char* const RenderHelp;   // every option, for --help
 
 // Reads argv[1..argc-1]; false with a one-line reason in *error when an option is wrong.
 bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* options, std::string* error);
@@ -33,3 +37,5 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
 std::uint32_t TickAt(const RenderOptions& options, std::uint32_t i);
 // How many ticks the run has.
 std::uint32_t TickTotal(const RenderOptions& options);
+// Whether tick i (from 1) is kept for the pictures.
+inline bool KeepsTick(const RenderOptions& options, std::uint32_t i) { return i % options.every == 0; }

@@ -1,0 +1,47 @@
+// Output files of the renderer: partial names, renames, directories.
+#include "tools/output_files.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+std::string PartialPath(const std::string& path) { return path + ".partial"; }
+
+bool CommitPartial(const std::string& path, std::string* error) {
+    std::error_code code;
+    fs::rename(PartialPath(path), path, code);
+    if (code) {
+        *error = "cannot write " + path + ": " + code.message();
+        RemoveQuietly(PartialPath(path));
+        return false;
+    }
+    return true;
+}
+
+void RemoveQuietly(const std::string& path) {
+    std::error_code code;
+    fs::remove(path, code);
+}
+
+bool PrepareOutputDirectory(const std::string& directory, std::string* error) {
+    std::error_code code;
+    if (!fs::is_directory(directory, code)) {
+        fs::create_directory(directory, code);
+        if (code || !fs::is_directory(directory, code)) {
+            *error = "cannot make the directory " + directory + (code ? ": " + code.message() : "");
+            return false;
+        }
+    }
+    // Creating a file is the only reliable test of whether files can be created.
+    const std::string probe = (fs::path(directory) / ".lumivex-render-probe.partial").string();
+    std::FILE* file = std::fopen(probe.c_str(), "wb");
+    if (file == nullptr) {
+        *error = "cannot write in the directory " + directory;
+        return false;
+    }
+    std::fclose(file);
+    RemoveQuietly(probe);
+    return true;
+}

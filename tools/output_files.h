@@ -1,0 +1,16 @@
+// Output files of the renderer: written under a partial name and renamed once complete.
+#pragma once
+
+#include <string>
+
+// The name a file is written under until it is complete.
+std::string PartialPath(const std::string& path);
+
+// Renames path's partial file to path; false with a reason.
+bool CommitPartial(const std::string& path, std::string* error);
+
+// Removes a file if it is there, quietly.
+void RemoveQuietly(const std::string& path);
+
+// Makes the directory when it is missing and checks that files can be created in it.
+bool PrepareOutputDirectory(const std::string& directory, std::string* error);
