@@ -50,6 +50,8 @@ state == 1 {
     } else if ($0 ~ /^[ \t]*[;#]/) {
         text = $0
         sub(/^[ \t]*[;#]+[ \t]*/, "", text)
+        sub(/^[0-9]+\.[ \t]*/, "", text)   # "1. Barnsley fern: how it is built" names "Barnsley fern"
+        sub(/:.*$/, "", text)
         sub(/[ \t]+$/, "", text)
         if (text != "") name = text
     }

@@ -127,7 +127,7 @@ TEST(RenderTest, PreviewAndChildChangeTheGeometry) {
 
 TEST(RenderTest, BadOptionsExitTwoWithAUsageLine) {
     for (const char* args : {"--bogus", "--size 0x10", "--size 16385x10", "--size 10", "--ticks -1", "--seed x",
-                             "--clock 1,,2", "--dt", "--png out"}) {
+                             "--clock 1,,2", "--dt", "--every 0"}) {
         const RenderRun run = Render(args);
         EXPECT_EQ(run.code, 2) << args;
         EXPECT_NE(run.err.find("usage: lumivex-render"), std::string::npos) << args << ": " << run.err;
