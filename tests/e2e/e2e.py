@@ -164,7 +164,13 @@ class Session:
             raise
         return self
 
-    def __exit__(self, *_exc):
+    def __exit__(self, exc_type, *_exc):
+        if exc_type is not None:
+            # The screen as the failure left it, for whoever reads the log.
+            try:
+                log("screen at the failure: %s" % self.save(self.shot(), "at-failure"))
+            except Exception:
+                pass
         kill_wine(self.opts)
         for process in self.processes:
             stop(process)
@@ -203,8 +209,10 @@ class Session:
         return parse_ppm(data)
 
     def save(self, shot, name):
-        with open(os.path.join(self.dir, name + ".ppm"), "wb") as f:
+        path = os.path.join(self.dir, name + ".ppm")
+        with open(path, "wb") as f:
             f.write(b"P6 %d %d 255\n" % (shot.width, shot.height) + shot.data)
+        return path
 
     def wait_picture(self, process, timeout=20):
         """Waits until the saver's image area shows points; the screenshot that shows them."""
@@ -336,13 +344,19 @@ def hold_frames(opts, ini, width, height, seed, ticks):
 
 
 def case_setup(opts):
-    kill_wine(opts)
-    shutil.rmtree(opts.prefix, ignore_errors=True)
-    os.makedirs(opts.work, exist_ok=True)
     started = time.time()
-    result = subprocess.run([WINE, "wineboot", "-i"], env=wine_env(opts), stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, timeout=200)
-    subprocess.run([WINESERVER, "-w"], env=wine_env(opts), timeout=60)
+    for attempt in (1, 2):
+        kill_wine(opts)
+        shutil.rmtree(opts.prefix, ignore_errors=True)
+        os.makedirs(opts.work, exist_ok=True)
+        result = subprocess.run([WINE, "wineboot", "-i"], env=wine_env(opts), stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, timeout=200)
+        subprocess.run([WINESERVER, "-w"], env=wine_env(opts), timeout=60)
+        if result.returncode == 0:
+            break
+        # Seen once: wine giving up at once; a second, clean attempt is cheap.
+        log("wineboot (attempt %d) failed with %d:\n%s" % (attempt, result.returncode,
+                                                           result.stdout.decode("latin-1")[-2000:]))
     check(result.returncode == 0, "wineboot failed with %d" % result.returncode)
     check(os.path.isdir(system32(opts)), "the prefix has no system directory")
     log("ok: fresh Wine prefix %s in %.1f s" % (opts.prefix, time.time() - started))
