@@ -1,5 +1,5 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build test run gallery clean
+.PHONY: all deps build build-asan build-windows test run gallery clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -16,14 +16,23 @@ build-asan: deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 
-test: build build-asan
+# lumivex.scr (32-bit) and lumivex64.scr, with lumivex-render.exe and the tests' host program.
+build-windows: deps
+	cmake --preset mingw32 >/dev/null
+	cmake --build --preset mingw32 -j $(JOBS)
+	cmake --preset mingw64 >/dev/null
+	cmake --build --preset mingw64 -j $(JOBS)
+
+# The default tests include the end-to-end tests of lumivex64.scr under Wine (label e2e).
+test: build build-asan build-windows
 	ctest --preset default -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
-run: build
-	@mkdir -p out
-	./build/default/lumivex-render --ticks 300 --seed 1 --dump out/run.jsonl
-	@echo "lumivex-render ran 300 ticks of the shipped gallery; its dump is in out/run.jsonl"
+# The real saver under Wine: on your display, or without one under Xvfb with a screenshot.
+run: deps
+	cmake --preset mingw64 >/dev/null
+	cmake --build --preset mingw64 -j $(JOBS) --target lumivex-scr
+	@bash scripts/run-windows.sh build/mingw64/lumivex64.scr resources/lumivex.ini out/run.png
 
 # The README's pictures, from the shipped definitions (docs/gallery/, docs/gallery.md).
 gallery: build
