@@ -71,6 +71,7 @@ int InitWindow(PlatformHandle parent) {
         return -4;
     }
     State.VScreenStride = static_cast<std::int32_t>(stride);
+    State.PlottedPoints = -1;  // a new image: nothing of it is known to a tick yet
     std::memset(State.VScreen, 0, static_cast<std::size_t>(stride) * static_cast<std::size_t>(State.ImageHeight));
 
     FrameHeaderData& h = State.FrameHeader;
