@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -253,6 +255,8 @@ void FloorChaos(benchmark::State& bench, Screen screen, std::int32_t points) {
 // The console report plus, at the end, the medians in one table and the ratios to the floors.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    explicit RatioReporter(bool colour) : ConsoleReporter(colour ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.error_occurred) continue;
@@ -348,10 +352,16 @@ void RegisterAll() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Colour only on a terminal, and never when asked not to (read before the library takes
+    // its flags out of the command line).
+    bool colour = isatty(fileno(stdout)) != 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--benchmark_color=", 18) == 0) colour = std::strcmp(argv[i] + 18, "false") != 0 && colour;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RegisterAll();
-    RatioReporter reporter;
+    RatioReporter reporter(colour);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     FreeArrays();

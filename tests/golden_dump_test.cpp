@@ -46,6 +46,9 @@ struct GoldenRun {
     const char* hash;  // FNV-1a of the whole dump
 };
 
+// Failures name the run.
+void PrintTo(const GoldenRun& run, std::ostream* out) { *out << run.name; }
+
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 std::string RunDump(const std::vector<std::string>& args) {
