@@ -58,13 +58,14 @@ inline void MapPoint(const IfsTransform& t, double* x, double* y) {
 
 #if defined(__SSE2__) && !defined(LUMIVEX_NO_SSE2)
 // x (low lane) and y (high lane) projected together: subtract, divide, multiply, truncate.
-inline void ProjectPair(__m128d p, __m128d origin, __m128d box, __m128d screen, __m128d signBit, __m128d int32Limit,
-                        ScreenPoint* out) {
+inline void ProjectPair(__m128d p, __m128d origin, __m128d box, __m128d screen, ScreenPoint* out) {
     const __m128d q = _mm_mul_pd(_mm_div_pd(_mm_sub_pd(p, origin), box), screen);
-    if (_mm_movemask_pd(_mm_cmplt_pd(_mm_andnot_pd(signBit, q), int32Limit)) == 3) {
-        // Both within the 32-bit range (and not NaN): truncating to 32 bits is the same as
-        // truncating to 64 and keeping the low half.
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_cvttpd_epi32(q));
+    // Truncated to 32 bits, a value within the 32-bit range is what truncating to 64 bits and
+    // keeping the low half gives. Anything else (too large, NaN) comes out as INT32_MIN, as
+    // does -2^31 itself: those take the long way.
+    const __m128i whole = _mm_cvttpd_epi32(q);
+    if ((_mm_movemask_epi8(_mm_cmpeq_epi32(whole, _mm_set1_epi32(INT32_MIN))) & 0xFF) == 0) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), whole);
     } else {
         out->x = Project(_mm_cvtsd_f64(q));
         out->y = Project(_mm_cvtsd_f64(_mm_unpackhi_pd(q, q)));
@@ -96,8 +97,6 @@ void IfsDefinition::Generate(std::int32_t count, ScreenPoint* points, Colour* co
     const __m128d origin = _mm_set_pd(yMin, xMin);
     const __m128d box = _mm_set_pd(boxHeight, boxWidth);
     const __m128d screen = _mm_set_pd(height, width);
-    const __m128d signBit = _mm_set1_pd(-0.0);
-    const __m128d int32Limit = _mm_set1_pd(2147483648.0);
     // Each pass maps point i and then projects point i - 1. The chain of maps bounds the loop;
     // with the next map first in the instruction stream the processor runs it ahead of the
     // projection, which has time, instead of letting the projection delay it.
@@ -105,12 +104,12 @@ void IfsDefinition::Generate(std::int32_t count, ScreenPoint* points, Colour* co
     for (std::int32_t i = 1; i < count; ++i) {
         double nx = x, ny = y;
         MapPoint(*maps[StepRandom(&random) % 101], &nx, &ny);
-        ProjectPair(_mm_unpacklo_pd(_mm_set_sd(x), _mm_set_sd(y)), origin, box, screen, signBit, int32Limit,
+        ProjectPair(_mm_unpacklo_pd(_mm_set_sd(x), _mm_set_sd(y)), origin, box, screen,
                     points + i - 1);
         x = nx;
         y = ny;
     }
-    ProjectPair(_mm_unpacklo_pd(_mm_set_sd(x), _mm_set_sd(y)), origin, box, screen, signBit, int32Limit,
+    ProjectPair(_mm_unpacklo_pd(_mm_set_sd(x), _mm_set_sd(y)), origin, box, screen,
                 points + count - 1);
 #else
     for (std::int32_t i = 0; i < count; ++i) {
