@@ -1,5 +1,5 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build build-asan build-windows test run gallery clean
+.PHONY: all deps build build-asan build-windows test run bench gallery clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -37,6 +37,14 @@ run: deps
 # The README's pictures, from the shipped definitions (docs/gallery/, docs/gallery.md).
 gallery: build
 	bash scripts/make-gallery.sh build/default/lumivex-render resources/lumivex.ini docs/gallery
+
+# Medians of five repetitions; the table and the ratios to the floors come at the end.
+bench: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS) --target lumivex_bench
+	./build/default/bench/lumivex_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+	  --benchmark_color=false --benchmark_out=build/default/bench.json --benchmark_out_format=json \
+	  | tee build/default/bench.txt
 
 clean:
 	rm -rf build out

@@ -23,6 +23,14 @@ int PrepareAnimation();
 // Runs one step of the current phase with the interval dt in milliseconds.
 void StepPhase(std::int32_t dt);
 
+// Whether the next step certainly leaves PtsA as it is: Pick, Delta, and Hold after its first
+// tick (which copies the target set). Morph moves the points.
+bool StepKeepsPoints();
+
+// StepPhase, then the shown points of PtsA plotted into VScreen; in Morph both happen in one
+// pass over the points.
+void StepPhaseAndPlot(std::int32_t dt);
+
 // One timer tick: time, clear, phase step, plot, colour, regulation, copy to the window and
 // status line.
 void FrameTick(PlatformHandle window);

@@ -23,6 +23,23 @@ void RegulatePoints(std::int32_t dt) {
     State.Interval1 = dt;
 }
 
+// Below this many image bytes per lit point, one block fill is cheaper than clearing the
+// lit points one by one.
+constexpr std::uint64_t ReplayBytesPerPoint = 32;
+
+// Puts VScreen back to all zeros: either the points the last tick plotted are cleared again,
+// one byte each, or the whole image is filled when that is cheaper or nothing is known.
+void ClearImage() {
+    const std::size_t imageBytes =
+        static_cast<std::size_t>(State.VScreenStride) * static_cast<std::size_t>(State.ImageHeight);
+    const std::int32_t plotted = State.PlottedPoints;
+    if (plotted >= 0 && static_cast<std::uint64_t>(plotted) * ReplayBytesPerPoint < imageBytes) {
+        UnplotPoints(State.VScreen, State.VScreenStride, State.ScreenWidth, State.ImageHeight, State.PtsA, plotted);
+    } else if (imageBytes != 0) {
+        std::memset(State.VScreen, 0, imageBytes);
+    }
+}
+
 }  // namespace
 
 void FrameTick(PlatformHandle window) {
@@ -30,14 +47,20 @@ void FrameTick(PlatformHandle window) {
     const auto dt = static_cast<std::int32_t>(now - State.LastTick);
     State.LastTick = now;
 
-    const std::size_t imageBytes =
-        static_cast<std::size_t>(State.VScreenStride) * static_cast<std::size_t>(State.ImageHeight);
-    if (imageBytes != 0) std::memset(State.VScreen, 0, imageBytes);
-
-    StepPhase(dt);
-    // A negative width, read as unsigned, would let every point through: such an image is empty.
-    PlotPoints(State.VScreen, State.VScreenStride, State.ScreenWidth < 0 ? 0 : State.ScreenWidth, State.ImageHeight,
-               State.PtsA, State.ShownPoints);
+    // The image must end up as the shown points of PtsA after the step, and nothing else.
+    const std::int32_t shown = State.ShownPoints > 0 ? State.ShownPoints : 0;
+    const std::int32_t plotted = State.PlottedPoints;
+    if (plotted >= 0 && plotted <= shown && StepKeepsPoints()) {
+        // The points stand still and the image already shows the first `plotted` of them:
+        // only those that the regulation gave back are added.
+        StepPhase(dt);
+        PlotPoints(State.VScreen, State.VScreenStride, State.ScreenWidth, State.ImageHeight, State.PtsA + plotted,
+                   shown - plotted);
+    } else {
+        ClearImage();
+        StepPhaseAndPlot(dt);
+    }
+    State.PlottedPoints = shown;
     State.FrameHeader.Colours[1] = State.ColourNow;
     RegulatePoints(dt);
 

@@ -19,3 +19,13 @@ void MorphPoints(ScreenPoint* out, const ScreenPoint* source, const std::int32_t
 // Sets image[y * stride + x] to 1 for every point with 0 <= x < width and 0 <= y < height.
 void PlotPoints(std::uint8_t* image, std::int32_t stride, std::int32_t width, std::int32_t height,
                 const ScreenPoint* points, std::int32_t count);
+
+// Sets back to 0 every byte that PlotPoints would set to 1 for the same points.
+void UnplotPoints(std::uint8_t* image, std::int32_t stride, std::int32_t width, std::int32_t height,
+                  const ScreenPoint* points, std::int32_t count);
+
+// MorphPoints and then PlotPoints of its output, in one pass over the points: each point is
+// plotted while it is still in a register, so the moved points are not read back from memory.
+void MorphAndPlotPoints(ScreenPoint* out, const ScreenPoint* source, const std::int32_t* dx,
+                        const std::int32_t* dy, std::int32_t k, std::int32_t count, std::uint8_t* image,
+                        std::int32_t stride, std::int32_t width, std::int32_t height);

@@ -16,10 +16,16 @@ std::int32_t AdvanceClock(std::int32_t clock, std::int64_t step) {
                                                           : static_cast<std::int32_t>(sum);
 }
 
-void MorphStep(std::int32_t dt) {
+// With plot set, the moved points also go into VScreen, in the same pass.
+void MorphStep(std::int32_t dt, bool plot) {
     const std::int32_t k = State.CosTable[State.PhaseClock];
     State.ColourNow = BlendColour(State.ColourFrom, State.ColourTo, k);
-    MorphPoints(State.PtsA, State.Pts1, State.PtsDX, State.PtsDY, k, State.ShownPoints);
+    if (plot) {
+        MorphAndPlotPoints(State.PtsA, State.Pts1, State.PtsDX, State.PtsDY, k, State.ShownPoints, State.VScreen,
+                           State.VScreenStride, State.ScreenWidth, State.ImageHeight);
+    } else {
+        MorphPoints(State.PtsA, State.Pts1, State.PtsDX, State.PtsDY, k, State.ShownPoints);
+    }
     State.PhaseClock = AdvanceClock(State.PhaseClock, dt);
     if (State.PhaseClock >= MorphLength) {
         State.PhaseClock = 0;
@@ -63,10 +69,23 @@ void DeltaStep() {
 
 void StepPhase(std::int32_t dt) {
     switch (State.Phase) {
-        case Morph: MorphStep(dt); break;
+        case Morph: MorphStep(dt, false); break;
         case Hold: HoldStep(dt); break;
         case Pick: PickStep(); break;
         case Delta: DeltaStep(); break;
         default: break;
     }
+}
+
+bool StepKeepsPoints() {
+    return State.Phase == Pick || State.Phase == Delta || (State.Phase == Hold && State.PhaseClock != 0);
+}
+
+void StepPhaseAndPlot(std::int32_t dt) {
+    if (State.Phase == Morph) {
+        MorphStep(dt, true);
+        return;
+    }
+    StepPhase(dt);
+    PlotPoints(State.VScreen, State.VScreenStride, State.ScreenWidth, State.ImageHeight, State.PtsA, State.ShownPoints);
 }

@@ -34,6 +34,7 @@ int PrepareAnimation() {
     State.FirstDefinition->Generate(State.ShownPoints, State.Pts1, &State.ColourFrom);
     State.FirstDefinition->Generate(State.ShownPoints, State.Pts2, &State.ColourTo);
     CopyPoints(State.PtsA, State.Pts1, State.ShownPoints);
+    State.PlottedPoints = -1;  // PtsA is new: the first tick clears the whole image
     ComputeDeltas(State.Pts1, State.Pts2, State.PtsDX, State.PtsDY, State.PointCount);
     State.PhaseClock = 0;
     return 0;

@@ -54,6 +54,9 @@ int InitWindow(PlatformHandle parent) {
             State.ScreenHeight = WrapSub(metrics.primaryHeight, 1);
         }
     }
+    // No window has a negative size; read as unsigned, one would let every point into the image.
+    if (State.ScreenWidth < 0) State.ScreenWidth = 0;
+    if (State.ScreenHeight < 0) State.ScreenHeight = 0;
 
     if (!platform::RegisterSaverClass(State.Instance)) return -2;
     State.Window = platform::CreateSaverWindow(State.Instance, parent, x, y, State.ScreenWidth, State.ScreenHeight);
@@ -63,7 +66,7 @@ int InitWindow(PlatformHandle parent) {
     const std::int32_t imageHeight = parent != nullptr ? State.ScreenHeight : WrapSub(State.ScreenHeight, StatusStripHeight);
     State.ImageHeight = imageHeight < 0 ? 0 : imageHeight;
 
-    const std::int64_t width = State.ScreenWidth < 0 ? 0 : State.ScreenWidth;
+    const std::int64_t width = State.ScreenWidth;
     const std::int64_t stride = (width + 3) & ~std::int64_t{3};
     State.VScreen = stride > INT32_MAX ? nullptr : AllocateArray<std::uint8_t>(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(State.ImageHeight));
     if (State.VScreen == nullptr) {
@@ -71,6 +74,7 @@ int InitWindow(PlatformHandle parent) {
         return -4;
     }
     State.VScreenStride = static_cast<std::int32_t>(stride);
+    State.PlottedPoints = -1;  // a new image: nothing of it is known to a tick yet
     std::memset(State.VScreen, 0, static_cast<std::size_t>(stride) * static_cast<std::size_t>(State.ImageHeight));
 
     FrameHeaderData& h = State.FrameHeader;
@@ -84,7 +88,7 @@ int InitWindow(PlatformHandle parent) {
     // The window's size, as the header has always carried it; 0 ("work it out") when it does
     // not fit, which is just as valid for an uncompressed image.
     const std::uint64_t windowBytes = static_cast<std::uint64_t>(width) *
-        static_cast<std::uint64_t>(State.ScreenHeight < 0 ? 0 : State.ScreenHeight);
+        static_cast<std::uint64_t>(State.ScreenHeight);
     h.SizeImage = windowBytes > UINT32_MAX ? 0 : static_cast<std::uint32_t>(windowBytes);
     h.XPelsPerMeter = 3840;
     h.YPelsPerMeter = 3840;

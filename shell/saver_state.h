@@ -89,6 +89,11 @@ struct SaverState {
     std::uint32_t LastTick = 0;
     std::int32_t Interval1 = 0;
     std::int32_t Interval2 = 0;
+
+    // What the last tick left in VScreen, so that the next one clears only that: exactly the
+    // first PlottedPoints entries of PtsA, plotted. -1 when not known: the next tick clears the
+    // whole image. Whatever writes VScreen or PtsA outside a tick sets it back to -1.
+    std::int32_t PlottedPoints = -1;
 };
 
 // Two's-complement helpers: wrapping where the arithmetic must wrap, without signed overflow.
@@ -113,3 +118,10 @@ void ResetSaverState();
 void SeedRandom(std::uint32_t seed);
 std::int32_t NextRandom();  // 0 to 32767
 std::uint32_t RandomState();
+
+// One step of the same generator on a copy of its state, for a loop that draws many numbers:
+// take the state with RandomState, draw, and put it back with SeedRandom.
+inline std::int32_t StepRandom(std::uint32_t* state) {
+    *state = *state * 214013u + 2531011u;
+    return static_cast<std::int32_t>((*state >> 16) & 0x7FFFu);
+}

@@ -51,16 +51,6 @@ TEST_F(FrameTickTest, FirstTickDrawsTheSourceSetAndTheFrameHeaderDescribesIt) {
     EXPECT_FALSE(Host().statusDrawn);
 }
 
-TEST_F(FrameTickTest, ImageIsClearedEveryTick) {
-    ASSERT_EQ(StartSaver({FixedPointFile(10, 1), 40, 40}), 0);
-    TickAt(100000);
-    State.PtsA[0] = {1, 1};  // a point that moves away must not leave a trail
-    State.VScreen[5] = 1;
-    TickAt(100010);
-    EXPECT_EQ(State.VScreen[5], 0);
-    EXPECT_EQ(State.VScreen[1 * 40 + 1], 0);
-}
-
 TEST_F(FrameTickTest, ThreeSlowTicksCostAHundredPointsAndZeroIntervalsGiveThemBack) {
     ASSERT_EQ(StartSaver({"-1000\n" + FixedPointFile(0, 1).substr(2), 40, 40}), 0);
     ASSERT_EQ(State.PointCount, 1000);

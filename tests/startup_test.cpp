@@ -177,7 +177,14 @@ TEST_F(StartupTest, HugeScreensFailCleanly) {
     ResetAll();
     Host().metrics = {0, 0, -40, 100, 0, 0};  // nonsense metrics must not write outside the image
     EXPECT_EQ(RunCommandLine("x /s", 30), 0);
+    EXPECT_EQ(State.ScreenWidth, 0);
     EXPECT_EQ(State.VScreenStride, 0);
+    ResetAll();
+    Host().parentWindows.push_back({Handle(5), {10, 10, 0, -30}});
+    EXPECT_EQ(RunCommandLine("x /p 5", 30), 0);
+    EXPECT_EQ(State.ScreenWidth, 0);
+    EXPECT_EQ(State.ScreenHeight, 0);
+    EXPECT_EQ(State.ImageHeight, 0);
 }
 
 TEST_F(StartupTest, AMouseMoveOfOnePixelEndsTheSaverAtTheNextTick) {

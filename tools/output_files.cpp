@@ -45,3 +45,9 @@ bool PrepareOutputDirectory(const std::string& directory, std::string* error) {
     RemoveQuietly(probe);
     return true;
 }
+
+std::string FramePngPath(const std::string& directory, std::uint32_t number) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%05u.png", number);
+    return (std::filesystem::path(directory) / name).string();
+}

@@ -1,6 +1,7 @@
 // Output files of the renderer: written under a partial name and renamed once complete.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The name a file is written under until it is complete.
@@ -14,3 +15,6 @@ void RemoveQuietly(const std::string& path);
 
 // Makes the directory when it is missing and checks that files can be created in it.
 bool PrepareOutputDirectory(const std::string& directory, std::string* error);
+
+// DIR/frame-NNNNN.png for the number-th kept frame (from 1).
+std::string FramePngPath(const std::string& directory, std::uint32_t number);

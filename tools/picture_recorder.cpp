@@ -61,6 +61,8 @@ bool RecordTick(PictureRecorder* recorder, const HeadlessHost& host, std::uint32
         recorder->gifOpen = false;
         return false;
     }
+#else
+    (void)error;
 #endif
     return true;
 }

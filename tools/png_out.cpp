@@ -8,12 +8,6 @@
 
 #include "tools/output_files.h"
 
-std::string FramePngPath(const std::string& directory, std::uint32_t number) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%05u.png", number);
-    return (std::filesystem::path(directory) / name).string();
-}
-
 bool WritePicturePng(const WindowPicture& picture, const std::string& path, std::string* error) {
     Colour colours[PictureColourCount];
     PictureColours(picture.colour, colours);

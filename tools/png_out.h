@@ -6,8 +6,6 @@
 
 #include "tools/frame_picture.h"
 
-// DIR/frame-NNNNN.png for the number-th kept frame (from 1).
-std::string FramePngPath(const std::string& directory, std::uint32_t number);
 
 // Writes the picture as an indexed PNG, complete or not at all; false with a reason.
 bool WritePicturePng(const WindowPicture& picture, const std::string& path, std::string* error);
