@@ -35,14 +35,18 @@ bool PrepareOutputDirectory(const std::string& directory, std::string* error) {
         }
     }
     // Creating a file is the only reliable test of whether files can be created.
-    const std::string probe = (fs::path(directory) / ".lumivex-render-probe.partial").string();
-    std::FILE* file = std::fopen(probe.c_str(), "wb");
-    if (file == nullptr) {
+    if (!CanCreateFile((fs::path(directory) / ".lumivex-render-probe.partial").string())) {
         *error = "cannot write in the directory " + directory;
         return false;
     }
+    return true;
+}
+
+bool CanCreateFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
     std::fclose(file);
-    RemoveQuietly(probe);
+    RemoveQuietly(path);
     return true;
 }
 

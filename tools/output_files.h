@@ -13,6 +13,9 @@ bool CommitPartial(const std::string& path, std::string* error);
 // Removes a file if it is there, quietly.
 void RemoveQuietly(const std::string& path);
 
+// Whether a file can be created at path: creates it and removes it again.
+bool CanCreateFile(const std::string& path);
+
 // Makes the directory when it is missing and checks that files can be created in it.
 bool PrepareOutputDirectory(const std::string& directory, std::string* error);
 

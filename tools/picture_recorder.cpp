@@ -14,14 +14,10 @@ bool PreparePictures(PictureRecorder* recorder, const RenderOptions& options, st
     if (!recorder->pngDirectory.empty() && !PrepareOutputDirectory(recorder->pngDirectory, error)) return false;
     if (!recorder->gifPath.empty()) {
         // The GIF is opened once the window's size is known; find a bad path before the run.
-        const std::string partial = PartialPath(recorder->gifPath);
-        std::FILE* probe = std::fopen(partial.c_str(), "wb");
-        if (probe == nullptr) {
+        if (!CanCreateFile(PartialPath(recorder->gifPath))) {
             *error = "cannot write " + recorder->gifPath;
             return false;
         }
-        std::fclose(probe);
-        RemoveQuietly(partial);
     }
     return true;
 }
