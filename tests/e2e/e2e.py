@@ -388,9 +388,8 @@ def case_no_switch(opts):
         write_ini(s.dir, 500)
         code, out = s.host("watch", "20000", windows_path(opts.scr64))
         log(out.strip())
+        # A saver that ran would not end by itself within the watch's 20 s.
         check(code == 0 and "exit=0 windows=0" in out, "without a switch the saver must end with 0 and show no window")
-        ms = int(re.search(r"ms=(\d+)", out).group(1))
-        check(ms < 5000, "without a switch the saver took %d ms to end" % ms)
         ends_with(s.saver(), 0, 20, "no switch")
         # It took no lock: a full-screen run right after starts and draws.
         saver = s.saver("/s")
@@ -479,8 +478,9 @@ def case_preview_bad_handle(opts):
         code, out = s.host("watch", "20000", windows_path(opts.scr64), "/p", "123456789")
         log(out.strip())
         check(code == 0 and "exit=-3 windows=0" in out, "/p with no such window must end with -3 and show no box")
-        # The watch does see windows: a full-screen run shows one (the watch ends it after 3 s).
-        code, out = s.host("watch", "3000", windows_path(opts.scr64), "/s")
+        # The watch does see windows: a full-screen run shows one (the watch ends it after 8 s, time
+        # enough for Wine to start it on a busy machine).
+        code, out = s.host("watch", "8000", windows_path(opts.scr64), "/s")
         log(out.strip())
         check(re.search(r"timeout windows=[1-9]", out) is not None, "the watch saw no window of a running saver")
 
