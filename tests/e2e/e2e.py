@@ -320,6 +320,8 @@ def check_saver_picture(s, process, status):
     deadline = time.time() + 5
     geometry, tree = saver_windows(s)
     while expected not in geometry and time.time() < deadline:
+        check(process.poll() is None, "the saver ended by itself (exit code %s) after its first picture"
+              % process.poll())
         time.sleep(0.2)
         geometry, tree = saver_windows(s)
     if expected not in geometry:
