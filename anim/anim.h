@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "shell/saver_state.h"
+#include "core/saver_state.h"
 
 constexpr std::int32_t CosTableSize = 3000;
 constexpr std::int32_t MorphLength = 3000;  // ms of accumulated intervals

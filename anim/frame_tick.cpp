@@ -4,7 +4,7 @@
 
 #include "anim/anim.h"
 #include "anim/morph.h"
-#include "shell/platform.h"
+#include "platform/platform.h"
 
 int FormatStatusLine(char* buffer, std::int32_t definitionNumber, std::int32_t shownPoints) {
     return std::snprintf(buffer, 64, "IFS # %d; %d points   ", static_cast<int>(definitionNumber),
@@ -66,7 +66,7 @@ void FrameTick(PlatformHandle window) {
 
     char status[64];
     int statusLength = 0;
-    if (State.ShowStatus != 0) statusLength = FormatStatusLine(status, State.DefinitionNumber, State.ShownPoints);
+    if (State.ShowStatus) statusLength = FormatStatusLine(status, State.DefinitionNumber, State.ShownPoints);
     platform::PresentFrame(window, State.FrameHeader, State.VScreen, State.VScreenStride, StatusStripHeight,
-                           State.ShowStatus != 0 ? status : nullptr, statusLength);
+                           State.ShowStatus ? status : nullptr, statusLength);
 }

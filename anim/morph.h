@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "shell/saver_state.h"
+#include "core/saver_state.h"
 
 // Copies the first count points (nothing when count <= 0).
 void CopyPoints(ScreenPoint* to, const ScreenPoint* from, std::int32_t count);

@@ -29,7 +29,7 @@ void MorphStep(std::int32_t dt, bool plot) {
     State.PhaseClock = AdvanceClock(State.PhaseClock, dt);
     if (State.PhaseClock >= MorphLength) {
         State.PhaseClock = 0;
-        State.Phase = Hold;
+        State.Phase = Phase::Hold;
     }
 }
 
@@ -45,7 +45,7 @@ void HoldStep(std::int32_t dt) {
         State.PhaseClock = 0;
         State.ColourFrom = State.ColourTo;
         CopyPoints(State.Pts1, State.Pts2, State.ShownPoints);
-        State.Phase = Pick;
+        State.Phase = Phase::Pick;
     }
 }
 
@@ -56,33 +56,33 @@ void PickStep() {
     IfsDefinition* def = State.FirstDefinition;
     for (std::int32_t i = 1; i < n && def->Next != nullptr; ++i) def = def->Next;
     State.PickedDefinition = def;
-    def->Generate(State.PointCount, State.Pts2, &State.ColourTo);
-    State.Phase = Delta;
+    def->Generate(State.PointCount, State.Pts2, &State.ColourTo, State.ScreenWidth, State.ScreenHeight);
+    State.Phase = Phase::Delta;
 }
 
 void DeltaStep() {
     ComputeDeltas(State.Pts1, State.Pts2, State.PtsDX, State.PtsDY, State.PointCount);
-    State.Phase = Morph;
+    State.Phase = Phase::Morph;
 }
 
 }  // namespace
 
 void StepPhase(std::int32_t dt) {
     switch (State.Phase) {
-        case Morph: MorphStep(dt, false); break;
-        case Hold: HoldStep(dt); break;
-        case Pick: PickStep(); break;
-        case Delta: DeltaStep(); break;
+        case Phase::Morph: MorphStep(dt, false); break;
+        case Phase::Hold: HoldStep(dt); break;
+        case Phase::Pick: PickStep(); break;
+        case Phase::Delta: DeltaStep(); break;
         default: break;
     }
 }
 
 bool StepKeepsPoints() {
-    return State.Phase == Pick || State.Phase == Delta || (State.Phase == Hold && State.PhaseClock != 0);
+    return State.Phase == Phase::Pick || State.Phase == Phase::Delta || (State.Phase == Phase::Hold && State.PhaseClock != 0);
 }
 
 void StepPhaseAndPlot(std::int32_t dt) {
-    if (State.Phase == Morph) {
+    if (State.Phase == Phase::Morph) {
         MorphStep(dt, true);
         return;
     }

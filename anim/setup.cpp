@@ -4,8 +4,8 @@
 #include "anim/anim.h"
 #include "anim/morph.h"
 #include "ifs/ifs_definition.h"
-#include "shell/arrays.h"
-#include "shell/messages.h"
+#include "core/arrays.h"
+#include "platform/messages.h"
 
 const char* const PointArrayMessages[5] = {
     "Not enough memory (Pts1). Lowering the number of points might help.\n\nQuitting now.",
@@ -31,8 +31,8 @@ int PrepareAnimation() {
     }
     if (BuildCosTable() != 0) return 1;
 
-    State.FirstDefinition->Generate(State.ShownPoints, State.Pts1, &State.ColourFrom);
-    State.FirstDefinition->Generate(State.ShownPoints, State.Pts2, &State.ColourTo);
+    State.FirstDefinition->Generate(State.ShownPoints, State.Pts1, &State.ColourFrom, State.ScreenWidth, State.ScreenHeight);
+    State.FirstDefinition->Generate(State.ShownPoints, State.Pts2, &State.ColourTo, State.ScreenWidth, State.ScreenHeight);
     CopyPoints(State.PtsA, State.Pts1, State.ShownPoints);
     State.PlottedPoints = -1;  // PtsA is new: the first tick clears the whole image
     ComputeDeltas(State.Pts1, State.Pts2, State.PtsDX, State.PtsDY, State.PointCount);

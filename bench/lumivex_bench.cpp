@@ -26,9 +26,9 @@
 #include "anim/morph.h"
 #include "ifs/ifs_definition.h"
 #include "ifs/loader.h"
-#include "shell/headless/headless_host.h"
-#include "shell/saver_main.h"
-#include "shell/saver_state.h"
+#include "platform/headless/headless_host.h"
+#include "saver/saver_main.h"
+#include "core/saver_state.h"
 
 namespace {
 
@@ -74,8 +74,8 @@ bool Prepare(benchmark::State& bench, const Screen& screen, std::int32_t points)
     host.metrics = {0, 0, screen.width, screen.height + 1, screen.width, screen.height + 1};
     host.useDefinitionFile = true;
     host.definitionFile = LUMIVEX_GALLERY;
-    State.Mode = Saver;
-    if (InitWindow(nullptr) != 0 || LoadDefinitions() != 0) {
+    State.Mode = RunMode::Saver;
+    if (InitWindow(nullptr) != StartResult::Ok || LoadDefinitions() != 0) {
         bench.SkipWithError("start-up failed (is the gallery readable?)");
         return false;
     }
@@ -110,7 +110,7 @@ void CountPoints(benchmark::State& bench, std::int32_t points) {
 
 // A whole tick in one phase: the phase and its clock are put back before every tick, so every
 // iteration is the same tick of the cycle.
-void TickIn(benchmark::State& bench, const Screen& screen, std::int32_t points, std::int32_t phase,
+void TickIn(benchmark::State& bench, const Screen& screen, std::int32_t points, Phase phase,
             std::int32_t clock) {
     if (!Prepare(bench, screen, points)) return;
     HeadlessHost& host = Host();
@@ -125,27 +125,27 @@ void TickIn(benchmark::State& bench, const Screen& screen, std::int32_t points, 
 }
 
 void MorphTick(benchmark::State& bench, Screen screen, std::int32_t points) {
-    TickIn(bench, screen, points, Morph, MidMorph);
+    TickIn(bench, screen, points, Phase::Morph, MidMorph);
 }
 
 // A hold tick after the first: the target set stands still.
 void HoldTick(benchmark::State& bench, Screen screen, std::int32_t points) {
     if (!Prepare(bench, screen, points)) return;
-    State.Phase = Hold;
+    State.Phase = Phase::Hold;
     State.PhaseClock = 0;
     FrameTick(State.Window);
-    TickIn(bench, screen, points, Hold, 1);
+    TickIn(bench, screen, points, Phase::Hold, 1);
 }
 
 void PickTick(benchmark::State& bench, Screen screen, std::int32_t points) {
-    TickIn(bench, screen, points, Pick, 0);
+    TickIn(bench, screen, points, Phase::Pick, 0);
 }
 
 void GenerateAlone(benchmark::State& bench, Screen screen, std::int32_t points) {
     if (!Prepare(bench, screen, points)) return;
     Colour colour = 0;
     for (auto _ : bench) {
-        State.FirstDefinition->Generate(points, State.Pts2, &colour);
+        State.FirstDefinition->Generate(points, State.Pts2, &colour, State.ScreenWidth, State.ScreenHeight);
         benchmark::ClobberMemory();
     }
     CountPoints(bench, points);

@@ -4,7 +4,7 @@
 #endif
 
 #include "ifs/ifs_definition.h"
-#include "shell/arrays.h"
+#include "core/arrays.h"
 
 const Colour Palette[PaletteSize] = {
     0x0000FF, 0x003FFF, 0x007FCF, 0x00CFCF, 0x00CF7C, 0x00FF3F, 0x00FF00,
@@ -77,7 +77,8 @@ inline void ProjectPair(__m128d p, __m128d origin, __m128d box, __m128d screen, 
 
 std::int32_t ProjectCoordinate(double value) { return Project(value); }
 
-void IfsDefinition::Generate(std::int32_t count, ScreenPoint* points, Colour* colour) const {
+void IfsDefinition::Generate(std::int32_t count, ScreenPoint* points, Colour* colour, std::int32_t screenWidth,
+                             std::int32_t screenHeight) const {
     *colour = Palette[NextRandom() % PaletteSize];
     if (count <= 0) return;
 
@@ -86,8 +87,8 @@ void IfsDefinition::Generate(std::int32_t count, ScreenPoint* points, Colour* co
     BuildMapChoice(Transforms, TransformCount, choice);
     const IfsTransform* maps[101];
     for (int r = 0; r <= 100; ++r) maps[r] = Transforms + choice[r];
-    const double width = static_cast<double>(static_cast<std::uint32_t>(State.ScreenWidth));
-    const double height = static_cast<double>(static_cast<std::uint32_t>(State.ScreenHeight));
+    const double width = static_cast<double>(static_cast<std::uint32_t>(screenWidth));
+    const double height = static_cast<double>(static_cast<std::uint32_t>(screenHeight));
     const double xMin = XMin, yMin = YMin, boxWidth = Width, boxHeight = Height;
     std::uint32_t random = RandomState();
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "shell/saver_state.h"
+#include "core/saver_state.h"
 
 struct IfsTransform {
     double a, b, c, d, e, f;  // (x, y) -> (a x + b y + e, c x + d y + f)
@@ -19,9 +19,11 @@ public:
     // failed allocation leaves Transforms null and TransformCount 0.
     explicit IfsDefinition(std::int32_t n);
 
-    // Fills points[0..count-1] by the chaos game, projected into the frame image, and picks the
-    // set's colour into *colour. Draws exactly 1 + max(count, 0) random numbers.
-    void Generate(std::int32_t count, ScreenPoint* points, Colour* colour) const;
+    // Fills points[0..count-1] by the chaos game, projected into a screen of screenWidth x
+    // screenHeight pixels (the box spans the whole screen, y upwards), and picks the set's colour
+    // into *colour. Draws exactly 1 + max(count, 0) random numbers.
+    void Generate(std::int32_t count, ScreenPoint* points, Colour* colour, std::int32_t screenWidth,
+                  std::int32_t screenHeight) const;
 
     IfsDefinition* Next = nullptr;
     std::int32_t TransformCount = 0;

@@ -9,8 +9,8 @@
 
 #include "ifs/ifs_definition.h"
 #include "ifs/text_input.h"
-#include "shell/messages.h"
-#include "shell/platform.h"
+#include "platform/messages.h"
+#include "platform/platform.h"
 
 const char* const MissingFileMessage =
     "I cannot find 'lumivex.ini'.\n\nI *need* that file, no nice gfx without it!\n\n"
@@ -23,10 +23,10 @@ namespace {
 
 void SetPointCount(std::int32_t count) {
     if (count < 0) {
-        State.ShowStatus = 1;
+        State.ShowStatus = true;
         count = count == std::numeric_limits<std::int32_t>::min() ? std::numeric_limits<std::int32_t>::max() : -count;
     }
-    if (State.Mode == Preview) count /= 10;
+    if (State.Mode == RunMode::Preview) count /= 10;
     State.PointCount = count;
     State.ShownPoints = count;
     State.MinPoints = static_cast<std::int32_t>((static_cast<std::int64_t>(count) * 3) >> 2);
@@ -102,7 +102,7 @@ void ReadDefinitionFile(std::FILE* file) {
 int LoadDefinitions() {
     State.FirstDefinition = nullptr;
     State.DefinitionCount = 0;
-    State.ShowStatus = 0;
+    State.ShowStatus = false;
 
     std::FILE* file = platform::OpenDefinitionFile("lumivex.ini");
     if (file == nullptr) {

@@ -5,7 +5,7 @@
 #include "anim/anim.h"
 #include "anim/morph.h"
 #include "ifs/ifs_definition.h"
-#include "shell/arrays.h"
+#include "core/arrays.h"
 #include "test_support.h"
 
 using AnimationTest = SaverTest;
@@ -19,15 +19,15 @@ const char* const Fern =
 }  // namespace
 
 TEST_F(AnimationTest, SetUpMakesTwoIndependentSetsOfTheFirstFractal) {
-    ASSERT_EQ(StartSaver({Fern, 320, 240, Saver, false, 42}), 0);
+    ASSERT_EQ(StartSaver({Fern, 320, 240, RunMode::Saver, false, 42}), 0);
     ASSERT_EQ(State.PointCount, 200);
 
     // The same two runs of the chaos game, redone by hand from the same seed.
     std::vector<ScreenPoint> first(200), second(200);
     Colour from = 0, to = 0;
     SeedRandom(42);
-    State.FirstDefinition->Generate(200, first.data(), &from);
-    State.FirstDefinition->Generate(200, second.data(), &to);
+    State.FirstDefinition->Generate(200, first.data(), &from, State.ScreenWidth, State.ScreenHeight);
+    State.FirstDefinition->Generate(200, second.data(), &to, State.ScreenWidth, State.ScreenHeight);
     EXPECT_EQ(State.ColourFrom, from);
     EXPECT_EQ(State.ColourTo, to);
     for (int i = 0; i < 200; ++i) {
@@ -37,13 +37,13 @@ TEST_F(AnimationTest, SetUpMakesTwoIndependentSetsOfTheFirstFractal) {
         ASSERT_EQ(State.PtsDX[i], second[i].x - first[i].x);
         ASSERT_EQ(State.PtsDY[i], second[i].y - first[i].y);
     }
-    EXPECT_EQ(State.Phase, Morph);
+    EXPECT_EQ(State.Phase, Phase::Morph);
     EXPECT_EQ(State.PhaseClock, 0);
     EXPECT_EQ(State.ColourNow, 0u);
 }
 
 TEST_F(AnimationTest, ZeroPointsStillPickTwoColours) {
-    ASSERT_EQ(StartSaver({"0\n1\n1 0 0 1 0 0 100\n0 0 1 1\n", 64, 64, Saver, false, 9}), 0);
+    ASSERT_EQ(StartSaver({"0\n1\n1 0 0 1 0 0 100\n0 0 1 1\n", 64, 64, RunMode::Saver, false, 9}), 0);
     EXPECT_EQ(State.PointCount, 0);
     ASSERT_NE(State.Pts1, nullptr);
     SeedRandom(9);
@@ -91,12 +91,12 @@ TEST_F(AnimationTest, MorphEasesPointsAndColourThenHoldCompletesTheMove) {
         const std::int32_t dx = target[i].x - source[i].x;
         ASSERT_EQ(State.PtsA[i].x, source[i].x + ((511 * dx) >> 10));
     }
-    EXPECT_EQ(State.Phase, Morph);
+    EXPECT_EQ(State.Phase, Phase::Morph);
     EXPECT_EQ(State.PhaseClock, 2999);
 
     StepPhase(1);  // the last factor, then the morph ends
     EXPECT_EQ(State.ColourNow, BlendColour(State.ColourFrom, State.ColourTo, 1023));
-    EXPECT_EQ(State.Phase, Hold);
+    EXPECT_EQ(State.Phase, Phase::Hold);
     EXPECT_EQ(State.PhaseClock, 0);
 
     StepPhase(10);  // first hold tick: the target exactly, counted from 1 at double speed
@@ -104,7 +104,7 @@ TEST_F(AnimationTest, MorphEasesPointsAndColourThenHoldCompletesTheMove) {
     EXPECT_EQ(State.PtsA[7].x, target[7].x);
     EXPECT_EQ(State.PhaseClock, 21);
     StepPhase(1490);  // 21 + 2980 = 3001: above 3000, the hold ends
-    EXPECT_EQ(State.Phase, Pick);
+    EXPECT_EQ(State.Phase, Phase::Pick);
     EXPECT_EQ(State.PhaseClock, 0);
     EXPECT_EQ(State.ColourFrom, State.ColourTo);
     EXPECT_EQ(State.Pts1[7].x, target[7].x);
@@ -113,15 +113,15 @@ TEST_F(AnimationTest, MorphEasesPointsAndColourThenHoldCompletesTheMove) {
 TEST_F(AnimationTest, HoldThatReachesExactly3000GoesOn) {
     ASSERT_EQ(StartSaver({Fern}), 0);
     StepPhase(5000);
-    ASSERT_EQ(State.Phase, Hold);
+    ASSERT_EQ(State.Phase, Phase::Hold);
     StepPhase(0);  // 0 -> 1
     StepPhase(1000);
     StepPhase(499);  // 1 + 2000 + 998 = 2999
     StepPhase(0);
     EXPECT_EQ(State.PhaseClock, 2999);
-    EXPECT_EQ(State.Phase, Hold);
+    EXPECT_EQ(State.Phase, Phase::Hold);
     StepPhase(1);  // 3001
-    EXPECT_EQ(State.Phase, Pick);
+    EXPECT_EQ(State.Phase, Phase::Pick);
 }
 
 TEST_F(AnimationTest, PickChoosesByTheDrawAndGeneratesAFreshTarget) {
@@ -130,16 +130,16 @@ TEST_F(AnimationTest, PickChoosesByTheDrawAndGeneratesAFreshTarget) {
     const std::int32_t expectedX[4] = {10, 10, 20, 30};
     std::vector<int> seen(4, 0);
     for (std::uint32_t seed = 0; seed < 40; ++seed) {
-        State.Phase = Pick;
+        State.Phase = Phase::Pick;
         SeedRandom(seed);
         const std::int32_t n = [&] { const std::uint32_t keep = RandomState(); const std::int32_t r = NextRandom() % 4; SeedRandom(keep); return r; }();
         StepPhase(10);
         ASSERT_EQ(State.DefinitionNumber, n);
         ++seen[n];
-        EXPECT_EQ(State.Phase, Delta);
+        EXPECT_EQ(State.Phase, Phase::Delta);
         for (int i = 0; i < 50; ++i) ASSERT_EQ(State.Pts2[i].x, expectedX[n]) << "n " << n;
         StepPhase(10);
-        EXPECT_EQ(State.Phase, Morph);
+        EXPECT_EQ(State.Phase, Phase::Morph);
         EXPECT_EQ(State.PtsDX[49], State.Pts2[49].x - State.Pts1[49].x);
     }
     for (int n = 0; n < 4; ++n) EXPECT_GT(seen[n], 0) << "n " << n << " never drawn";
@@ -149,16 +149,16 @@ TEST_F(AnimationTest, ClockNeverRunsBackwardsNorOverflows) {
     ASSERT_EQ(StartSaver({Fern}), 0);
     StepPhase(-100);
     EXPECT_EQ(State.PhaseClock, 0);
-    EXPECT_EQ(State.Phase, Morph);
+    EXPECT_EQ(State.Phase, Phase::Morph);
     StepPhase(std::numeric_limits<std::int32_t>::min());
     EXPECT_EQ(State.PhaseClock, 0);
     StepPhase(2999);
     StepPhase(std::numeric_limits<std::int32_t>::max());  // would overflow the clock
-    EXPECT_EQ(State.Phase, Hold);
+    EXPECT_EQ(State.Phase, Phase::Hold);
     EXPECT_EQ(State.PhaseClock, 0);
     StepPhase(std::numeric_limits<std::int32_t>::max());  // 1 + 2 * max saturates
-    EXPECT_EQ(State.Phase, Pick);
-    State.Phase = Hold;
+    EXPECT_EQ(State.Phase, Phase::Pick);
+    State.Phase = Phase::Hold;
     State.PhaseClock = 5;
     StepPhase(-7);
     EXPECT_EQ(State.PhaseClock, 5);
@@ -171,13 +171,13 @@ TEST_F(AnimationTest, NoShownPointsStillRunsTheCycle) {
     const ScreenPoint source = State.Pts1[0];
     StepPhase(4000);
     StepPhase(2000);
-    EXPECT_EQ(State.Phase, Pick);
+    EXPECT_EQ(State.Phase, Phase::Pick);
     EXPECT_EQ(State.ColourFrom, State.ColourTo);
     EXPECT_EQ(State.PtsA[0].x, before.x);
     EXPECT_EQ(State.Pts1[0].x, source.x) << "nothing copied";
     StepPhase(10);
     StepPhase(10);
-    EXPECT_EQ(State.Phase, Morph);
+    EXPECT_EQ(State.Phase, Phase::Morph);
 }
 
 TEST(MorphLoopTest, WrapsLikeTwosComplement) {

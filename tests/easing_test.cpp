@@ -1,6 +1,6 @@
 // The easing table and the colour blend.
 #include "anim/anim.h"
-#include "shell/arrays.h"
+#include "core/arrays.h"
 #include "test_support.h"
 
 using EasingTest = SaverTest;

@@ -4,7 +4,7 @@
 
 #include "anim/anim.h"
 #include "anim/morph.h"
-#include "shell/arrays.h"
+#include "core/arrays.h"
 #include "test_support.h"
 
 using FrameTickTest = SaverTest;
@@ -39,7 +39,7 @@ TEST_F(FrameTickTest, FirstTickDrawsTheSourceSetAndTheFrameHeaderDescribesIt) {
     EXPECT_EQ(h.ClrImportant, 2u);
 
     TickAt(123456);
-    EXPECT_EQ(State.Phase, Hold) << "the first interval is the time since the system started";
+    EXPECT_EQ(State.Phase, Phase::Hold) << "the first interval is the time since the system started";
     EXPECT_EQ(Host().frameHeader.Colours[1], State.ColourFrom);
     EXPECT_EQ(Host().frameHeader.Colours[0], 0u);
     EXPECT_EQ(Host().frameTop, 16);
@@ -111,11 +111,11 @@ TEST_F(FrameTickTest, IntervalWrapsAndTheFirstCanBeNegative) {
     ASSERT_EQ(StartSaver({FixedPointFile(10, 1), 40, 40}), 0);
     TickAt(0x90000000u);  // more than 2^31 ms since the system started
     EXPECT_EQ(State.Interval1, static_cast<std::int32_t>(0x90000000u));
-    EXPECT_EQ(State.Phase, Morph) << "a negative interval does not advance the morph";
+    EXPECT_EQ(State.Phase, Phase::Morph) << "a negative interval does not advance the morph";
     EXPECT_EQ(State.PhaseClock, 0);
     TickAt(5);  // the counter wrapped: 0x70000005 ms later
     EXPECT_EQ(State.Interval1, 0x70000005);
-    EXPECT_EQ(State.Phase, Hold);
+    EXPECT_EQ(State.Phase, Phase::Hold);
 }
 
 TEST_F(FrameTickTest, ATickAllocatesNothing) {
@@ -126,7 +126,7 @@ TEST_F(FrameTickTest, ATickAllocatesNothing) {
     int picks = 0;
     for (int i = 0; i < 2000; ++i) {
         TickAt(now += (i % 50 == 0 ? 0 : 13));
-        picks += State.Phase == Delta;
+        picks += State.Phase == Phase::Delta;
     }
     EXPECT_EQ(AllocationCount(), arrays);
     EXPECT_EQ(NewCount(), news);

@@ -27,7 +27,7 @@ Framing Measure(const IfsDefinition& def, std::vector<ScreenPoint>* points) {
     points->assign(SampleCount, ScreenPoint{0, 0});
     Colour colour = 0;
     SeedRandom(12345);
-    def.Generate(SampleCount, points->data(), &colour);
+    def.Generate(SampleCount, points->data(), &colour, State.ScreenWidth, State.ScreenHeight);
 
     const std::int32_t imageHeight = Height - StatusStripHeight;
     std::int32_t inside = 0;
@@ -71,7 +71,7 @@ void WritePicture(int number, const std::vector<ScreenPoint>& points) {
 class GalleryTest : public SaverTest {
 protected:
     void LoadShipped() {
-        State.Mode = Saver;
+        State.Mode = RunMode::Saver;
         Host().useDefinitionFile = true;
         Host().definitionFile = LUMIVEX_SOURCE_DIR "/resources/lumivex.ini";
         ASSERT_EQ(LoadDefinitions(), 0);

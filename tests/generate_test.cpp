@@ -97,7 +97,7 @@ TEST_F(GenerateTest, DrawsOncePerPointAfterTheColourAndProjectsIntoTheImage) {
     SeedRandom(7);
     std::vector<ScreenPoint> points(1000);
     Colour colour = 0;
-    def.Generate(1000, points.data(), &colour);
+    def.Generate(1000, points.data(), &colour, State.ScreenWidth, State.ScreenHeight);
     const std::uint32_t after = RandomState();
 
     SeedRandom(7);
@@ -117,8 +117,8 @@ TEST_F(GenerateTest, DrawsOncePerPointAfterTheColourAndProjectsIntoTheImage) {
     // No points: only the colour is drawn.
     SeedRandom(7);
     Colour none = 0;
-    def.Generate(0, nullptr, &none);
-    def.Generate(-5, nullptr, &none);
+    def.Generate(0, nullptr, &none, State.ScreenWidth, State.ScreenHeight);
+    def.Generate(-5, nullptr, &none, State.ScreenWidth, State.ScreenHeight);
     const std::uint32_t twoCalls = RandomState();
     SeedRandom(7);
     NextRandom();
@@ -136,18 +136,18 @@ TEST_F(GenerateTest, DegenerateBoxesGatherOrMirrorThePoints) {
 
     def.Width = 0;  // (x - XMin) / 0 is not finite
     def.Height = 1;
-    def.Generate(10, points.data(), &colour);
+    def.Generate(10, points.data(), &colour, State.ScreenWidth, State.ScreenHeight);
     for (const ScreenPoint& p : points) EXPECT_EQ(p.x, 0);
 
     def.Width = 1;
     def.Height = 0;
-    def.Generate(10, points.data(), &colour);
+    def.Generate(10, points.data(), &colour, State.ScreenWidth, State.ScreenHeight);
     for (const ScreenPoint& p : points) EXPECT_EQ(p.y, 0);
 
     def.XMin = 1;  // box given right to left
     def.Width = -1;
     def.Height = 1;
-    def.Generate(10, points.data(), &colour);
+    def.Generate(10, points.data(), &colour, State.ScreenWidth, State.ScreenHeight);
     for (const ScreenPoint& p : points) {
         EXPECT_EQ(p.x, 80);  // (0.2 - 1) / -1 * 100
         EXPECT_EQ(p.y, 30);
@@ -165,7 +165,7 @@ TEST_F(GenerateTest, ProjectionOrderIsSubtractDivideMultiply) {
     def.Height = 0.9;
     ScreenPoint p{};
     Colour colour = 0;
-    def.Generate(1, &p, &colour);
+    def.Generate(1, &p, &colour, State.ScreenWidth, State.ScreenHeight);
     EXPECT_EQ(p.x, 69) << "0.7 / 0.1 * 10 is just below 70; 0.7 * 10 / 0.1 would give 70";
     EXPECT_EQ(p.y, 1) << "0.3 / 0.9 * 3 is 1; 0.3 * 3 / 0.9 would give 0";
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/dump.h"
+#include "tools/render/dump.h"
 
 namespace {
 

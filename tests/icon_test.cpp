@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "tools/icon.h"
+#include "tools/icon/icon.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "ifs/ifs_definition.h"
 #include "ifs/loader.h"
-#include "shell/arrays.h"
+#include "core/arrays.h"
 #include "test_support.h"
 
 using LoaderTest = SaverTest;
@@ -35,11 +35,11 @@ TEST_F(LoaderTest, PointCountSignPreviewAndLimits) {
     EXPECT_EQ(State.GrowLimit, 700);
 
     ResetAll();
-    ASSERT_EQ(LoadText(std::string("-800\n") + Triangle, Preview), 0);
+    ASSERT_EQ(LoadText(std::string("-800\n") + Triangle, RunMode::Preview), 0);
     EXPECT_EQ(State.PointCount, 80);
 
     ResetAll();
-    ASSERT_EQ(LoadText(std::string("5\n") + Triangle, Preview), 0);
+    ASSERT_EQ(LoadText(std::string("5\n") + Triangle, RunMode::Preview), 0);
     EXPECT_EQ(State.PointCount, 0);
 
     ResetAll();

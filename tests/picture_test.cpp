@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "test_support.h"
-#include "tools/dump.h"
-#include "tools/font8x16.h"
+#include "tools/render/dump.h"
+#include "tools/render/font8x16.h"
 
 namespace fs = std::filesystem;
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "test_support.h"
-#include "tools/dump.h"
-#include "tools/render_options.h"
+#include "tools/render/dump.h"
+#include "tools/render/render_options.h"
 
 namespace {
 
@@ -91,7 +91,7 @@ TEST(RenderTest, DumpMatchesTheCoreRunInProcess) {
     ASSERT_EQ(lines.size(), 9u);
 
     ResetAll();
-    ASSERT_EQ(StartSaver({ini, 101, 77, Saver, false, 5}), 0);
+    ASSERT_EQ(StartSaver({ini, 101, 77, RunMode::Saver, false, 5}), 0);
     EXPECT_EQ(Field(lines[0], "pts1"), "\"" + HashText(PointsHash(State.Pts1, State.PointCount)) + "\"");
     EXPECT_EQ(Field(lines[0], "show_status"), "1");
     const std::uint32_t clock[] = {4000, 4010, 4010, 4700, 4710, 9000, 9001, 9001};
@@ -106,7 +106,7 @@ TEST(RenderTest, DumpMatchesTheCoreRunInProcess) {
         EXPECT_EQ(Field(line, "lit"), std::to_string(std::count(bytes.begin(), bytes.end(), '\1')));
         EXPECT_EQ(Field(line, "colour"), std::to_string(State.ColourNow));
         EXPECT_EQ(Field(line, "status"), "\"" + Host().statusText + "\"");
-        EXPECT_EQ(Field(line, "phase"), std::to_string(State.Phase));
+        EXPECT_EQ(Field(line, "phase"), std::to_string(static_cast<int>(State.Phase)));
     }
     ResetAll();
 }

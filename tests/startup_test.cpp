@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/arrays.h"
-#include "shell/saver_main.h"
+#include "core/arrays.h"
+#include "saver/saver_main.h"
 #include "test_support.h"
 
 using StartupTest = SaverTest;
@@ -35,18 +35,18 @@ PlatformHandle Handle(std::intptr_t value) { return reinterpret_cast<PlatformHan
 }  // namespace
 
 TEST(RunModeTest, SubstringSearchesInOrder) {
-    EXPECT_EQ(ChooseRunMode(""), Configure);
-    EXPECT_EQ(ChooseRunMode("lumivex.scr"), Configure);
-    EXPECT_EQ(ChooseRunMode("lumivex.scr /c:1234"), Configure);
-    EXPECT_EQ(ChooseRunMode("lumivex.scr /P 12"), Configure) << "the upper-case preview switch is not recognised";
-    EXPECT_EQ(ChooseRunMode("lumivex.scr /s"), Saver);
-    EXPECT_EQ(ChooseRunMode("lumivex.scr /S"), Saver);
-    EXPECT_EQ(ChooseRunMode("lumivex.scr /start"), Saver);
-    EXPECT_EQ(ChooseRunMode("C:/tools/lumivex.scr"), Configure);
-    EXPECT_EQ(ChooseRunMode("C:/savers/lumivex.scr"), Saver) << "a path with /s in it";
-    EXPECT_EQ(ChooseRunMode("lumivex.scr /p 12"), Preview);
-    EXPECT_EQ(ChooseRunMode("lumivex.scr /s /p 12"), Preview);
-    EXPECT_EQ(ChooseRunMode("lumivex.scr /p 12 /S"), Saver);
+    EXPECT_EQ(ChooseRunMode(""), RunMode::Configure);
+    EXPECT_EQ(ChooseRunMode("lumivex.scr"), RunMode::Configure);
+    EXPECT_EQ(ChooseRunMode("lumivex.scr /c:1234"), RunMode::Configure);
+    EXPECT_EQ(ChooseRunMode("lumivex.scr /P 12"), RunMode::Configure) << "the upper-case preview switch is not recognised";
+    EXPECT_EQ(ChooseRunMode("lumivex.scr /s"), RunMode::Saver);
+    EXPECT_EQ(ChooseRunMode("lumivex.scr /S"), RunMode::Saver);
+    EXPECT_EQ(ChooseRunMode("lumivex.scr /start"), RunMode::Saver);
+    EXPECT_EQ(ChooseRunMode("C:/tools/lumivex.scr"), RunMode::Configure);
+    EXPECT_EQ(ChooseRunMode("C:/savers/lumivex.scr"), RunMode::Saver) << "a path with /s in it";
+    EXPECT_EQ(ChooseRunMode("lumivex.scr /p 12"), RunMode::Preview);
+    EXPECT_EQ(ChooseRunMode("lumivex.scr /s /p 12"), RunMode::Preview);
+    EXPECT_EQ(ChooseRunMode("lumivex.scr /p 12 /S"), RunMode::Saver);
 }
 
 TEST(RunModeTest, PreviewHandleIsReadLikePercentI) {
@@ -61,14 +61,14 @@ TEST(RunModeTest, PreviewHandleIsReadLikePercentI) {
 }
 
 TEST(RunModeTest, OnlyPreviewIgnoresInput) {
-    EXPECT_TRUE(InputEndsRun(Saver));
-    EXPECT_FALSE(InputEndsRun(Preview));
+    EXPECT_TRUE(InputEndsRun(RunMode::Saver));
+    EXPECT_FALSE(InputEndsRun(RunMode::Preview));
 }
 
 TEST_F(StartupTest, NoSwitchEndsAtOnceAndCreatesNothing) {
     EXPECT_EQ(RunCommandLine("lumivex.scr"), 0);
     EXPECT_EQ(Host().calls, (Calls{"CommandLine"}));
-    EXPECT_EQ(State.Mode, Configure);
+    EXPECT_EQ(State.Mode, RunMode::Configure);
 }
 
 TEST_F(StartupTest, SaverRunsInOrderAndEndsOnAKey) {

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "ifs/loader.h"
-#include "shell/arrays.h"
+#include "core/arrays.h"
 
 namespace {
 std::uint64_t News = 0;
@@ -62,7 +62,7 @@ int LoadText(const std::string& text, RunMode mode) {
     return result;
 }
 
-#include "shell/saver_main.h"
+#include "saver/saver_main.h"
 
 int StartSaver(const StartOptions& options) {
     HeadlessHost& host = Host();

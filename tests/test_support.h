@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "shell/headless/headless_host.h"
-#include "shell/saver_state.h"
+#include "platform/headless/headless_host.h"
+#include "core/saver_state.h"
 
 // How many times operator new has run in this process.
 std::uint64_t NewCount();
@@ -18,7 +18,10 @@ void ResetAll();
 std::string WriteTempFile(const std::string& text);
 
 // Loads definition text as the saver would, in the given mode; returns LoadDefinitions' result.
-int LoadText(const std::string& text, RunMode mode = Saver);
+// One bit per phase, for tests that collect the phases a run went through.
+inline int PhaseBit(Phase phase) { return 1 << static_cast<int>(phase); }
+
+int LoadText(const std::string& text, RunMode mode = RunMode::Saver);
 
 // A fixture that resets everything before and after each test.
 class SaverTest : public ::testing::Test {
@@ -32,7 +35,7 @@ struct StartOptions {
     std::string ini;
     std::int32_t width = 320;
     std::int32_t height = 240;
-    RunMode mode = Saver;
+    RunMode mode = RunMode::Saver;
     bool parent = false;
     std::uint32_t seed = 1;
 };

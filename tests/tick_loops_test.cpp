@@ -15,7 +15,7 @@
 #include "anim/anim.h"
 #include "anim/morph.h"
 #include "ifs/ifs_definition.h"
-#include "shell/saver_main.h"
+#include "saver/saver_main.h"
 #include "test_support.h"
 
 #if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
@@ -199,7 +199,7 @@ TEST(TickLoops, GenerateMatchesThePlainChaosGame) {
             PlainGenerate(def, count, expected.data(), &expectedColour);
             const std::uint32_t expectedRandom = RandomState();
             SeedRandom(static_cast<std::uint32_t>(c * 7919 + count));
-            def.Generate(count, got.data(), &gotColour);
+            def.Generate(count, got.data(), &gotColour, State.ScreenWidth, State.ScreenHeight);
             EXPECT_EQ(RandomState(), expectedRandom) << "case " << c << " count " << count;
             EXPECT_EQ(gotColour, expectedColour);
             EXPECT_EQ(0, std::memcmp(got.data(), expected.data(), got.size() * sizeof(ScreenPoint)))
@@ -214,8 +214,8 @@ void StartSaver(const std::string& ini, std::int32_t width, std::int32_t height)
     ResetAll();
     Host().calendarSeconds = 99;
     Host().metrics = {0, 0, width, height + 1, width, height + 1};
-    State.Mode = Saver;
-    ASSERT_EQ(InitWindow(nullptr), 0);
+    State.Mode = RunMode::Saver;
+    ASSERT_EQ(InitWindow(nullptr), StartResult::Ok);
     ASSERT_EQ(LoadText(ini), 0);
     ASSERT_EQ(PrepareAnimation(), 0);
     Host().statusText.reserve(64);  // the host's own copy of the status line
@@ -251,16 +251,16 @@ TEST_P(PartialClear, ImageEqualsAFreshPlotAfterEveryTick) {
     std::int32_t lowest = State.ShownPoints, highest = State.ShownPoints;
     for (int tick = 0; tick < 1500; ++tick) {
         const std::int32_t shown = State.ShownPoints;
-        phasesSeen |= 1 << State.Phase;
+        phasesSeen |= PhaseBit(State.Phase);
         Host().now += static_cast<std::uint32_t>(Interval(tick));
         FrameTick(State.Window);
         std::fill(fresh.begin(), fresh.end(), 0);
         PlotPoints(fresh.data(), State.VScreenStride, State.ScreenWidth, State.ImageHeight, State.PtsA, shown);
-        ASSERT_EQ(0, std::memcmp(fresh.data(), State.VScreen, bytes)) << "tick " << tick << " phase " << State.Phase;
+        ASSERT_EQ(0, std::memcmp(fresh.data(), State.VScreen, bytes)) << "tick " << tick << " phase " << static_cast<int>(State.Phase);
         lowest = std::min(lowest, State.ShownPoints);
         highest = std::max(highest, State.ShownPoints);
     }
-    EXPECT_EQ(phasesSeen, (1 << Morph) | (1 << Hold) | (1 << Pick) | (1 << Delta));
+    EXPECT_EQ(phasesSeen, PhaseBit(Phase::Morph) | PhaseBit(Phase::Hold) | PhaseBit(Phase::Pick) | PhaseBit(Phase::Delta));
     EXPECT_LT(lowest, highest);  // the regulation moved the count both ways
 }
 
@@ -292,13 +292,13 @@ TEST_F(SaverTest, ATickAllocatesNothing) {
     StartSaver(Gallery(-5000), 333, 200);
     int phasesSeen = 0;
     for (int tick = 0; tick < 2000; ++tick) {
-        phasesSeen |= 1 << State.Phase;
+        phasesSeen |= PhaseBit(State.Phase);
         Host().now += static_cast<std::uint32_t>(Interval(tick));
         const long before = Allocations.load();
         FrameTick(State.Window);
-        ASSERT_EQ(Allocations.load(), before) << "tick " << tick << " in phase " << State.Phase;
+        ASSERT_EQ(Allocations.load(), before) << "tick " << tick << " in phase " << static_cast<int>(State.Phase);
     }
-    EXPECT_EQ(phasesSeen, (1 << Morph) | (1 << Hold) | (1 << Pick) | (1 << Delta));
+    EXPECT_EQ(phasesSeen, PhaseBit(Phase::Morph) | PhaseBit(Phase::Hold) | PhaseBit(Phase::Pick) | PhaseBit(Phase::Delta));
     // The counter does count: an allocation between ticks shows.
     const long before = Allocations.load();
     std::free(std::malloc(16));

@@ -1,0 +1,29 @@
+// Allocation of the saver's plain arrays: sizes checked for overflow, a limit tests can lower.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Bytes for count elements of elementSize each, or nothing when the size cannot be represented
+// in a std::size_t, exceeds the allocation limit, or would take the saver's arrays together past
+// the memory bound (the machine's physical memory: a run that could only thrash is refused with
+// its message instead). Zero elements give a valid, empty block.
+void* AllocateBytes(std::uint64_t count, std::uint64_t elementSize);
+
+template <typename T>
+T* AllocateArray(std::uint64_t count) {
+    return static_cast<T*>(AllocateBytes(count, sizeof(T)));
+}
+
+// The largest block AllocateBytes hands out; tests lower it to make allocations fail.
+void SetAllocationLimit(std::uint64_t bytes);
+std::uint64_t DefaultAllocationLimit();
+
+// What all blocks together may take, in bytes; 0 (the start value) for no bound. Start-up sets it
+// to the machine's physical memory before the first array; tests and fuzz targets set less.
+void SetMemoryBound(std::uint64_t bytes);
+
+// For tests: let n more allocations succeed, then fail every one (a negative n: never fail).
+void FailAllocationsAfter(std::int64_t n);
+// How many blocks AllocateBytes has handed out since the process started.
+std::uint64_t AllocationCount();

@@ -1,0 +1,65 @@
+// The headless backend: a simulated host that lumivex-render and the tests drive and observe.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct HeadlessHost {
+    HeadlessHost() { statusText.reserve(256); }  // a tick must not allocate, here either
+
+    // What the host offers.
+    std::string commandLine;
+    std::int64_t calendarSeconds = 0;
+    platform::LockOutcome lockOutcome = platform::LockOutcome::Taken;
+    platform::ScreenMetrics metrics = {0, 0, 800, 601, 800, 600};
+    // Windows that exist as possible parents, each with its client rectangle.
+    std::vector<std::pair<PlatformHandle, platform::Rect>> parentWindows;
+    bool registerFails = false;
+    bool createFails = false;
+    bool cursorReadable = true;
+    std::int32_t cursorX = 0, cursorY = 0;
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
+    // When set, the file the saver opens as "lumivex.ini" in the current directory, and no
+    // other file is found; otherwise paths are opened as they are, "\" read as "/".
+    std::string definitionFile;
+    bool useDefinitionFile = false;
+    bool echoMessages = false;  // message texts also go to standard error
+
+    // The clock: the tick count read at each timer tick. False ends the message loop.
+    std::function<bool(std::uint32_t* now)> nextTick;
+    std::uint32_t now = 0;
+    // Called once when the message loop starts, and after each timer tick.
+    std::function<void()> onLoopStart;
+    std::function<void(std::uint32_t tick)> afterTick;
+
+    // What the saver did.
+    std::vector<std::string> calls;  // platform calls in order, by name
+    std::vector<std::string> messages;
+    std::vector<std::string> captions;
+    PlatformHandle window = nullptr;
+    PlatformHandle windowParent = nullptr;
+    std::int32_t windowX = 0, windowY = 0, windowWidth = 0, windowHeight = 0;
+    bool windowDestroyed = false;
+    bool quitPosted = false;
+    int cursorShowCount = 0;  // ShowCursor's counter: -1 while hidden
+    std::uint32_t ticksRun = 0;
+    // The last presented frame.
+    FrameHeaderData frameHeader = {};
+    const std::uint8_t* frameBits = nullptr;
+    std::int32_t frameStride = 0;
+    std::int32_t frameTop = 0;
+    bool statusDrawn = false;
+    std::string statusText;
+    int framesPresented = 0;
+};
+
+// The host the headless backend answers from; Reset puts it back to its defaults.
+HeadlessHost& Host();
+void ResetHost();
+
+// The host's system directory stand-in for lumivex-render: the folder of the running program.
+std::string ProgramDirectory();

@@ -1,0 +1,177 @@
+// The platform seam for a simulated host: no window, no screen, a scripted clock.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/headless/headless_host.h"
+#include "platform/platform.h"
+#include "saver/saver_main.h"
+
+#if defined(__linux__)
+#include <unistd.h>
+#endif
+
+namespace {
+HeadlessHost TheHost;
+// Any non-null value serves as the one window's handle.
+PlatformHandle const WindowHandle = reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(0x5A7E));
+}  // namespace
+
+HeadlessHost& Host() { return TheHost; }
+void ResetHost() { TheHost = HeadlessHost{}; }
+
+std::string ProgramDirectory() {
+#if defined(__linux__)
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length > 0) {
+        path[length] = '\0';
+        std::string text = path;
+        const std::size_t slash = text.rfind('/');
+        if (slash != std::string::npos) return text.substr(0, slash == 0 ? 1 : slash);
+    }
+#endif
+    return ".";
+}
+
+namespace platform {
+
+const char* CommandLine() {
+    TheHost.calls.push_back("CommandLine");
+    return TheHost.commandLine.c_str();
+}
+
+std::int64_t CalendarSeconds() { return TheHost.calendarSeconds; }
+
+LockOutcome TakeInstanceLock(PlatformHandle* lock) {
+    TheHost.calls.push_back("TakeInstanceLock");
+    if (TheHost.lockOutcome != LockOutcome::Unavailable) *lock = reinterpret_cast<PlatformHandle>(std::intptr_t{1});
+    return TheHost.lockOutcome;
+}
+
+void ParentClientRect(PlatformHandle parent, Rect* rect) {
+    for (const auto& window : TheHost.parentWindows) {
+        if (window.first == parent) *rect = window.second;
+    }
+}
+
+ScreenMetrics ReadScreenMetrics() { return TheHost.metrics; }
+
+bool RegisterSaverClass(PlatformHandle) {
+    TheHost.calls.push_back("RegisterSaverClass");
+    return !TheHost.registerFails;
+}
+
+PlatformHandle CreateSaverWindow(PlatformHandle, PlatformHandle parent, std::int32_t x, std::int32_t y,
+                                 std::int32_t width, std::int32_t height) {
+    TheHost.calls.push_back("CreateSaverWindow");
+    if (TheHost.createFails) return nullptr;
+    if (parent != nullptr) {
+        bool exists = false;
+        for (const auto& window : TheHost.parentWindows) exists = exists || window.first == parent;
+        if (!exists) return nullptr;
+    }
+    TheHost.window = WindowHandle;
+    TheHost.windowParent = parent;
+    TheHost.windowX = x;
+    TheHost.windowY = y;
+    TheHost.windowWidth = width;
+    TheHost.windowHeight = height;
+    return WindowHandle;
+}
+
+void ShowMessage(const char* caption, const char* text) {
+    TheHost.calls.push_back("ShowMessage");
+    TheHost.captions.emplace_back(caption);
+    TheHost.messages.emplace_back(text);
+    if (TheHost.echoMessages) std::fprintf(stderr, "%s\n", text);
+}
+
+bool ReadCursorPosition(std::int32_t* x, std::int32_t* y) {
+    if (!TheHost.cursorReadable) return false;
+    *x = TheHost.cursorX;
+    *y = TheHost.cursorY;
+    return true;
+}
+
+void HideCursor() {
+    TheHost.calls.push_back("HideCursor");
+    --TheHost.cursorShowCount;
+}
+
+void ShowCursorAgain() {
+    TheHost.calls.push_back("ShowCursorAgain");
+    ++TheHost.cursorShowCount;
+}
+
+void ShowSaverWindow(PlatformHandle) { TheHost.calls.push_back("ShowSaverWindow"); }
+
+void BlackenStrip(PlatformHandle, std::int32_t, std::int32_t) { TheHost.calls.push_back("BlackenStrip"); }
+
+void StartFrameTimer(PlatformHandle) { TheHost.calls.push_back("StartFrameTimer"); }
+
+void RunMessageLoop() {
+    TheHost.calls.push_back("RunMessageLoop");
+    if (TheHost.onLoopStart) TheHost.onLoopStart();
+    while (!TheHost.quitPosted && TheHost.nextTick && TheHost.nextTick(&TheHost.now)) {
+        ++TheHost.ticksRun;
+        HandleSaverMessage(TheHost.window, SaverMessage::Timer);
+        if (TheHost.afterTick) TheHost.afterTick(TheHost.ticksRun);
+    }
+}
+
+void DestroySaverWindow(PlatformHandle window) {
+    TheHost.calls.push_back("DestroySaverWindow");
+    if (TheHost.windowDestroyed) return;
+    TheHost.windowDestroyed = true;
+    HandleSaverMessage(window, SaverMessage::Destroy);
+}
+
+void LeaveTopmostAndQuit(PlatformHandle) {
+    TheHost.calls.push_back("LeaveTopmostAndQuit");
+    TheHost.quitPosted = true;
+}
+
+void PaintNothing(PlatformHandle) { TheHost.calls.push_back("PaintNothing"); }
+
+std::uint32_t TickCount() { return TheHost.now; }
+
+void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
+                  std::int32_t top, const char* status, int statusLength) {
+    TheHost.frameHeader = header;
+    TheHost.frameBits = bits;
+    TheHost.frameStride = stride;
+    TheHost.frameTop = top;
+    TheHost.statusDrawn = status != nullptr;
+    TheHost.statusText.assign(status != nullptr ? status : "", status != nullptr ? static_cast<std::size_t>(statusLength) : 0);
+    ++TheHost.framesPresented;
+}
+
+unsigned SystemDirectory(char* buffer, unsigned capacity) {
+    const std::size_t length = TheHost.systemDirectory.size() < capacity ? TheHost.systemDirectory.size() : capacity - 1;
+    std::memcpy(buffer, TheHost.systemDirectory.data(), length);
+    buffer[length] = '\0';
+    return static_cast<unsigned>(length);
+}
+
+std::uint64_t PhysicalMemoryBytes() {
+#if defined(__linux__)
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0) return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+#endif
+    return 0;
+}
+
+std::FILE* OpenDefinitionFile(const char* path) {
+    if (TheHost.useDefinitionFile) {
+        return std::strcmp(path, "lumivex.ini") == 0 ? std::fopen(TheHost.definitionFile.c_str(), "rb") : nullptr;
+    }
+    std::string local = path;
+    for (char& c : local) {
+        if (c == '\\') c = '/';
+    }
+    return std::fopen(local.c_str(), "rb");
+}
+
+}  // namespace platform

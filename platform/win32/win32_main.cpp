@@ -1,0 +1,6 @@
+// The Windows entry point of lumivex.scr: hands the instance handle to the saver.
+#include <windows.h>
+
+#include "saver/saver_main.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return SaverMain(instance); }

@@ -1,0 +1,161 @@
+// Start-up sequence, run modes, geometry and input rules of the saver.
+#include "saver/saver_main.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "anim/anim.h"
+#include "ifs/loader.h"
+#include "ifs/text_input.h"
+#include "core/arrays.h"
+#include "platform/messages.h"
+#include "platform/platform.h"
+
+const char* const VScreenMessage = "Allocation error (VScreen)";
+
+RunMode ChooseRunMode(const char* commandLine) {
+    RunMode mode = RunMode::Configure;
+    if (std::strstr(commandLine, "/s") != nullptr) mode = RunMode::Saver;
+    if (std::strstr(commandLine, "/p") != nullptr) mode = RunMode::Preview;
+    if (std::strstr(commandLine, "/S") != nullptr) mode = RunMode::Saver;
+    return mode;
+}
+
+PlatformHandle ParsePreviewHandle(const char* commandLine) {
+    const char* at = std::strstr(commandLine, "/p");
+    std::int32_t value = 0;
+    if (at == nullptr || ScanIntAnyBase(at + 2, &value) == nullptr) return nullptr;
+    return reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(value));
+}
+
+bool InputEndsRun(RunMode mode) { return mode != RunMode::Preview; }
+
+StartResult InitWindow(PlatformHandle parent) {
+    SeedRandom(static_cast<std::uint32_t>(platform::CalendarSeconds()));
+
+    if (platform::TakeInstanceLock(&State.InstanceLock) == platform::LockOutcome::AlreadyHeld) return StartResult::AlreadyRunning;
+
+    std::int32_t x = 0, y = 0;
+    if (parent != nullptr) {
+        platform::Rect rect = {0, 0, 0, 0};
+        platform::ParentClientRect(parent, &rect);
+        State.ScreenWidth = WrapSub(rect.right, rect.left);
+        State.ScreenHeight = WrapSub(rect.bottom, rect.top);
+        x = rect.left;
+        y = rect.top;
+    } else {
+        const platform::ScreenMetrics metrics = platform::ReadScreenMetrics();
+        State.ScreenWidth = metrics.virtualWidth;
+        State.ScreenHeight = WrapSub(metrics.virtualHeight, 1);
+        x = metrics.virtualX;
+        y = metrics.virtualY;
+        if (State.ScreenWidth == 0 || State.ScreenHeight == 0) {
+            State.ScreenWidth = WrapSub(metrics.primaryWidth, 1);
+            State.ScreenHeight = WrapSub(metrics.primaryHeight, 1);
+        }
+    }
+    // No window has a negative size; read as unsigned, one would let every point into the image.
+    if (State.ScreenWidth < 0) State.ScreenWidth = 0;
+    if (State.ScreenHeight < 0) State.ScreenHeight = 0;
+
+    if (!platform::RegisterSaverClass(State.Instance)) return StartResult::ClassFailed;
+    State.Window = platform::CreateSaverWindow(State.Instance, parent, x, y, State.ScreenWidth, State.ScreenHeight);
+    if (State.Window == nullptr) return StartResult::WindowFailed;
+
+    // A window shorter than the status strip has an empty image, never a negative one.
+    const std::int32_t imageHeight = parent != nullptr ? State.ScreenHeight : WrapSub(State.ScreenHeight, StatusStripHeight);
+    State.ImageHeight = imageHeight < 0 ? 0 : imageHeight;
+
+    const std::int64_t width = State.ScreenWidth;
+    const std::int64_t stride = (width + 3) & ~std::int64_t{3};
+    State.VScreen = stride > INT32_MAX ? nullptr : AllocateArray<std::uint8_t>(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(State.ImageHeight));
+    if (State.VScreen == nullptr) {
+        ShowErrorMessage(VScreenMessage);
+        return StartResult::VScreenFailed;
+    }
+    State.VScreenStride = static_cast<std::int32_t>(stride);
+    State.PlottedPoints = -1;  // a new image: nothing of it is known to a tick yet
+    std::memset(State.VScreen, 0, static_cast<std::size_t>(stride) * static_cast<std::size_t>(State.ImageHeight));
+
+    FrameHeaderData& h = State.FrameHeader;
+    h = FrameHeaderData{};
+    h.Size = 40;
+    h.Width = State.ScreenWidth;
+    h.Height = State.ImageHeight;  // positive: bottom row first
+    h.Planes = 1;
+    h.BitCount = 8;
+    h.Compression = 0;
+    // The window's size, as the header has always carried it; 0 ("work it out") when it does
+    // not fit, which is just as valid for an uncompressed image.
+    const std::uint64_t windowBytes = static_cast<std::uint64_t>(width) *
+        static_cast<std::uint64_t>(State.ScreenHeight);
+    h.SizeImage = windowBytes > UINT32_MAX ? 0 : static_cast<std::uint32_t>(windowBytes);
+    h.XPelsPerMeter = 3840;
+    h.YPelsPerMeter = 3840;
+    h.ClrUsed = 2;
+    h.ClrImportant = 2;
+    h.Colours[0] = 0;
+    return StartResult::Ok;
+}
+
+int RunSaver(PlatformHandle instance, PlatformHandle parent) {
+    State.Instance = instance;
+    SetMemoryBound(platform::PhysicalMemoryBytes());
+    if (const StartResult result = InitWindow(parent); result != StartResult::Ok) return static_cast<int>(result);
+    if (const int code = LoadDefinitions()) return code;
+    if (const int code = PrepareAnimation()) return code;
+
+    State.SavedCursorValid = platform::ReadCursorPosition(&State.SavedCursorX, &State.SavedCursorY);
+    platform::ShowSaverWindow(State.Window);
+    if (State.Mode == RunMode::Saver) platform::HideCursor();
+    platform::BlackenStrip(State.Window, State.ScreenWidth, StatusStripHeight);
+    if (State.Mode == RunMode::Preview) State.ShowStatus = false;
+    platform::StartFrameTimer(State.Window);
+    platform::RunMessageLoop();
+    platform::ShowCursorAgain();
+    return 0;
+}
+
+int SaverMain(PlatformHandle instance) {
+    const char* commandLine = platform::CommandLine();
+    State.Mode = ChooseRunMode(commandLine);
+    if (State.Mode == RunMode::Configure) return 0;
+    const PlatformHandle parent = State.Mode == RunMode::Preview ? ParsePreviewHandle(commandLine) : nullptr;
+    return RunSaver(instance, parent);
+}
+
+bool HandleSaverMessage(PlatformHandle window, SaverMessage message) {
+    switch (message) {
+        case SaverMessage::Destroy:
+            platform::LeaveTopmostAndQuit(window);
+            return true;
+        case SaverMessage::Paint:
+            platform::PaintNothing(window);
+            return true;
+        case SaverMessage::KeyDown:
+        case SaverMessage::LeftButtonDown:
+        case SaverMessage::RightButtonDown:
+        case SaverMessage::MiddleButtonDown:
+            if (InputEndsRun(State.Mode)) platform::DestroySaverWindow(window);
+            return true;
+        case SaverMessage::Timer: {
+            std::int32_t x = 0, y = 0;
+            if (platform::ReadCursorPosition(&x, &y)) {
+                if (!State.SavedCursorValid) {
+                    // The start-up position could not be read: the first one read stands in.
+                    State.SavedCursorX = x;
+                    State.SavedCursorY = y;
+                    State.SavedCursorValid = true;
+                } else if ((x != State.SavedCursorX || y != State.SavedCursorY) && InputEndsRun(State.Mode)) {
+                    platform::DestroySaverWindow(window);
+                    return true;  // the window is gone: nothing left to draw into
+                }
+            }
+            FrameTick(window);
+            return true;
+        }
+        case SaverMessage::Other:
+            break;
+    }
+    return false;
+}

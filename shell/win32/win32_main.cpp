@@ -1,6 +1,0 @@
-// The Windows entry point of lumivex.scr: hands the instance handle to the saver.
-#include <windows.h>
-
-#include "shell/saver_main.h"
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return SaverMain(instance); }

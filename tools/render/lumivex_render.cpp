@@ -1,0 +1,105 @@
+// lumivex-render: runs the saver headless on a simulated clock and records what every tick drew.
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "platform/headless/headless_host.h"
+#include "saver/saver_main.h"
+#include "core/saver_state.h"
+#include "tools/render/dump.h"
+#include "tools/render/picture_recorder.h"
+#include "tools/render/render_options.h"
+
+namespace {
+
+// The parent window stands in for a host's preview window when --child is given.
+PlatformHandle const ParentHandle = reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(0x7001));
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RenderOptions options;
+    std::string error;
+    if (!ParseRenderOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "lumivex-render: %s (usage: lumivex-render --help)\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::printf("%s\n\n%s\n", RenderUsage, RenderHelp);
+        return 0;
+    }
+
+    PictureRecorder pictures;
+    if (!PreparePictures(&pictures, options, &error)) {
+        std::fprintf(stderr, "lumivex-render: %s\n", error.c_str());
+        return 2;
+    }
+
+    std::FILE* dump = nullptr;
+    if (options.dump == "-") {
+        dump = stdout;
+    } else if (!options.dump.empty()) {
+        dump = std::fopen(options.dump.c_str(), "wb");
+        if (dump == nullptr) {
+            std::fprintf(stderr, "lumivex-render: cannot write %s\n", options.dump.c_str());
+            return 2;
+        }
+    }
+
+    HeadlessHost& host = Host();
+    host.echoMessages = true;
+    host.calendarSeconds = options.seedGiven ? static_cast<std::int64_t>(options.seed) : static_cast<std::int64_t>(std::time(nullptr));
+    if (options.child) {
+        host.parentWindows.push_back({ParentHandle, {0, 0, options.width, options.height}});
+    } else {
+        host.metrics = {0, 0, options.width, options.height + 1, options.width + 1, options.height + 1};
+    }
+    if (!options.ini.empty()) {
+        host.useDefinitionFile = true;
+        host.definitionFile = options.ini;
+    } else {
+        host.systemDirectory = ProgramDirectory();
+    }
+
+    const std::uint32_t total = TickTotal(options);
+    std::uint32_t next = 1;
+    bool picturesFailed = false;  // ends the run
+    host.nextTick = [&](std::uint32_t* now) {
+        if (next > total || picturesFailed) return false;
+        *now = TickAt(options, next++);
+        return true;
+    };
+    std::uint32_t previous = 0;  // the saver's LastTick starts at 0
+    host.onLoopStart = [&] {
+        if (dump != nullptr) std::fprintf(dump, "%s\n", StartLine(State).c_str());
+        if (RecordsPictures(pictures)) picturesFailed = !StartPictures(&pictures, State.ScreenWidth, State.ScreenHeight, &error);
+    };
+    host.afterTick = [&](std::uint32_t tick) {
+        const auto dt = static_cast<std::int32_t>(host.now - previous);
+        previous = host.now;
+        if (dump != nullptr)
+            std::fprintf(dump, "%s\n", TickLine(State, tick, dt, host.statusDrawn ? &host.statusText : nullptr).c_str());
+        if (RecordsPictures(pictures) && !picturesFailed) picturesFailed = !RecordTick(&pictures, host, tick, dt, &error);
+    };
+
+    State.Mode = options.preview ? RunMode::Preview : RunMode::Saver;
+    const int code = RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), options.child ? ParentHandle : nullptr);
+
+    if (RecordsPictures(pictures) && code == 0 && !picturesFailed) picturesFailed = !FinishPictures(&pictures, &error);
+    if (picturesFailed) {
+        AbandonPictures(&pictures);
+        std::fprintf(stderr, "lumivex-render: %s\n", error.c_str());
+        if (dump != nullptr && dump != stdout) std::fclose(dump);
+        return 2;
+    }
+    if (RecordsPictures(pictures) && code != 0) AbandonPictures(&pictures);
+
+    bool written = true;
+    if (dump != nullptr && dump != stdout) written = std::fclose(dump) == 0;
+    else if (dump == stdout) written = std::fflush(stdout) == 0;
+    if (!written) {
+        std::fprintf(stderr, "lumivex-render: writing the dump failed\n");
+        return 2;
+    }
+    return code == 0 ? 0 : 1;
+}

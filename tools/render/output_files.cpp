@@ -1,0 +1,57 @@
+// Output files of the renderer: partial names, renames, directories.
+#include "tools/render/output_files.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+std::string PartialPath(const std::string& path) { return path + ".partial"; }
+
+bool CommitPartial(const std::string& path, std::string* error) {
+    std::error_code code;
+    fs::rename(PartialPath(path), path, code);
+    if (code) {
+        *error = "cannot write " + path + ": " + code.message();
+        RemoveQuietly(PartialPath(path));
+        return false;
+    }
+    return true;
+}
+
+void RemoveQuietly(const std::string& path) {
+    std::error_code code;
+    fs::remove(path, code);
+}
+
+bool PrepareOutputDirectory(const std::string& directory, std::string* error) {
+    std::error_code code;
+    if (!fs::is_directory(directory, code)) {
+        fs::create_directory(directory, code);
+        if (code || !fs::is_directory(directory, code)) {
+            *error = "cannot make the directory " + directory + (code ? ": " + code.message() : "");
+            return false;
+        }
+    }
+    // Creating a file is the only reliable test of whether files can be created.
+    if (!CanCreateFile((fs::path(directory) / ".lumivex-render-probe.partial").string())) {
+        *error = "cannot write in the directory " + directory;
+        return false;
+    }
+    return true;
+}
+
+bool CanCreateFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    std::fclose(file);
+    RemoveQuietly(path);
+    return true;
+}
+
+std::string FramePngPath(const std::string& directory, std::uint32_t number) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%05u.png", number);
+    return (std::filesystem::path(directory) / name).string();
+}

@@ -1,0 +1,168 @@
+// Parsing of lumivex-render's command line.
+#include "tools/render/render_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+const char* const RenderUsage =
+    "usage: lumivex-render [--ini FILE] [--size WxH] [--preview] [--child] [--seed N] [--ticks N] "
+    "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help]";
+
+const char* const RenderHelp =
+    "lumivex-render runs the Lumivex screen saver without a window, on a simulated clock, and\n"
+    "records what every tick drew: as JSON lines, as PNG pictures of the window, or as a GIF.\n"
+    "\n"
+    "  --ini FILE        the definition file; without it, lumivex.ini in the current directory,\n"
+    "                    then beside this program (as the saver looks in the system directory)\n"
+    "  --size WxH        the screen, or the preview window with --child: each side 1 to 16384\n"
+    "                    (default 800x600)\n"
+    "  --preview         run as a preview (/p): a tenth of the points, no status line\n"
+    "  --child           the window has a parent, as a preview inside the display settings: the\n"
+    "                    image is as tall as the window and its lowest 16 rows fall outside\n"
+    "  --seed N          seed of the random source (default: the time in seconds)\n"
+    "  --ticks N         number of timer ticks to run (default 600)\n"
+    "  --dt MS           milliseconds between ticks (default 10)\n"
+    "  --start MS        the tick count read at the first tick (default: the value of --dt)\n"
+    "  --clock T1,T2,... the tick counts read at each tick, one per tick; replaces --ticks,\n"
+    "                    --dt and --start\n"
+    "  --dump FILE|-     one JSON line after start-up and one after each tick, to FILE or to\n"
+    "                    standard output\n"
+    "  --png DIR         each kept tick as DIR/frame-00001.png, frame-00002.png, ...: the whole\n"
+    "                    window, status strip on top (DIR is made when missing)\n"
+    "  --gif FILE        the kept ticks as one looping animated GIF, timed by the simulated clock\n"
+    "                    (a frame lasts at least 2/100 s: shorter ones merge into the frame before)\n"
+    "  --every K         keep every K-th tick (ticks K, 2K, 3K, ...) for --png and --gif\n"
+    "                    (default 1: every tick)\n"
+    "  --help            this text\n"
+    "\n"
+    "Exit codes: 0 after the last tick; 1 when the saver itself stops with its message (no\n"
+    "definition file, no definitions, not enough memory); 2 for a wrong option or an output\n"
+    "that cannot be written, in which case no partial output is left behind.";
+
+namespace {
+
+// A whole decimal number in [low, high], the whole text and nothing else.
+bool ReadNumber(const std::string& text, long long low, long long high, long long* value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high || text[0] == ' ') return false;
+    *value = v;
+    return true;
+}
+
+// Clock values are tick counts modulo 2^32: any 32-bit value, signed or unsigned.
+bool ReadTick(const std::string& text, std::uint32_t* value) {
+    long long v = 0;
+    if (!ReadNumber(text, -2147483648LL, 4294967295LL, &v)) return false;
+    *value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+}  // namespace
+
+bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* options, std::string* error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc) {
+                *error = option + " needs a value";
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        std::string text;
+        long long number = 0;
+        if (option == "--help" || option == "-h") {
+            options->help = true;
+        } else if (option == "--preview") {
+            options->preview = true;
+        } else if (option == "--child") {
+            options->child = true;
+        } else if (option == "--ini") {
+            if (!value(&options->ini)) return false;
+            if (options->ini.empty()) return *error = "--ini needs a file name", false;
+        } else if (option == "--dump") {
+            if (!value(&options->dump)) return false;
+            if (options->dump.empty()) return *error = "--dump needs a file name or -", false;
+        } else if (option == "--size") {
+            if (!value(&text)) return false;
+            const std::size_t x = text.find('x');
+            long long w = 0, h = 0;
+            if (x == std::string::npos || !ReadNumber(text.substr(0, x), 1, MaxRenderSide, &w) ||
+                !ReadNumber(text.substr(x + 1), 1, MaxRenderSide, &h)) {
+                *error = "--size takes WxH, each side from 1 to 16384";
+                return false;
+            }
+            options->width = static_cast<std::int32_t>(w);
+            options->height = static_cast<std::int32_t>(h);
+        } else if (option == "--seed") {
+            if (!value(&text) || !ReadTick(text, &options->seed)) {
+                if (error->empty()) *error = "--seed takes a 32-bit integer";
+                return false;
+            }
+            options->seedGiven = true;
+        } else if (option == "--ticks") {
+            if (!value(&text) || !ReadNumber(text, 0, 100000000, &number)) {
+                if (error->empty()) *error = "--ticks takes a number from 0 to 100000000";
+                return false;
+            }
+            options->ticks = static_cast<std::uint32_t>(number);
+        } else if (option == "--dt" || option == "--start") {
+            std::uint32_t v = 0;
+            if (!value(&text) || !ReadTick(text, &v)) {
+                if (error->empty()) *error = option + " takes a 32-bit number of milliseconds";
+                return false;
+            }
+            if (option == "--dt") options->dt = v;
+            else options->start = v, options->startGiven = true;
+        } else if (option == "--clock") {
+            if (!value(&text)) return false;
+            options->clock.clear();
+            std::size_t from = 0;
+            while (true) {
+                const std::size_t comma = text.find(',', from);
+                std::uint32_t v = 0;
+                if (!ReadTick(text.substr(from, comma == std::string::npos ? std::string::npos : comma - from), &v)) {
+                    *error = "--clock takes a comma-separated list of 32-bit tick counts";
+                    return false;
+                }
+                options->clock.push_back(v);
+                if (comma == std::string::npos) break;
+                from = comma + 1;
+            }
+        } else if (option == "--png" || option == "--gif") {
+#if LUMIVEX_PICTURES
+            std::string* target = option == "--png" ? &options->png : &options->gif;
+            if (!value(target)) return false;
+            if (target->empty()) return *error = option + " needs a " + (option == "--png" ? "directory" : "file name"), false;
+#else
+            *error = option + " is not available in this build";
+            return false;
+#endif
+        } else if (option == "--every") {
+            if (!value(&text) || !ReadNumber(text, 1, 100000000, &number)) {
+                if (error->empty()) *error = "--every takes a number from 1 to 100000000";
+                return false;
+            }
+            options->every = static_cast<std::uint32_t>(number);
+        } else {
+            *error = "unknown option " + option;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint32_t TickAt(const RenderOptions& options, std::uint32_t i) {
+    if (!options.clock.empty()) return options.clock[i - 1];
+    const std::uint32_t start = options.startGiven ? options.start : options.dt;
+    return start + (i - 1) * options.dt;  // modulo 2^32
+}
+
+std::uint32_t TickTotal(const RenderOptions& options) {
+    return options.clock.empty() ? options.ticks : static_cast<std::uint32_t>(options.clock.size());
+}
