@@ -36,7 +36,7 @@ run: deps
 
 # The README's pictures, from the shipped definitions (docs/gallery/, docs/gallery.md).
 gallery: build
-	bash scripts/make-gallery.sh build/default/lumivex-render resources/lumivex.ini docs/gallery
+	bash scripts/render-gallery-pictures.sh build/default/lumivex-render resources/lumivex.ini docs/gallery
 
 # Medians of five repetitions; the table and the ratios to the floors come at the end.
 bench: deps

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Renders the README gallery from a definition file: a still of each fractal and an animation.
 #
-#   scripts/make-gallery.sh [RENDERER] [INI] [OUTDIR]
+#   scripts/render-gallery-pictures.sh [RENDERER] [INI] [OUTDIR]
 #
 # Writes OUTDIR/NN-name.png (one still per definition, named after the comment line above its
 # header), OUTDIR/lumivex.gif (a few morph cycles) and docs/gallery.md (the README section); when
@@ -25,8 +25,8 @@ movie_reference=$((1024 * 768))
 # Every moving point costs the GIF about a byte a frame: a cap keeps it well under 1 MB.
 movie_most_points=4000
 
-[ -x "$render" ] || { echo "make-gallery: $render is missing; run make build first" >&2; exit 1; }
-[ -f "$ini" ] || { echo "make-gallery: $ini is missing" >&2; exit 1; }
+[ -x "$render" ] || { echo "render-gallery-pictures: $render is missing; run make build first" >&2; exit 1; }
+[ -f "$ini" ] || { echo "render-gallery-pictures: $ini is missing" >&2; exit 1; }
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -65,7 +65,7 @@ END {
 
 count=$(cat "$tmp/count")
 defs=$(ls "$tmp"/def-*.txt 2>/dev/null | wc -l)
-[ "$defs" -gt 0 ] || { echo "make-gallery: no definitions in $ini" >&2; exit 1; }
+[ "$defs" -gt 0 ] || { echo "render-gallery-pictures: no definitions in $ini" >&2; exit 1; }
 magnitude=${count#-}
 
 scaled() {  # the count for a picture of size $1 (WxH) as dense as on a screen of $2 pixels
@@ -143,7 +143,7 @@ section() {  # $1: the path from the reading file to the images
 }
 gallery_md=$(dirname "$out")/gallery.md
 {
-    echo "<!-- Written by scripts/make-gallery.sh (make gallery); README.md carries the same section. -->"
+    echo "<!-- Written by scripts/render-gallery-pictures.sh (make gallery); README.md carries the same section. -->"
     echo
     section "$(basename "$out")"
 } > "$gallery_md"
@@ -155,9 +155,9 @@ if [ -f README.md ] && grep -q '^<!-- gallery -->$' README.md && grep -q '^<!-- 
         /^<!-- \/gallery -->$/ { skip = 0 }
         !skip' README.md > "$tmp/README.md"
     cat "$tmp/README.md" > README.md
-    echo "make-gallery: README.md's gallery section updated"
+    echo "render-gallery-pictures: README.md's gallery section updated"
 fi
 
 total=$(du -cb "$out"/[0-9][0-9]-*.png "$out/lumivex.gif" | tail -1 | cut -f1)
-echo "make-gallery: $defs stills and lumivex.gif (seed $best_seed, $best fractals) in $out, $total bytes in all"
-[ "$total" -le 1500000 ] || echo "make-gallery: warning: over 1.5 MB; lower movie_most_points or cycles" >&2
+echo "render-gallery-pictures: $defs stills and lumivex.gif (seed $best_seed, $best fractals) in $out, $total bytes in all"
+[ "$total" -le 1500000 ] || echo "render-gallery-pictures: warning: over 1.5 MB; lower movie_most_points or cycles" >&2

@@ -3,7 +3,7 @@
 """Writes resources/lumivex.ini, the shipped gallery: builds each fractal's maps from its geometry,
 weighs them by area, frames each attractor in a box found by the chaos game, and can render previews.
 
-usage: tools/make_gallery.py [--out FILE] [--preview DIR]
+usage: tools/gallery/write_gallery_ini.py [--out FILE] [--preview DIR]
   --preview DIR  also writes DIR/NN-name.pgm, each fractal as the saver draws it at 800x600
 """
 import argparse
@@ -245,7 +245,7 @@ def main():
 
     lines = [
         "; Lumivex definition file: the shipped gallery of well-known IFS fractals.",
-        "; Written by tools/make_gallery.py; edit the fractals there and run it again.",
+        "; Written by tools/gallery/write_gallery_ini.py; edit the fractals there and run it again.",
         ";",
         "; The first line that starts with a number is the point count (negative: status line on).",
         "; Then each fractal: a line with its number of maps n; n lines \"a b c d e f weight\", the map",
