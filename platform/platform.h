@@ -48,12 +48,14 @@ ScreenMetrics ReadScreenMetrics();
 // background). False when the host refuses: start-up ends with its code.
 bool RegisterSaverClass(PlatformHandle instance);
 // A visible window of width x height pixels at (x, y), nothing drawn in it: a child of parent
-// when parent is set (at x, y in the parent's client area), a borderless popup otherwise. Null on failure, also when parent names no window.
+// when parent is set (at x, y in the parent's client area), a borderless popup otherwise. Null
+// on failure, also when parent names no window.
 PlatformHandle CreateSaverWindow(PlatformHandle instance, PlatformHandle parent, std::int32_t x,
                                  std::int32_t y, std::int32_t width, std::int32_t height);
 
 // A modal box with one OK button, the caption and the text, and no owner; returns when the user
-// has closed it. A host without message boxes writes the text to standard error instead.
+// has closed it. A host without message boxes shows the text another way: on standard error
+// (the headless host records it, and lumivex-render prints it there).
 void ShowMessage(const char* caption, const char* text);
 
 // The cursor position in screen pixels. False when the position cannot be read: *x and *y are
