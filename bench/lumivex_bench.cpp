@@ -70,8 +70,7 @@ bool Prepare(benchmark::State& bench, const Screen& screen, std::int32_t points)
     Current = Setup{};
     HeadlessHost& host = Host();
     host.calendarSeconds = 1;
-    // The host's screen: the saver takes one row less than the virtual screen reports.
-    host.metrics = {0, 0, screen.width, screen.height + 1, screen.width, screen.height + 1};
+    host.UseScreen(screen.width, screen.height);
     host.useDefinitionFile = true;
     host.definitionFile = LUMIVEX_GALLERY;
     State.Mode = RunMode::Saver;
@@ -82,10 +81,7 @@ bool Prepare(benchmark::State& bench, const Screen& screen, std::int32_t points)
     // Only the first definition (the fern of the gallery): every Pick generates the same fractal.
     State.FirstDefinition->Next = nullptr;
     State.DefinitionCount = 1;
-    State.PointCount = points;
-    State.ShownPoints = points;
-    State.MinPoints = static_cast<std::int32_t>((static_cast<std::int64_t>(points) * 3) >> 2);
-    State.GrowLimit = points - 100;
+    SetPointCount(points);
     if (PrepareAnimation() != 0) {
         bench.SkipWithError("point arrays could not be allocated");
         return false;

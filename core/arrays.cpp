@@ -15,7 +15,6 @@ std::uint64_t DefaultAllocationLimit() {
 namespace {
 std::uint64_t AllocationLimit = DefaultAllocationLimit();
 std::int64_t AllocationsBeforeFailure = -1;
-std::uint64_t Allocations = 0;
 std::uint64_t BytesHandedOut = 0;
 std::uint64_t MemoryBound = 0;
 }  // namespace
@@ -23,14 +22,12 @@ std::uint64_t MemoryBound = 0;
 void SetAllocationLimit(std::uint64_t bytes) { AllocationLimit = bytes; }
 void SetMemoryBound(std::uint64_t bytes) { MemoryBound = bytes; }
 void FailAllocationsAfter(std::int64_t n) { AllocationsBeforeFailure = n; }
-std::uint64_t AllocationCount() { return Allocations; }
 
 void* AllocateBytes(std::uint64_t count, std::uint64_t elementSize) {
     if (elementSize != 0 && count > AllocationLimit / elementSize) return nullptr;
     if (AllocationsBeforeFailure == 0) return nullptr;
     if (MemoryBound != 0 && count * elementSize > MemoryBound - std::min(MemoryBound, BytesHandedOut)) return nullptr;
     if (AllocationsBeforeFailure > 0) --AllocationsBeforeFailure;
-    ++Allocations;
     const std::uint64_t bytes = count * elementSize;
     BytesHandedOut += bytes;
     // malloc(0) may return null; one byte keeps "zero elements" a success.

@@ -25,5 +25,3 @@ void SetMemoryBound(std::uint64_t bytes);
 
 // For tests: let n more allocations succeed, then fail every one (a negative n: never fail).
 void FailAllocationsAfter(std::int64_t n);
-// How many blocks AllocateBytes has handed out since the process started.
-std::uint64_t AllocationCount();

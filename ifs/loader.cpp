@@ -21,18 +21,6 @@ const char* const NoDefinitionsMessage =
 
 namespace {
 
-void SetPointCount(std::int32_t count) {
-    if (count < 0) {
-        State.ShowStatus = true;
-        count = count == std::numeric_limits<std::int32_t>::min() ? std::numeric_limits<std::int32_t>::max() : -count;
-    }
-    if (State.Mode == RunMode::Preview) count /= 10;
-    State.PointCount = count;
-    State.ShownPoints = count;
-    State.MinPoints = static_cast<std::int32_t>((static_cast<std::int64_t>(count) * 3) >> 2);
-    State.GrowLimit = count - 100;
-}
-
 // Fills a map from one line; fields the line does not supply stay 0.
 void ReadMapLine(const char* line, IfsTransform* t) {
     double* fields[6] = {&t->a, &t->b, &t->c, &t->d, &t->e, &t->f};
@@ -62,6 +50,18 @@ void ReadBoxLine(const char* line, IfsDefinition* def) {
 }
 
 }  // namespace
+
+void SetPointCount(std::int32_t count) {
+    if (count < 0) {
+        State.ShowStatus = true;
+        count = count == std::numeric_limits<std::int32_t>::min() ? std::numeric_limits<std::int32_t>::max() : -count;
+    }
+    if (State.Mode == RunMode::Preview) count /= 10;
+    State.PointCount = count;
+    State.ShownPoints = count;
+    State.MinPoints = static_cast<std::int32_t>((static_cast<std::int64_t>(count) * 3) >> 2);
+    State.GrowLimit = count - 100;
+}
 
 void ReadDefinitionFile(std::FILE* file) {
     LineReader reader(file);

@@ -1,6 +1,11 @@
 // The platform seam: what the saver needs from its host, in the saver's own terms.
-// Each backend (win32, headless) implements every function here; the linker picks one.
-// A backend only carries out what it is asked: every decision lies above this line.
+// Each backend (platform/win32, platform/headless) implements every function here; the linker
+// picks one. A backend only carries out what it is asked: every decision lies above this line.
+//
+// Besides these functions a backend owes the saver one thing: its window procedure (or event
+// dispatch) hands every message of the saver window to HandleSaverMessage (saver/saver_main.h),
+// translated into a SaverMessage, and gives the message the platform's default processing when
+// that returns false. Everything runs on the one thread of the message loop.
 #pragma once
 
 #include <cstdint>
@@ -10,72 +15,103 @@
 
 namespace platform {
 
-// The whole command line of the process, program path included.
+// The whole command line of the process, program path included; never null. Valid until the
+// process ends.
 const char* CommandLine();
 
-// Seconds since 1970-01-01 00:00 UTC.
+// Seconds since 1970-01-01 00:00 UTC: the seed of the random source.
 std::int64_t CalendarSeconds();
 
 enum class LockOutcome { Taken, AlreadyHeld, Unavailable };
-// Creates (or opens) the named single-instance mutex; *lock receives its handle, if any.
+// Creates (or opens) the named single-instance lock "MUTEX_Velloran_Lumivex" and holds it until
+// the process ends. *lock receives its handle: non-null when Taken or AlreadyHeld, null when
+// Unavailable (the host has no lock to give; the run goes on without one).
 LockOutcome TakeInstanceLock(PlatformHandle* lock);
 
 struct Rect {
     std::int32_t left, top, right, bottom;
 };
-// The client rectangle of the parent window; leaves *rect as it is when the query fails.
+// The client rectangle of the parent window, in pixels; leaves *rect as it is when the query
+// fails (no such window).
 void ParentClientRect(PlatformHandle parent, Rect* rect);
 
 struct ScreenMetrics {
-    std::int32_t virtualX, virtualY, virtualWidth, virtualHeight;
-    std::int32_t primaryWidth, primaryHeight;
+    std::int32_t virtualX, virtualY, virtualWidth, virtualHeight;  // all monitors together
+    std::int32_t primaryWidth, primaryHeight;                       // the primary monitor
 };
+// The screen geometry in pixels, as the host reports it: 0 where it cannot tell. The values are
+// passed on raw; start-up decides what to make of them (one row less, the primary fallback).
 ScreenMetrics ReadScreenMetrics();
 
+// Makes ready what CreateSaverWindow needs (on Win32 the window class "_Velloran_LUMIVEX",
+// whose procedure hands messages to HandleSaverMessage, with the arrow cursor and no icon or
+// background). False when the host refuses: start-up ends with its code.
 bool RegisterSaverClass(PlatformHandle instance);
-// A visible window: a child of parent when parent is set, a popup otherwise. Null on failure.
+// A visible window of width x height pixels at (x, y), nothing drawn in it: a child of parent
+// when parent is set (at x, y in the parent's client area), a borderless popup otherwise. Null
+// on failure, also when parent names no window.
 PlatformHandle CreateSaverWindow(PlatformHandle instance, PlatformHandle parent, std::int32_t x,
                                  std::int32_t y, std::int32_t width, std::int32_t height);
 
-// A modal box with one OK button and no owner; returns when the user has closed it.
+// A modal box with one OK button, the caption and the text, and no owner; returns when the user
+// has closed it. A host without message boxes shows the text another way: on standard error
+// (the headless host records it, and lumivex-render prints it there).
 void ShowMessage(const char* caption, const char* text);
 
-// False when the position cannot be read.
+// The cursor position in screen pixels. False when the position cannot be read: *x and *y are
+// then left as they are.
 bool ReadCursorPosition(std::int32_t* x, std::int32_t* y);
+// Hides the cursor: one step down on a display counter, as Win32's ShowCursor(FALSE).
 void HideCursor();
+// One step back up on that counter. Start-up calls it once at the end of every run, whether or
+// not HideCursor was called (a preview never hides it).
 void ShowCursorAgain();
 
-// Shows and updates the window.
+// Shows the window and has it update itself at once.
 void ShowSaverWindow(PlatformHandle window);
-// Fills window rows 0 to height-1, columns 0 to width-1, with black.
+// Fills window rows 0 to height-1, columns 0 to width-1 (row 0 at the top), with black.
 void BlackenStrip(PlatformHandle window, std::int32_t width, std::int32_t height);
-// A 10 ms timer, identifier 0, whose expiry reaches the window as a timer message.
+// A 10 ms timer, identifier 0, whose every expiry reaches HandleSaverMessage as Timer.
 void StartFrameTimer(PlatformHandle window);
-// Gets, translates and dispatches messages until the quit message.
+// Gets, translates and dispatches messages (each to HandleSaverMessage, as above) until the quit
+// message that LeaveTopmostAndQuit posts; then returns.
 void RunMessageLoop();
 
+// Destroys the window. Before it returns, the backend has delivered
+// HandleSaverMessage(window, SaverMessage::Destroy) once (on Win32, DestroyWindow sends WM_DESTROY
+// on the spot), so the quit is posted by the time the caller goes on. A window already destroyed
+// is left alone: no second Destroy message.
 void DestroySaverWindow(PlatformHandle window);
 // Takes the window out of the topmost band and posts the quit message with code 0.
 void LeaveTopmostAndQuit(PlatformHandle window);
-// Begins and ends painting, drawing nothing.
+// Begins and ends painting, drawing nothing: the window is no longer marked for repainting.
 void PaintNothing(PlatformHandle window);
 
 // Milliseconds since the system started, wrapping at 2^32.
 std::uint32_t TickCount();
 
-// Copies the frame image to the window with its top row at window row top: `header` describes
-// it, `bits` holds header.Height rows bottom row first, each `stride` bytes apart. When `status`
-// is not null, writes it at window position (0, 0) afterwards, black on white, in the system font.
+// Copies the frame image to the window with its top row at window row top, each pixel the
+// header's colour entry of its byte: `header` describes it, `bits` holds header.Height rows
+// bottom row first, each `stride` bytes apart. `stride` must be header.Width rounded up to a
+// multiple of 4 (the rows of an 8-bit DIB): the Win32 backend takes the stride from the header
+// and ignores the argument; others use it. When `status` is not null, writes its statusLength
+// characters at window position (0, 0) afterwards, black on white, in the system font.
 void PresentFrame(PlatformHandle window, const FrameHeaderData& header, const std::uint8_t* bits,
                   std::int32_t stride, std::int32_t top, const char* status, int statusLength);
 
-// Writes the system directory into buffer (capacity bytes, NUL-terminated); returns its length.
+// Writes the system directory (no trailing separator) into buffer, NUL-terminated, and returns
+// its length. When it does not fit with its NUL (or cannot be read), writes an empty name and
+// returns 0: a cut-off directory would name another one. A capacity of 0 writes nothing.
 unsigned SystemDirectory(char* buffer, unsigned capacity);
 
-// The machine's physical memory in bytes (0 when unknown): more than that is never asked for.
+// The machine's physical memory in bytes, 0 when unknown. Start-up bounds all the saver's
+// arrays together by it (SetMemoryBound; 0 means no bound).
 std::uint64_t PhysicalMemoryBytes();
 
-// Opens a definition file for reading in binary (the loader does its own text-mode rules).
+// Opens a definition file for reading in binary (the loader does its own text-mode rules). The
+// saver names "lumivex.ini" (the current directory) or the system directory, "\" and
+// "lumivex.ini": a backend whose paths use another separator reads "\" as its own. Null when
+// the file cannot be opened.
 std::FILE* OpenDefinitionFile(const char* path);
 
 }  // namespace platform

@@ -1,5 +1,9 @@
 // Animation set-up and the four-phase morph cycle.
+#include <climits>
+#include <cstring>
 #include <limits>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "anim/anim.h"
@@ -12,9 +16,7 @@ using AnimationTest = SaverTest;
 
 namespace {
 
-const char* const Fern =
-    "200\n4\n0 0 0 0.16 0 0 1\n0.85 0.04 -0.04 0.85 0 1.6 85\n0.2 -0.26 0.23 0.22 0 1.6 7\n"
-    "-0.15 0.28 0.26 0.24 0 0.44 7\n-2.7 -0.2 2.8 10.2\n";
+const std::string Fern = "200\n" + FernDefinition();
 
 }  // namespace
 
@@ -26,8 +28,8 @@ TEST_F(AnimationTest, SetUpMakesTwoIndependentSetsOfTheFirstFractal) {
     std::vector<ScreenPoint> first(200), second(200);
     Colour from = 0, to = 0;
     SeedRandom(42);
-    State.FirstDefinition->Generate(200, first.data(), &from, State.ScreenWidth, State.ScreenHeight);
-    State.FirstDefinition->Generate(200, second.data(), &to, State.ScreenWidth, State.ScreenHeight);
+    State.FirstDefinition->Generate(200, first.data(), &from, 320, 240);
+    State.FirstDefinition->Generate(200, second.data(), &to, 320, 240);
     EXPECT_EQ(State.ColourFrom, from);
     EXPECT_EQ(State.ColourTo, to);
     for (int i = 0; i < 200; ++i) {
@@ -201,4 +203,61 @@ TEST(MorphLoopTest, WrapsLikeTwosComplement) {
     MorphPoints(out, source, dx, dy, 512, 4);
     EXPECT_EQ(out[3].x, 0);
     EXPECT_EQ(out[2].x, -1) << "-512 >> 10 rounds towards minus infinity";
+}
+
+TEST(MorphLoopTest, MorphAndPlotMatchesMorphThenPlot) {
+    std::mt19937 random(7);
+    struct LoopCase {
+        std::int32_t width, height, stride, count;
+    };
+    const LoopCase cases[] = {{13, 7, 16, 0}, {13, 7, 16, 1}, {13, 7, 16, 3}, {13, 7, 16, 4}, {13, 7, 16, 5},
+                              {8, 8, 8, 37}, {1, 1, 4, 9}, {203, 150, 204, 5003}, {64, 3, 64, 1000}};
+    for (const LoopCase& c : cases) {
+        for (const std::int32_t k : {0, 1, 511, 1023, 1024, -1, INT32_MIN, INT32_MAX}) {
+            std::vector<ScreenPoint> source(c.count + 1), expectedOut(c.count + 1), out(c.count + 1);
+            std::vector<std::int32_t> dx(c.count + 1), dy(c.count + 1);
+            for (std::int32_t i = 0; i < c.count; ++i) {
+                source[i] = {EdgyCoordinate(random, c.width), EdgyCoordinate(random, c.height)};
+                dx[i] = EdgyCoordinate(random, c.width);
+                dy[i] = EdgyCoordinate(random, c.height);
+            }
+            // Some pixels are lit already, and the padding holds a marker that must survive.
+            std::vector<std::uint8_t> expected(static_cast<std::size_t>(c.stride) * c.height);
+            for (std::size_t b = 0; b < expected.size(); ++b)
+                expected[b] = static_cast<std::int32_t>(b % c.stride) >= c.width ? 0xEE : (random() % 3 == 0);
+            std::vector<std::uint8_t> image = expected;
+            out[c.count] = expectedOut[c.count] = {12345, 678};  // one past the end stays untouched
+
+            MorphPoints(expectedOut.data(), source.data(), dx.data(), dy.data(), k, c.count);
+            PlotPoints(expected.data(), c.stride, c.width, c.height, expectedOut.data(), c.count);
+            MorphAndPlotPoints(out.data(), source.data(), dx.data(), dy.data(), k, c.count, image.data(), c.stride,
+                               c.width, c.height);
+            const std::string where = std::to_string(c.width) + "x" + std::to_string(c.height) + " n=" +
+                                      std::to_string(c.count) + " k=" + std::to_string(k);
+            ASSERT_EQ(0, std::memcmp(out.data(), expectedOut.data(), out.size() * sizeof(ScreenPoint))) << where;
+            ASSERT_EQ(image, expected) << where;
+        }
+    }
+}
+
+TEST(MorphLoopTest, MorphAndPlotWrapsAndShiftsArithmetically) {
+    // The product wraps to 32 bits before the shift, the shift rounds towards minus infinity,
+    // and the sum wraps. Five points: four take the vector path where there is one, one the rest.
+    const ScreenPoint source[5] = {{0, 0}, {INT32_MAX, INT32_MIN}, {5, -5}, {0, 0}, {1, 1}};
+    const std::int32_t dx[5] = {INT32_MAX, 1024, -1, 3, 2};
+    const std::int32_t dy[5] = {INT32_MIN, -1024, -2047, -3, -1};
+    ScreenPoint out[5];
+    std::uint8_t image[16] = {};
+    MorphAndPlotPoints(out, source, dx, dy, 1023, 5, image, 4, 4, 4);
+    EXPECT_EQ(out[0].x, 2097151);   // 1023 * (2^31 - 1) wraps to 2^31 - 1023
+    EXPECT_EQ(out[0].y, -2097152);  // 1023 * -2^31 wraps to -2^31
+    EXPECT_EQ(out[1].x, INT32_MIN + 1022);
+    EXPECT_EQ(out[1].y, INT32_MAX - 1022);
+    EXPECT_EQ(out[2].x, 4);      // -1023 >> 10 is -1
+    EXPECT_EQ(out[2].y, -2051);  // -2094081 >> 10 is -2046
+    EXPECT_EQ(out[3].x, 2);
+    EXPECT_EQ(out[3].y, -3);
+    EXPECT_EQ(out[4].x, 2);
+    EXPECT_EQ(out[4].y, 0);
+    for (int b = 0; b < 16; ++b) EXPECT_EQ(image[b], b == 2 ? 1 : 0) << "byte " << b;
 }

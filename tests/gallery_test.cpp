@@ -22,12 +22,10 @@ struct Framing {
 };
 
 Framing Measure(const IfsDefinition& def, std::vector<ScreenPoint>* points) {
-    State.ScreenWidth = Width;
-    State.ScreenHeight = Height;
     points->assign(SampleCount, ScreenPoint{0, 0});
     Colour colour = 0;
     SeedRandom(12345);
-    def.Generate(SampleCount, points->data(), &colour, State.ScreenWidth, State.ScreenHeight);
+    def.Generate(SampleCount, points->data(), &colour, Width, Height);
 
     const std::int32_t imageHeight = Height - StatusStripHeight;
     std::int32_t inside = 0;
@@ -73,7 +71,7 @@ protected:
     void LoadShipped() {
         State.Mode = RunMode::Saver;
         Host().useDefinitionFile = true;
-        Host().definitionFile = LUMIVEX_SOURCE_DIR "/resources/lumivex.ini";
+        Host().definitionFile = SourcePath("resources/lumivex.ini");
         ASSERT_EQ(LoadDefinitions(), 0);
     }
 };

@@ -1,5 +1,9 @@
 // The chaos game: map choice, projection, colour and the draws it takes.
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -11,16 +15,37 @@ using GenerateTest = SaverTest;
 namespace {
 
 // The map choice exactly as described: subtract weights from the draw until it is used up.
-std::int32_t ChooseBySubtraction(const std::vector<std::int32_t>& weights, std::int32_t r) {
+std::int32_t ChooseBySubtraction(const IfsTransform* maps, std::int32_t count, std::int32_t r) {
     if (r == 0) return 0;
     std::int64_t rest = r;
     std::int32_t h = 0;
-    while (h < static_cast<std::int32_t>(weights.size())) {
-        rest -= weights[h];
+    while (h < count) {
+        rest -= maps[h].weight;
         ++h;
         if (rest <= 0) break;
     }
     return h > 0 ? h - 1 : h;
+}
+
+// The chaos game in its plain form: one draw through NextRandom for the colour, then one per
+// point, the map chosen by subtraction, both coordinates mapped from the old values, projected in
+// the order subtract, divide, multiply.
+void PlainGenerate(const IfsDefinition& def, std::int32_t count, ScreenPoint* points, Colour* colour,
+                   std::int32_t screenWidth, std::int32_t screenHeight) {
+    *colour = Palette[NextRandom() % PaletteSize];
+    const double width = static_cast<double>(static_cast<std::uint32_t>(screenWidth));
+    const double height = static_cast<double>(static_cast<std::uint32_t>(screenHeight));
+    double x = def.XMin + def.Width * 0.5;
+    double y = def.YMin + def.Height * 0.5;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const IfsTransform& t = def.Transforms[ChooseBySubtraction(def.Transforms, def.TransformCount, NextRandom() % 101)];
+        const double nx = t.a * x + t.b * y + t.e;
+        const double ny = t.c * x + t.d * y + t.f;
+        x = nx;
+        y = ny;
+        points[i].x = ProjectCoordinate((x - def.XMin) / def.Width * width);
+        points[i].y = ProjectCoordinate((y - def.YMin) / def.Height * height);
+    }
 }
 
 IfsDefinition MakeDefinition(const std::vector<std::int32_t>& weights) {
@@ -56,7 +81,7 @@ TEST(MapChoiceTest, TableMatchesSubtractingWeights) {
         std::int32_t table[101];
         BuildMapChoice(def.Transforms, def.TransformCount, table);
         for (std::int32_t r = 0; r <= 100; ++r) {
-            ASSERT_EQ(table[r], ChooseBySubtraction(weights, r)) << "r " << r << " first weight " << weights[0];
+            ASSERT_EQ(table[r], ChooseBySubtraction(def.Transforms, def.TransformCount, r)) << "r " << r << " first weight " << weights[0];
         }
     }
 }
@@ -88,8 +113,6 @@ TEST(ProjectTest, TruncatesTowardsZeroAndKeepsLow32Bits) {
 }
 
 TEST_F(GenerateTest, DrawsOncePerPointAfterTheColourAndProjectsIntoTheImage) {
-    State.ScreenWidth = 640;
-    State.ScreenHeight = 480;
     IfsDefinition def = MakeDefinition({50, 50});
     def.Transforms[0] = IfsTransform{0, 0, 0, 0, 0.25, 0.75, 50};  // always lands on (0.25, 0.75)
     def.Transforms[1] = IfsTransform{0, 0, 0, 0, 2.0, 1.0, 50};    // the upper-right corner
@@ -97,7 +120,7 @@ TEST_F(GenerateTest, DrawsOncePerPointAfterTheColourAndProjectsIntoTheImage) {
     SeedRandom(7);
     std::vector<ScreenPoint> points(1000);
     Colour colour = 0;
-    def.Generate(1000, points.data(), &colour, State.ScreenWidth, State.ScreenHeight);
+    def.Generate(1000, points.data(), &colour, 640, 480);
     const std::uint32_t after = RandomState();
 
     SeedRandom(7);
@@ -117,8 +140,8 @@ TEST_F(GenerateTest, DrawsOncePerPointAfterTheColourAndProjectsIntoTheImage) {
     // No points: only the colour is drawn.
     SeedRandom(7);
     Colour none = 0;
-    def.Generate(0, nullptr, &none, State.ScreenWidth, State.ScreenHeight);
-    def.Generate(-5, nullptr, &none, State.ScreenWidth, State.ScreenHeight);
+    def.Generate(0, nullptr, &none, 640, 480);
+    def.Generate(-5, nullptr, &none, 640, 480);
     const std::uint32_t twoCalls = RandomState();
     SeedRandom(7);
     NextRandom();
@@ -127,8 +150,6 @@ TEST_F(GenerateTest, DrawsOncePerPointAfterTheColourAndProjectsIntoTheImage) {
 }
 
 TEST_F(GenerateTest, DegenerateBoxesGatherOrMirrorThePoints) {
-    State.ScreenWidth = 100;
-    State.ScreenHeight = 100;
     IfsDefinition def = MakeDefinition({100});
     def.Transforms[0] = IfsTransform{0, 0, 0, 0, 0.2, 0.3, 100};
     std::vector<ScreenPoint> points(10);
@@ -136,18 +157,18 @@ TEST_F(GenerateTest, DegenerateBoxesGatherOrMirrorThePoints) {
 
     def.Width = 0;  // (x - XMin) / 0 is not finite
     def.Height = 1;
-    def.Generate(10, points.data(), &colour, State.ScreenWidth, State.ScreenHeight);
+    def.Generate(10, points.data(), &colour, 100, 100);
     for (const ScreenPoint& p : points) EXPECT_EQ(p.x, 0);
 
     def.Width = 1;
     def.Height = 0;
-    def.Generate(10, points.data(), &colour, State.ScreenWidth, State.ScreenHeight);
+    def.Generate(10, points.data(), &colour, 100, 100);
     for (const ScreenPoint& p : points) EXPECT_EQ(p.y, 0);
 
     def.XMin = 1;  // box given right to left
     def.Width = -1;
     def.Height = 1;
-    def.Generate(10, points.data(), &colour, State.ScreenWidth, State.ScreenHeight);
+    def.Generate(10, points.data(), &colour, 100, 100);
     for (const ScreenPoint& p : points) {
         EXPECT_EQ(p.x, 80);  // (0.2 - 1) / -1 * 100
         EXPECT_EQ(p.y, 30);
@@ -155,8 +176,6 @@ TEST_F(GenerateTest, DegenerateBoxesGatherOrMirrorThePoints) {
 }
 
 TEST_F(GenerateTest, ProjectionOrderIsSubtractDivideMultiply) {
-    State.ScreenWidth = 10;
-    State.ScreenHeight = 3;
     IfsDefinition def = MakeDefinition({100});
     def.Transforms[0] = IfsTransform{0, 0, 0, 0, 0.7, 0.3, 100};
     def.XMin = 0;
@@ -165,7 +184,54 @@ TEST_F(GenerateTest, ProjectionOrderIsSubtractDivideMultiply) {
     def.Height = 0.9;
     ScreenPoint p{};
     Colour colour = 0;
-    def.Generate(1, &p, &colour, State.ScreenWidth, State.ScreenHeight);
+    def.Generate(1, &p, &colour, 10, 3);
     EXPECT_EQ(p.x, 69) << "0.7 / 0.1 * 10 is just below 70; 0.7 * 10 / 0.1 would give 70";
     EXPECT_EQ(p.y, 1) << "0.3 / 0.9 * 3 is 1; 0.3 * 3 / 0.9 would give 0";
+}
+
+TEST_F(GenerateTest, MatchesThePlainChaosGame) {
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        std::vector<IfsTransform> maps;
+        double xMin, yMin, width, height;
+        std::int32_t screenWidth, screenHeight;
+    };
+    const std::vector<Case> cases = {
+        // Fern: ordinary values.
+        {{FernMaps, FernMaps + 4}, -2.7, -0.2, 5.5, 10.4, 1921, 1081},
+        // Weights adding up to 60, a negative weight, a box given the wrong way round.
+        {{{0.5, 0, 0, 0.5, 0, 0, 30}, {0.5, 0, 0, 0.5, 0.5, 0, -10}, {0.5, 0, 0, 0.5, 0.25, 0.5, 40}},
+         1.05, 1.05, -1.1, -1.1, 800, 600},
+        // A tiny box: coordinates wrap beyond 2^32 and pass 2^63.
+        {{{0.5, 0, 0, 0.5, 0, 0, 50}, {0.5, 0, 0, 0.5, 0.5, 0.5, 50}}, 0, 0, 1e-7, 1e-17, 3840, 2160},
+        // Zero width, and a map that runs off to infinity and then to NaN.
+        {{{2, 0, 0, -1.5, 1, 1, 50}, {-0.5, 0.5, 0.5, 0.5, 0, 0, 50}}, -4, -4, 0, 8, 640, 480},
+        // Huge weights and an infinite box.
+        {{{0.1, 0, 0, 0.1, 0, 0, INT32_MAX}, {0.9, 0, 0, 0.9, 0, 0, INT32_MIN}}, 0, 0, inf, 1, 100, 100},
+        // A single map, whatever its weight; a screen size seen as unsigned.
+        {{{-0.5, 0.3, 0.2, 0.7, 0.1, -0.2, 0}}, -1, -1, 2, 2, -1, 65535},
+    };
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        IfsDefinition def(static_cast<std::int32_t>(cases[c].maps.size()));
+        std::copy(cases[c].maps.begin(), cases[c].maps.end(), def.Transforms);
+        def.XMin = cases[c].xMin;
+        def.YMin = cases[c].yMin;
+        def.Width = cases[c].width;
+        def.Height = cases[c].height;
+        for (const std::int32_t count : {0, 1, 2, 3, 1000, 5001}) {
+            const auto seed = static_cast<std::uint32_t>(c * 7919 + count);
+            std::vector<ScreenPoint> expected(count + 1, ScreenPoint{-7, -7}), got(count + 1, ScreenPoint{-7, -7});
+            Colour expectedColour = 0, gotColour = 0;
+            SeedRandom(seed);
+            PlainGenerate(def, count, expected.data(), &expectedColour, cases[c].screenWidth, cases[c].screenHeight);
+            const std::uint32_t expectedRandom = RandomState();
+            SeedRandom(seed);
+            def.Generate(count, got.data(), &gotColour, cases[c].screenWidth, cases[c].screenHeight);
+            EXPECT_EQ(RandomState(), expectedRandom) << "case " << c << " count " << count;
+            EXPECT_EQ(gotColour, expectedColour);
+            EXPECT_EQ(0, std::memcmp(got.data(), expected.data(), got.size() * sizeof(ScreenPoint)))
+                << "case " << c << " count " << count;
+        }
+        std::free(def.Transforms);
+    }
 }

@@ -1,17 +1,15 @@
 // Golden dumps: whole lumivex-render runs hashed and compared with hashes recorded earlier.
 // Any change to a pixel, a point set, a colour, the regulation or the status line shows here.
-#include <gtest/gtest.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "tools/render/dump.h"
 
 namespace {
 
-std::string DataFile(const char* name) { return std::string(LUMIVEX_SOURCE_DIR) + "/tests/data/" + name; }
+std::string DataFile(const char* name) { return SourcePath(std::string("tests/data/") + name); }
 
 // A clock from a list of intervals, starting at first.
 std::string ClockText(std::uint32_t first, const std::vector<std::uint32_t>& intervals) {
@@ -49,23 +47,6 @@ struct GoldenRun {
 // Failures name the run.
 void PrintTo(const GoldenRun& run, std::ostream* out) { *out << run.name; }
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-std::string RunDump(const std::vector<std::string>& args) {
-    std::string command = Quote(LUMIVEX_RENDER);
-    for (const auto& arg : args) command += " " + Quote(arg);
-    command += " --dump -";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "";
-    std::string output;
-    char buffer[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    const int status = pclose(pipe);
-    if (status != 0) output += "\n(exit status " + std::to_string(status) + ")";
-    return output;
-}
-
 std::vector<GoldenRun> GoldenRuns() {
     const std::string gallery = DataFile("golden_gallery.ini");
     const std::string wild = DataFile("golden_wild.ini");
@@ -98,8 +79,11 @@ class GoldenDump : public ::testing::TestWithParam<GoldenRun> {};
 
 TEST_P(GoldenDump, HashesAsRecorded) {
     const GoldenRun& run = GetParam();
-    const std::string dump = RunDump(run.args);
-    EXPECT_EQ(HashText(Fnv1a(dump.data(), dump.size())), run.hash) << dump.size() << " bytes of dump";
+    std::string arguments;
+    for (const std::string& arg : run.args) arguments += Quote(arg) + " ";
+    const RenderRun dump = Render(arguments + "--dump -");
+    EXPECT_EQ(dump.code, 0) << dump.err;
+    EXPECT_EQ(HashText(Fnv1a(dump.out.data(), dump.out.size())), run.hash) << dump.out.size() << " bytes of dump";
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, GoldenDump, ::testing::ValuesIn(GoldenRuns()),

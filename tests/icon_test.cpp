@@ -13,8 +13,8 @@ std::uint32_t Read32(const std::vector<std::uint8_t>& b, std::size_t at) {
 std::uint32_t Read16(const std::vector<std::uint8_t>& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
 
 constexpr std::size_t Image = 22;                // after the directory and its one entry
-constexpr std::size_t Palette = Image + 40;       // after the bitmap header
-constexpr std::size_t Pixels = Palette + 256 * 4;  // colour indices, bottom row first
+constexpr std::size_t Colours = Image + 40;       // after the bitmap header
+constexpr std::size_t Pixels = Colours + 256 * 4;  // colour indices, bottom row first
 
 }  // namespace
 
@@ -45,7 +45,7 @@ TEST_F(IconTest, ShowsAGreenFernFramedOnADarkVioletGround) {
     const std::vector<std::uint8_t> ico = BuildFernIcon();
     ASSERT_GE(ico.size(), Pixels + 32 * 32);
     // Entries are stored blue, green, red, 0: the channel's shift in 0x00RRGGBB, over 8, is its offset.
-    auto channel = [&](int index, int shift) { return ico[Palette + 4 * index + shift / 8]; };
+    auto channel = [&](int index, int shift) { return ico[Colours + 4 * index + shift / 8]; };
     EXPECT_EQ(channel(0, 16), (IconGround >> 16) & 0xFF);
     EXPECT_EQ(channel(0, 8), (IconGround >> 8) & 0xFF);
     EXPECT_EQ(channel(0, 0), IconGround & 0xFF);

@@ -11,12 +11,7 @@ using LoaderTest = SaverTest;
 
 namespace {
 
-const char* const Triangle =
-    "3\n"
-    "0.5 0 0 0.5 0 0 33\n"
-    "0.5 0 0 0.5 0.5 0 33\n"
-    "0.5 0 0 0.5 0.25 0.5 34\n"
-    "0 0 1 1\n";
+const std::string Triangle = TriangleDefinition();
 
 IfsDefinition* DefinitionAt(int index) {
     IfsDefinition* def = State.FirstDefinition;
@@ -27,7 +22,7 @@ IfsDefinition* DefinitionAt(int index) {
 }  // namespace
 
 TEST_F(LoaderTest, PointCountSignPreviewAndLimits) {
-    ASSERT_EQ(LoadText(std::string("-800\n") + Triangle), 0);
+    ASSERT_EQ(LoadText("-800\n" + Triangle), 0);
     EXPECT_EQ(State.PointCount, 800);
     EXPECT_EQ(State.ShownPoints, 800);
     EXPECT_EQ(State.ShowStatus, 1);
@@ -35,27 +30,27 @@ TEST_F(LoaderTest, PointCountSignPreviewAndLimits) {
     EXPECT_EQ(State.GrowLimit, 700);
 
     ResetAll();
-    ASSERT_EQ(LoadText(std::string("-800\n") + Triangle, RunMode::Preview), 0);
+    ASSERT_EQ(LoadText("-800\n" + Triangle, RunMode::Preview), 0);
     EXPECT_EQ(State.PointCount, 80);
 
     ResetAll();
-    ASSERT_EQ(LoadText(std::string("5\n") + Triangle, RunMode::Preview), 0);
+    ASSERT_EQ(LoadText("5\n" + Triangle, RunMode::Preview), 0);
     EXPECT_EQ(State.PointCount, 0);
 
     ResetAll();
-    ASSERT_EQ(LoadText(std::string("5\n") + Triangle), 0);
+    ASSERT_EQ(LoadText("5\n" + Triangle), 0);
     EXPECT_EQ(State.MinPoints, 3);
     EXPECT_EQ(State.GrowLimit, -95);
     EXPECT_EQ(State.ShowStatus, 0);
 
     // The extremes neither overflow nor go negative.
     ResetAll();
-    ASSERT_EQ(LoadText(std::string("-2147483648\n") + Triangle), 0);
+    ASSERT_EQ(LoadText("-2147483648\n" + Triangle), 0);
     EXPECT_EQ(State.PointCount, 2147483647);
     EXPECT_EQ(State.MinPoints, 1610612735);
     EXPECT_EQ(State.GrowLimit, 2147483547);
     ResetAll();
-    ASSERT_EQ(LoadText(std::string("99999999999999\n") + Triangle), 0);
+    ASSERT_EQ(LoadText("99999999999999\n" + Triangle), 0);
     EXPECT_EQ(State.PointCount, 2147483647);
     EXPECT_EQ(State.ShowStatus, 0);
 }
@@ -117,7 +112,7 @@ TEST_F(LoaderTest, ShortLinesLeaveZerosAndAFileCutShortKeepsItsDefinition) {
 
     // Cut short in the middle of the maps, after a first definition: both are kept, reading ends.
     ResetAll();
-    ASSERT_EQ(LoadText(std::string("100\n") + Triangle + "2\n1 0 0 1 0 0 100\n"), 0);
+    ASSERT_EQ(LoadText("100\n" + Triangle + "2\n1 0 0 1 0 0 100\n"), 0);
     EXPECT_EQ(State.DefinitionCount, 2);
     EXPECT_EQ(DefinitionAt(1)->Transforms[0].weight, 100);
     EXPECT_EQ(DefinitionAt(1)->Transforms[1].a, 0.0);
@@ -146,7 +141,7 @@ TEST_F(LoaderTest, MissingFileNamesTheSystemDirectory) {
 
 TEST_F(LoaderTest, FallsBackToTheSystemDirectory) {
     // The headless host reads "\" as "/", so a system directory stand-in can hold the file.
-    const std::string path = WriteTempFile(std::string("700\n") + Triangle);
+    const std::string path = WriteTempFile("700\n" + Triangle);
     const std::string directory = "/tmp/lumivex-sysdir-test";
     std::remove((directory + "/lumivex.ini").c_str());
     ASSERT_EQ(std::system(("mkdir -p " + directory + " && mv " + path + " " + directory + "/lumivex.ini").c_str()), 0);
@@ -159,7 +154,7 @@ TEST_F(LoaderTest, FallsBackToTheSystemDirectory) {
 
 TEST_F(LoaderTest, AHeaderThatCannotBeAllocatedEndsTheFile) {
     SetAllocationLimit(1 << 20);
-    ASSERT_EQ(LoadText(std::string("100\n") + Triangle + "2000000000\n" + Triangle), 0);
+    ASSERT_EQ(LoadText("100\n" + Triangle + "2000000000\n" + Triangle), 0);
     EXPECT_EQ(State.DefinitionCount, 1) << "the definitions read so far are kept";
     ResetAll();
     SetAllocationLimit(1 << 20);

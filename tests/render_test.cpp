@@ -1,9 +1,6 @@
 // lumivex-render as a user runs it: options, exit codes, and a dump that pins every tick down.
-#include <sys/wait.h>
-
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,50 +10,7 @@
 
 namespace {
 
-struct RenderRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-RenderRun Render(const std::string& arguments) {
-    const std::string errPath = WriteTempFile("");
-    const std::string command = std::string(LUMIVEX_RENDER) + " " + arguments + " 2>" + errPath;
-    RenderRun run;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-        const int status = pclose(pipe);
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::ifstream err(errPath);
-    std::stringstream text;
-    text << err.rdbuf();
-    run.err = text.str();
-    std::remove(errPath.c_str());
-    return run;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-// The value of a key in a dump line, as text.
-std::string Field(const std::string& line, const std::string& key) {
-    const std::size_t at = line.find("\"" + key + "\":");
-    if (at == std::string::npos) return "<missing>";
-    std::size_t from = at + key.size() + 3;
-    std::size_t to = from;
-    if (line[from] == '"') to = line.find('"', from + 1) + 1;
-    else to = line.find_first_of(",}", from);
-    return line.substr(from, to - from);
-}
-
-const std::string Gallery = std::string(LUMIVEX_SOURCE_DIR) + "/resources/lumivex.ini";
+const std::string Gallery = SourcePath("resources/lumivex.ini");
 
 }  // namespace
 
@@ -68,15 +22,15 @@ TEST(RenderTest, SameInputsGiveTheSameDumpAndAnotherSeedDiffers) {
     ASSERT_EQ(a.code, 0) << a.err;
     EXPECT_EQ(a.out, b.out);
     EXPECT_NE(a.out, c.out);
-    const auto lines = Lines(a.out);
+    const auto lines = ParseDump(a.out);
     ASSERT_EQ(lines.size(), 701u);
-    EXPECT_EQ(Field(lines[0], "tick"), "0");
-    EXPECT_EQ(Field(lines[0], "width"), "320");
-    EXPECT_EQ(Field(lines[0], "image_height"), "184");
-    EXPECT_EQ(Field(lines[1], "dt"), "10");
-    EXPECT_EQ(Field(lines[700], "tick"), "700");
+    EXPECT_EQ(lines[0].at("tick"), "0");
+    EXPECT_EQ(lines[0].at("width"), "320");
+    EXPECT_EQ(lines[0].at("image_height"), "184");
+    EXPECT_EQ(lines[1].at("dt"), "10");
+    EXPECT_EQ(lines[700].at("tick"), "700");
     bool picked = false;
-    for (const auto& line : lines) picked = picked || Field(line, "phase") == "4";
+    for (const auto& line : lines) picked = picked || Number(line, "phase") == 4;
     EXPECT_TRUE(picked) << "700 ticks of 10 ms run through a whole cycle";
 }
 
@@ -87,42 +41,43 @@ TEST(RenderTest, DumpMatchesTheCoreRunInProcess) {
     const RenderRun run = Render("--ini " + path + " --size 101x77 --seed 5 --clock 4000,4010,4010,4700,4710,9000,9001,9001 --dump -");
     std::remove(path.c_str());
     ASSERT_EQ(run.code, 0) << run.err;
-    const auto lines = Lines(run.out);
+    const auto lines = ParseDump(run.out);
     ASSERT_EQ(lines.size(), 9u);
 
     ResetAll();
     ASSERT_EQ(StartSaver({ini, 101, 77, RunMode::Saver, false, 5}), 0);
-    EXPECT_EQ(Field(lines[0], "pts1"), "\"" + HashText(PointsHash(State.Pts1, State.PointCount)) + "\"");
-    EXPECT_EQ(Field(lines[0], "show_status"), "1");
+    EXPECT_EQ(lines[0].at("pts1"), HashText(PointsHash(State.Pts1, State.PointCount)));
+    EXPECT_EQ(lines[0].at("show_status"), "1");
     const std::uint32_t clock[] = {4000, 4010, 4010, 4700, 4710, 9000, 9001, 9001};
     std::uint32_t last = 0;
     for (int i = 0; i < 8; ++i) {
         TickAt(clock[i]);
-        const std::string& line = lines[i + 1];
-        EXPECT_EQ(Field(line, "dt"), std::to_string(static_cast<std::int32_t>(clock[i] - last)));
+        const DumpLine& line = lines[i + 1];
+        EXPECT_EQ(Number(line, "dt"), static_cast<std::int32_t>(clock[i] - last));
         last = clock[i];
         const std::string bytes = ImageBytes();
-        EXPECT_EQ(Field(line, "image"), "\"" + HashText(Fnv1a(bytes.data(), bytes.size())) + "\"") << i;
-        EXPECT_EQ(Field(line, "lit"), std::to_string(std::count(bytes.begin(), bytes.end(), '\1')));
-        EXPECT_EQ(Field(line, "colour"), std::to_string(State.ColourNow));
-        EXPECT_EQ(Field(line, "status"), "\"" + Host().statusText + "\"");
-        EXPECT_EQ(Field(line, "phase"), std::to_string(static_cast<int>(State.Phase)));
+        EXPECT_EQ(line.at("image"), HashText(Fnv1a(bytes.data(), bytes.size()))) << i;
+        EXPECT_EQ(Number(line, "lit"), std::count(bytes.begin(), bytes.end(), '\1'));
+        EXPECT_EQ(Number(line, "colour"), State.ColourNow);
+        ASSERT_TRUE(Host().statusDrawn);
+        EXPECT_EQ(line.at("status"), Host().statusText);
+        EXPECT_EQ(Number(line, "phase"), static_cast<int>(State.Phase));
     }
     ResetAll();
 }
 
 TEST(RenderTest, PreviewAndChildChangeTheGeometry) {
     const std::string base = "--ini " + Gallery + " --size 200x100 --seed 3 --ticks 1 --dump -";
-    const auto saver = Lines(Render(base).out);
-    const auto child = Lines(Render(base + " --child").out);
-    const auto preview = Lines(Render(base + " --preview --child").out);
+    const auto saver = ParseDump(Render(base).out);
+    const auto child = ParseDump(Render(base + " --child").out);
+    const auto preview = ParseDump(Render(base + " --preview --child").out);
     ASSERT_EQ(saver.size(), 2u);
     ASSERT_EQ(child.size(), 2u);
     ASSERT_EQ(preview.size(), 2u);
-    EXPECT_EQ(Field(saver[0], "image_height"), "84");
-    EXPECT_EQ(Field(child[0], "image_height"), "100");
-    EXPECT_EQ(std::stoi(Field(preview[0], "points")), std::stoi(Field(saver[0], "points")) / 10);
-    EXPECT_EQ(Field(preview[1], "status"), "null");
+    EXPECT_EQ(Number(saver[0], "image_height"), 84);
+    EXPECT_EQ(Number(child[0], "image_height"), 100);
+    EXPECT_EQ(Number(preview[0], "points"), Number(saver[0], "points") / 10);
+    EXPECT_EQ(preview[1].at("status"), "null");
 }
 
 TEST(RenderTest, BadOptionsExitTwoWithAUsageLine) {
@@ -133,6 +88,14 @@ TEST(RenderTest, BadOptionsExitTwoWithAUsageLine) {
         EXPECT_NE(run.err.find("usage: lumivex-render"), std::string::npos) << args << ": " << run.err;
         EXPECT_TRUE(run.out.empty()) << args;
     }
+}
+
+TEST(RenderTest, HelpNamesEveryOption) {
+    const RenderRun run = Render("--help");
+    ASSERT_EQ(run.code, 0);
+    for (const char* option : {"--ini", "--size", "--preview", "--child", "--seed", "--ticks", "--dt", "--start",
+                               "--clock", "--dump", "--png", "--gif", "--every", "--help"})
+        EXPECT_NE(run.out.find(std::string("\n  ") + option + " "), std::string::npos) << option;
 }
 
 TEST(RenderTest, UnwritableDumpExitsTwo) {
@@ -183,7 +146,7 @@ TEST(RenderTest, HostileFilesNeverCrash) {
         }
         EXPECT_TRUE(run.code == 0 || run.code == 1) << run.code << " " << run.err;
         if (run.code == 0) {
-            EXPECT_EQ(Lines(run.out).size(), 401u);
+            EXPECT_EQ(ParseDump(run.out).size(), 401u);
         } else {
             EXPECT_FALSE(run.err.empty());
         }

@@ -1,44 +1,60 @@
-// Shared helpers of the unit tests.
+// The shared helpers of the unit tests.
 #include "test_support.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <new>
-#include <unistd.h>
+#include <sstream>
 
-#include "ifs/loader.h"
 #include "core/arrays.h"
+#include "ifs/loader.h"
+#include "saver/saver_main.h"
 
 namespace {
-std::uint64_t News = 0;
-}
+std::atomic<std::uint64_t> Blocks{0};
+}  // namespace
 
-// Counts every allocation through operator new, so a test can show that a tick makes none.
-void* operator new(std::size_t size) {
-    ++News;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer owns malloc: it reports each block to a hook instead.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
+                                                         void (*)(const volatile void*));
+namespace {
+void CountBlock(const volatile void*, std::size_t) { Blocks.fetch_add(1, std::memory_order_relaxed); }
+void IgnoreFree(const volatile void*) {}
+const int HooksInstalled = __sanitizer_install_malloc_and_free_hooks(CountBlock, IgnoreFree);
+}  // namespace
+#elif defined(__GLIBC__)
+// Every block of this program is counted on its way to the C library's allocator.
+extern "C" void* __libc_malloc(std::size_t);
+extern "C" void* __libc_calloc(std::size_t, std::size_t);
+extern "C" void* __libc_realloc(void*, std::size_t);
+extern "C" void __libc_free(void*);
+extern "C" void* malloc(std::size_t n) {
+    Blocks.fetch_add(1, std::memory_order_relaxed);
+    return __libc_malloc(n);
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    ++News;
-    return std::malloc(size == 0 ? 1 : size);
+extern "C" void* calloc(std::size_t count, std::size_t size) {
+    Blocks.fetch_add(1, std::memory_order_relaxed);
+    return __libc_calloc(count, size);
 }
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+extern "C" void* realloc(void* p, std::size_t n) {
+    Blocks.fetch_add(1, std::memory_order_relaxed);
+    return __libc_realloc(p, n);
+}
+extern "C" void free(void* p) { __libc_free(p); }
+#endif
 
-std::uint64_t NewCount() { return News; }
+std::uint64_t AllocationsSoFar() { return Blocks.load(std::memory_order_relaxed); }
 
 void ResetAll() {
     ResetSaverState();
     ResetHost();
     SetAllocationLimit(DefaultAllocationLimit());
+    SetMemoryBound(0);
     FailAllocationsAfter(-1);
     SeedRandom(0);
 }
@@ -48,10 +64,18 @@ std::string WriteTempFile(const std::string& text) {
     const int fd = mkstemp(path);
     if (fd < 0) return "";
     close(fd);
-    std::ofstream out(path, std::ios::binary);
-    out << text;
+    std::ofstream(path, std::ios::binary) << text;
     return path;
 }
+
+std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string SourcePath(const std::string& relative) { return std::string(LUMIVEX_SOURCE_DIR) + "/" + relative; }
 
 int LoadText(const std::string& text, RunMode mode) {
     State.Mode = mode;
@@ -62,20 +86,51 @@ int LoadText(const std::string& text, RunMode mode) {
     return result;
 }
 
-#include "saver/saver_main.h"
+const IfsTransform FernMaps[4] = {
+    {0, 0, 0, 0.16, 0, 0, 1},
+    {0.85, 0.04, -0.04, 0.85, 0, 1.6, 85},
+    {0.2, -0.26, 0.23, 0.22, 0, 1.6, 7},
+    {-0.15, 0.28, 0.26, 0.24, 0, 0.44, 7},
+};
+
+std::string FernDefinition() {
+    std::string text = "4\n";
+    for (const IfsTransform& t : FernMaps) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%g %g %g %g %g %g %d\n", t.a, t.b, t.c, t.d, t.e, t.f, t.weight);
+        text += line;
+    }
+    return text + "-2.7 -0.2 2.8 10.2\n";
+}
+
+std::string TriangleDefinition(const std::string& box) {
+    return "3\n0.5 0 0 0.5 0 0 33\n0.5 0 0 0.5 0.5 0 33\n0.5 0 0 0.5 0.25 0.5 34\n" + box + "\n";
+}
+
+std::string FixedPointFile(int pointCount, int fractals) {
+    std::string text = std::to_string(pointCount) + "\n";
+    for (int i = 0; i < fractals; ++i) {
+        text += "1\n0 0 0 0 " + std::to_string(0.1 + 0.1 * i) + " 0.5 100\n0 0 1 1\n";
+    }
+    return text;
+}
+
+std::int32_t EdgyCoordinate(std::mt19937& random, std::int32_t size) {
+    static const std::int32_t edges[] = {INT32_MIN, INT32_MIN + 1, -1, 0, 1, INT32_MAX, INT32_MAX - 1, 1 << 30};
+    switch (random() % 4) {
+        case 0: return edges[random() % 8];
+        case 1: return static_cast<std::int32_t>(random());
+        case 2: return size + static_cast<std::int32_t>(random() % 5) - 2;
+        default: return static_cast<std::int32_t>(random() % static_cast<std::uint32_t>(size + 1));
+    }
+}
 
 int StartSaver(const StartOptions& options) {
     HeadlessHost& host = Host();
     host.useDefinitionFile = true;
     host.definitionFile = WriteTempFile(options.ini);
     host.calendarSeconds = options.seed;
-    PlatformHandle parent = nullptr;
-    if (options.parent) {
-        parent = reinterpret_cast<PlatformHandle>(std::intptr_t{77});
-        host.parentWindows.push_back({parent, {0, 0, options.width, options.height}});
-    } else {
-        host.metrics = {0, 0, options.width, options.height + 1, options.width + 1, options.height + 1};
-    }
+    const PlatformHandle parent = host.UseScreen(options.width, options.height, options.parent);
     State.Mode = options.mode;
     const int code = RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), parent);
     std::remove(host.definitionFile.c_str());
@@ -96,10 +151,56 @@ std::string ImageBytes() {
     return bytes;
 }
 
-std::string FixedPointFile(int pointCount, int fractals) {
-    std::string text = std::to_string(pointCount) + "\n";
-    for (int i = 0; i < fractals; ++i) {
-        text += "1\n0 0 0 0 " + std::to_string(0.1 + 0.1 * i) + " 0.5 100\n0 0 1 1\n";
+std::string Quote(const std::string& word) {
+    std::string quoted = "'";
+    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+RenderRun Render(const std::string& arguments) {
+    const std::string errPath = WriteTempFile("");
+    const std::string command = Quote(LUMIVEX_RENDER) + " " + arguments + " 2>" + Quote(errPath);
+    RenderRun run;
+    if (std::FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+        const int status = pclose(pipe);
+        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    return text;
+    run.err = ReadFileText(errPath);
+    std::remove(errPath.c_str());
+    return run;
+}
+
+std::vector<DumpLine> ParseDump(const std::string& text) {
+    std::vector<DumpLine> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        DumpLine fields;
+        // A flat object: "key":value pairs, the values numbers, null or strings with \" and \\.
+        for (std::size_t at = line.find('"'); at != std::string::npos; at = line.find('"', at)) {
+            const std::size_t keyEnd = line.find('"', at + 1);
+            if (keyEnd == std::string::npos || keyEnd + 2 >= line.size()) break;
+            std::string& value = fields[line.substr(at + 1, keyEnd - at - 1)];
+            std::size_t from = keyEnd + 2;  // past the colon
+            if (line[from] == '"') {
+                for (++from; from < line.size() && line[from] != '"'; ++from) {
+                    if (line[from] == '\\') ++from;
+                    value += line[from];
+                }
+                at = from + 1;
+            } else {
+                at = line.find_first_of(",}", from);
+                value = line.substr(from, at - from);
+            }
+        }
+        lines.push_back(fields);
+    }
+    return lines;
+}
+
+long long Number(const DumpLine& line, const std::string& key) {
+    const auto it = line.find(key);
+    return it == line.end() ? -999999 : std::stoll(it->second);
 }

@@ -1,27 +1,31 @@
-// Shared helpers of the unit tests: a clean saver and host for each test, files to load.
+// The one set of helpers of the unit tests: a clean saver on the headless host, definitions to
+// load, lumivex-render runs and their dumps, and an allocation counter.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <map>
+#include <random>
 #include <string>
+#include <vector>
 
-#include "platform/headless/headless_host.h"
 #include "core/saver_state.h"
+#include "ifs/ifs_definition.h"
+#include "platform/headless/headless_host.h"
 
-// How many times operator new has run in this process.
-std::uint64_t NewCount();
+// Heap blocks handed out in this process so far, counted where malloc hands them out (so
+// operator new and the saver's arrays count too). Where no counter can be had, false.
+constexpr bool CountsAllocations =
+#if defined(__GLIBC__) || defined(__SANITIZE_ADDRESS__)
+    true;
+#else
+    false;
+#endif
+std::uint64_t AllocationsSoFar();
 
-// Puts the record, the host and the allocation limit back to their start values.
+// Puts the record, the host, the random source and the allocator's limits back to their start.
 void ResetAll();
-
-// Writes text to a fresh temporary file and returns its path.
-std::string WriteTempFile(const std::string& text);
-
-// Loads definition text as the saver would, in the given mode; returns LoadDefinitions' result.
-// One bit per phase, for tests that collect the phases a run went through.
-inline int PhaseBit(Phase phase) { return 1 << static_cast<int>(phase); }
-
-int LoadText(const std::string& text, RunMode mode = RunMode::Saver);
 
 // A fixture that resets everything before and after each test.
 class SaverTest : public ::testing::Test {
@@ -29,6 +33,33 @@ protected:
     void SetUp() override { ResetAll(); }
     void TearDown() override { ResetAll(); }
 };
+
+// One bit per phase, for tests that collect the phases a run went through.
+inline int PhaseBit(Phase phase) { return 1 << static_cast<int>(phase); }
+constexpr int AllPhases = 1 << 0 | 1 << 2 | 1 << 3 | 1 << 4;  // Morph, Hold, Pick, Delta
+
+// Writes text to a fresh temporary file and returns its path.
+std::string WriteTempFile(const std::string& text);
+// The whole content of a file ("" when it cannot be read).
+std::string ReadFileText(const std::string& path);
+// A path inside the source tree.
+std::string SourcePath(const std::string& relative);
+
+// Loads definition text as the saver would, in the given mode; returns LoadDefinitions' result.
+int LoadText(const std::string& text, RunMode mode = RunMode::Saver);
+
+// Barnsley's fern: its maps, and the fern as a definition in the file's form (maps, then its box
+// -2.7 -0.2 2.8 10.2).
+extern const IfsTransform FernMaps[4];
+std::string FernDefinition();
+// The Sierpinski triangle (weights 33, 33, 34) as a definition, in the box "xmin ymin xmax ymax".
+std::string TriangleDefinition(const std::string& box = "0 0 1 1");
+// A file of n fractals; fractal i maps every point to (0.1 + 0.1 i, 0.5) in the unit box.
+std::string FixedPointFile(int pointCount, int fractals);
+
+// A coordinate or difference for the per-point loops: inside an image of that size, around its
+// far edge, anywhere in 32 bits, or one of the extremes.
+std::int32_t EdgyCoordinate(std::mt19937& random, std::int32_t size);
 
 // A small headless start-up: definitions, screen size, mode, seed.
 struct StartOptions {
@@ -40,8 +71,9 @@ struct StartOptions {
     std::uint32_t seed = 1;
 };
 
-// Runs the saver's start-up with an empty clock (the message loop ends at once); returns the
-// exit code. The record stays as start-up left it, ready for ticks.
+// Runs the saver's start-up on the host's screen (HeadlessHost::UseScreen) with an empty clock:
+// the message loop ends at once. Returns the exit code; the record stays as start-up left it,
+// ready for ticks.
 int StartSaver(const StartOptions& options);
 
 // Runs one timer tick at tick count now, as the window procedure does.
@@ -50,5 +82,18 @@ void TickAt(std::uint32_t now);
 // The frame image as rows of exactly ScreenWidth bytes, bottom row first.
 std::string ImageBytes();
 
-// A file of n fractals; fractal i maps every point to (0.1 + 0.1 i, 0.5) in the unit box.
-std::string FixedPointFile(int pointCount, int fractals);
+// A run of lumivex-render: exit code, standard output, standard error.
+struct RenderRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+// Runs lumivex-render with the arguments, given as shell words (quote with Quote).
+RenderRun Render(const std::string& arguments);
+std::string Quote(const std::string& word);
+
+// One line of the dump: each key's value as text, strings without their quotes and escapes,
+// null as "null".
+using DumpLine = std::map<std::string, std::string>;
+std::vector<DumpLine> ParseDump(const std::string& text);
+long long Number(const DumpLine& line, const std::string& key);

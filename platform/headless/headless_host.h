@@ -55,6 +55,12 @@ struct HeadlessHost {
     bool statusDrawn = false;
     std::string statusText;
     int framesPresented = 0;
+
+    // The screen that lumivex-render, the benchmark and the tests give the saver: its window gets
+    // width x height pixels. Without child, a virtual screen one row taller (start-up keeps one row
+    // less); with child, a parent window of that client size, whose handle comes back to be
+    // handed to start-up (null without child).
+    PlatformHandle UseScreen(std::int32_t width, std::int32_t height, bool child = false);
 };
 
 // The host the headless backend answers from; Reset puts it back to its defaults.

@@ -13,9 +13,19 @@
 
 namespace {
 HeadlessHost TheHost;
-// Any non-null value serves as the one window's handle.
+// Any non-null values serve as the one window's handle and its parent's.
 PlatformHandle const WindowHandle = reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(0x5A7E));
+PlatformHandle const ParentHandle = reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(0x7001));
 }  // namespace
+
+PlatformHandle HeadlessHost::UseScreen(std::int32_t width, std::int32_t height, bool child) {
+    if (!child) {
+        metrics = {0, 0, width, height + 1, width + 1, height + 1};
+        return nullptr;
+    }
+    parentWindows.push_back({ParentHandle, {0, 0, width, height}});
+    return ParentHandle;
+}
 
 HeadlessHost& Host() { return TheHost; }
 void ResetHost() { TheHost = HeadlessHost{}; }
@@ -45,7 +55,7 @@ std::int64_t CalendarSeconds() { return TheHost.calendarSeconds; }
 
 LockOutcome TakeInstanceLock(PlatformHandle* lock) {
     TheHost.calls.push_back("TakeInstanceLock");
-    if (TheHost.lockOutcome != LockOutcome::Unavailable) *lock = reinterpret_cast<PlatformHandle>(std::intptr_t{1});
+    *lock = TheHost.lockOutcome == LockOutcome::Unavailable ? nullptr : reinterpret_cast<PlatformHandle>(std::intptr_t{1});
     return TheHost.lockOutcome;
 }
 
@@ -148,10 +158,13 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
 }
 
 unsigned SystemDirectory(char* buffer, unsigned capacity) {
-    const std::size_t length = TheHost.systemDirectory.size() < capacity ? TheHost.systemDirectory.size() : capacity - 1;
-    std::memcpy(buffer, TheHost.systemDirectory.data(), length);
-    buffer[length] = '\0';
-    return static_cast<unsigned>(length);
+    const std::string& directory = TheHost.systemDirectory;
+    if (directory.size() >= capacity) {
+        if (capacity > 0) buffer[0] = '\0';
+        return 0;
+    }
+    std::memcpy(buffer, directory.c_str(), directory.size() + 1);
+    return static_cast<unsigned>(directory.size());
 }
 
 std::uint64_t PhysicalMemoryBytes() {

@@ -10,13 +10,6 @@
 #include "tools/render/picture_recorder.h"
 #include "tools/render/render_options.h"
 
-namespace {
-
-// The parent window stands in for a host's preview window when --child is given.
-PlatformHandle const ParentHandle = reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(0x7001));
-
-}  // namespace
-
 int main(int argc, char** argv) {
     RenderOptions options;
     std::string error;
@@ -49,11 +42,8 @@ int main(int argc, char** argv) {
     HeadlessHost& host = Host();
     host.echoMessages = true;
     host.calendarSeconds = options.seedGiven ? static_cast<std::int64_t>(options.seed) : static_cast<std::int64_t>(std::time(nullptr));
-    if (options.child) {
-        host.parentWindows.push_back({ParentHandle, {0, 0, options.width, options.height}});
-    } else {
-        host.metrics = {0, 0, options.width, options.height + 1, options.width + 1, options.height + 1};
-    }
+    // With --child, a parent window stands in for a host's preview window.
+    const PlatformHandle parent = host.UseScreen(options.width, options.height, options.child);
     if (!options.ini.empty()) {
         host.useDefinitionFile = true;
         host.definitionFile = options.ini;
@@ -83,7 +73,7 @@ int main(int argc, char** argv) {
     };
 
     State.Mode = options.preview ? RunMode::Preview : RunMode::Saver;
-    const int code = RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), options.child ? ParentHandle : nullptr);
+    const int code = RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), parent);
 
     if (RecordsPictures(pictures) && code == 0 && !picturesFailed) picturesFailed = !FinishPictures(&pictures, &error);
     if (picturesFailed) {

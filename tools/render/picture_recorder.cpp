@@ -1,5 +1,5 @@
-// The pictures of a renderer run. A build without libpng and giflib (LUMIVEX_PICTURES unset)
-// never gets --png or --gif past the command line, and writes nothing here.
+// The pictures of a renderer run. A build without libpng and giflib never gets --png or --gif
+// past the command line, so nothing here writes a file there.
 #include "tools/render/picture_recorder.h"
 
 #include <cstdio>
@@ -27,12 +27,10 @@ bool StartPictures(PictureRecorder* recorder, std::int32_t width, std::int32_t h
         *error = "not enough memory for the pictures";
         return false;
     }
-#if LUMIVEX_PICTURES
     if (!recorder->gifPath.empty()) {
         if (!OpenGifAnimation(&recorder->gif, recorder->gifPath, width, height, error)) return false;
         recorder->gifOpen = true;
     }
-#endif
     return true;
 }
 
@@ -47,7 +45,6 @@ bool RecordTick(PictureRecorder* recorder, const HeadlessHost& host, std::uint32
     recorder->lastKeptMs = recorder->elapsedMs;
     ++recorder->kept;
     ComposeWindowPicture(&recorder->picture, host.frameHeader, host.frameBits, host.frameStride, host.frameTop);
-#if LUMIVEX_PICTURES
     if (!recorder->pngDirectory.empty()) {
         if (!WritePicturePng(recorder->picture, FramePngPath(recorder->pngDirectory, recorder->pngWritten + 1), error))
             return false;
@@ -57,28 +54,18 @@ bool RecordTick(PictureRecorder* recorder, const HeadlessHost& host, std::uint32
         recorder->gifOpen = false;
         return false;
     }
-#else
-    (void)error;
-#endif
     return true;
 }
 
 bool FinishPictures(PictureRecorder* recorder, std::string* error) {
-#if LUMIVEX_PICTURES
     if (!recorder->gifOpen) return true;
     recorder->gifOpen = false;
     // The last frame lasts as long as the ones before it.
     return FinishGifAnimation(&recorder->gif, recorder->lastKeptMs + recorder->keptSpacingMs, error);
-#else
-    (void)recorder, (void)error;
-    return true;
-#endif
 }
 
 void AbandonPictures(PictureRecorder* recorder) {
-#if LUMIVEX_PICTURES
     if (recorder->gifOpen) AbandonGifAnimation(&recorder->gif);
-#endif
     recorder->gifOpen = false;
     for (std::uint32_t n = 1; n <= recorder->pngWritten; ++n) RemoveQuietly(FramePngPath(recorder->pngDirectory, n));
     recorder->pngWritten = 0;

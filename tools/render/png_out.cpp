@@ -8,6 +8,8 @@
 
 #include "tools/render/output_files.h"
 
+bool PicturesAvailable() { return true; }
+
 bool WritePicturePng(const WindowPicture& picture, const std::string& path, std::string* error) {
     Colour colours[PictureColourCount];
     PictureColours(picture.colour, colours);

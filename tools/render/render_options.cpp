@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/render/png_out.h"
+
 const char* const RenderUsage =
     "usage: lumivex-render [--ini FILE] [--size WxH] [--preview] [--child] [--seed N] [--ticks N] "
     "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help]";
@@ -135,14 +137,10 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
                 from = comma + 1;
             }
         } else if (option == "--png" || option == "--gif") {
-#if LUMIVEX_PICTURES
+            if (!PicturesAvailable()) return *error = option + " is not available in this build", false;
             std::string* target = option == "--png" ? &options->png : &options->gif;
             if (!value(target)) return false;
             if (target->empty()) return *error = option + " needs a " + (option == "--png" ? "directory" : "file name"), false;
-#else
-            *error = option + " is not available in this build";
-            return false;
-#endif
         } else if (option == "--every") {
             if (!value(&text) || !ReadNumber(text, 1, 100000000, &number)) {
                 if (error->empty()) *error = "--every takes a number from 1 to 100000000";
