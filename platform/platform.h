@@ -65,7 +65,9 @@ std::uint32_t TickCount();
 
 // Copies the frame image to the window with its top row at window row top: `header` describes
 // it, `bits` holds header.Height rows bottom row first, each `stride` bytes apart. When `status`
-// is not null, writes it at window position (0, 0) afterwards, black on white, in the system font.
+// is not null, writes it at window position (0, 0) afterwards, black on white, in the system font;
+// where that font's cell is taller than the `top` rows of the strip (a display scaled above
+// 96 DPI), in the same face at a cell that fits, so that the line stays within the strip.
 void PresentFrame(PlatformHandle window, const FrameHeaderData& header, const std::uint8_t* bits,
                   std::int32_t stride, std::int32_t top, const char* status, int statusLength);
 
