@@ -8,7 +8,7 @@ packages=(g++ cmake make libgtest-dev libbenchmark-dev libpng-dev libgif-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xdotool imagemagick x11-utils python3
   # Release files (make dist): the Windows installer, the Debian package and its checks.
-  nsis dpkg-dev fakeroot lintian)
+  nsis dpkg-dev lintian)
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then
