@@ -11,6 +11,7 @@ import glob
 import hashlib
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -125,6 +126,8 @@ def sha256(path):
 
 
 def main():
+    # A stop from outside still removes the half-written file (the finally clauses run).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("dist: stopped"))
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--version", required=True)
     parser.add_argument("--source", required=True, help="the top of the source tree")

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the real lumivex64.scr under Wine and Xvfb (run by CTest, one case per call).
+"""End-to-end tests of the real lumivex64.scr under Wine and Xvfb, and of the release files (the zip,
+the installer under Wine, the Debian package), run by CTest, one case per call.
 
 Every case starts its own Xvfb on a free display from :91 to :99 and runs the saver in the Wine
 prefix that the `setup` case made for this test run. Whatever a case starts (Xvfb, Wine processes,
