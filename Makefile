@@ -1,5 +1,5 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build build-asan build-windows test run bench gallery clean
+.PHONY: all deps build build-asan build-windows test run bench gallery dist clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -45,6 +45,11 @@ bench: deps
 	./build/default/bench/lumivex_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
 	  --benchmark_color=false --benchmark_out=build/default/bench.json --benchmark_out_format=json \
 	  | tee build/default/bench.txt
+
+# Release files in dist/: the Windows zip and installer, the Debian package (with the Linux
+# saver) and their SHA256SUMS.
+dist: build build-windows
+	cmake --build --preset default --target dist
 
 clean:
 	rm -rf build out

@@ -95,7 +95,9 @@ std::uint32_t TickCount();
 // bottom row first, each `stride` bytes apart. `stride` must be header.Width rounded up to a
 // multiple of 4 (the rows of an 8-bit DIB): the Win32 backend takes the stride from the header
 // and ignores the argument; others use it. When `status` is not null, writes its statusLength
-// characters at window position (0, 0) afterwards, black on white, in the system font.
+// characters at window position (0, 0) afterwards, black on white, in the system font; where
+// that font's cell is taller than the `top` rows of the strip (a display scaled above 96 DPI),
+// in the same face at a cell that fits, so that the line stays within the strip.
 void PresentFrame(PlatformHandle window, const FrameHeaderData& header, const std::uint8_t* bits,
                   std::int32_t stride, std::int32_t top, const char* status, int statusLength);
 

@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(g++ cmake make libgtest-dev libbenchmark-dev libpng-dev libgif-dev
   # The Windows builds and their end-to-end tests under Wine.
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 xvfb xdotool imagemagick x11-utils python3)
+  wine64 xvfb xdotool imagemagick x11-utils python3
+  # Release files (make dist): the Windows installer, the Debian package and its checks.
+  nsis dpkg-dev lintian)
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then

@@ -35,6 +35,20 @@ LRESULT CALLBACK SaverWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// The DC's current face at a cell height of `height` rows, made at the first call and kept for
+// the rest of the run.
+HFONT StripFont(HDC dc, std::int32_t height) {
+    static HFONT font = nullptr;
+    if (font == nullptr) {
+        LOGFONTA face = {};
+        GetObjectA(GetCurrentObject(dc, OBJ_FONT), sizeof face, &face);
+        face.lfHeight = height;  // positive: the whole cell, internal leading included
+        face.lfWidth = 0;
+        font = CreateFontIndirectA(&face);
+    }
+    return font;
+}
+
 }  // namespace
 
 namespace platform {
@@ -146,8 +160,21 @@ void PresentFrame(PlatformHandle window, const FrameHeaderData& header, const st
     SetDIBitsToDevice(dc, 0, top, static_cast<DWORD>(header.Width), static_cast<DWORD>(header.Height), 0, 0, 0,
                       static_cast<UINT>(header.Height), bits, reinterpret_cast<const BITMAPINFO*>(&header),
                       DIB_RGB_COLORS);
-    // A fresh DC's defaults give the system font, black text and an opaque white background.
-    if (status != nullptr) TextOutA(dc, 0, 0, status, statusLength);
+    // A fresh DC's defaults give the system font, black text and an opaque white background. At
+    // 96 DPI that font's cell is exactly the strip above `top`; on a scaled display it grows with
+    // the DPI and would paint over the picture, so there the line takes the same face at a cell
+    // as tall as the strip, clipped to it.
+    if (status != nullptr) {
+        TEXTMETRICA metrics;
+        if (GetTextMetricsA(dc, &metrics) && metrics.tmHeight > top) {
+            const HGDIOBJ previous = SelectObject(dc, StripFont(dc, top));
+            const RECT strip = {0, 0, header.Width, top};
+            ExtTextOutA(dc, 0, 0, ETO_CLIPPED, &strip, status, static_cast<UINT>(statusLength), nullptr);
+            SelectObject(dc, previous);
+        } else {
+            TextOutA(dc, 0, 0, status, statusLength);
+        }
+    }
     ReleaseDC(AsWindow(window), dc);
 }
 

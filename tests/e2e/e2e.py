@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the real lumivex64.scr under Wine and Xvfb (run by CTest, one case per call).
+"""End-to-end tests of the real lumivex64.scr under Wine and Xvfb, and of the release files (the zip,
+the installer under Wine, the Debian package), run by CTest, one case per call.
 
 Every case starts its own Xvfb on a free display from :91 to :99 and runs the saver in the Wine
 prefix that the `setup` case made for this test run. Whatever a case starts (Xvfb, Wine processes,
 the prefix's wineserver) is stopped when it ends, also on failure, timeout or a signal.
 """
 import argparse
+import copy
+import hashlib
 import os
 import re
 import shutil
@@ -14,6 +17,7 @@ import struct
 import subprocess
 import sys
 import time
+import zipfile
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
@@ -604,6 +608,322 @@ def case_render_dumps_match(opts):
         kill_wine(opts)
 
 
+# --- DPI
+
+
+# The status strip of "IFS # 0; 800 points   " at 96 DPI on a 320-pixel-wide screen, as the saver
+# drew it before it learnt to fit scaled displays: rows 0 to 15, RGB, top row first.
+STRIP_96_DPI = "440237942c8a87d8db0b70ad826c9c392eb46a6381f121b4ac57f59921b84117"
+ONE_FRACTAL = GALLERY.split("; Sierpinski carpet")[0].replace("; test gallery", "; the triangle alone")
+
+
+def set_dpi(opts, dpi):
+    """The display's DPI for the prefix's programs; Wine reads it when its server starts."""
+    result = subprocess.run([WINE, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
+                             "REG_DWORD", "/d", str(dpi), "/f"], env=wine_env(opts), capture_output=True, timeout=60)
+    check(result.returncode == 0, "cannot set LogPixels to %d" % dpi)
+    kill_wine(opts)
+
+
+def white_rows(shot):
+    return [y for y in range(shot.height) if any(shot.pixel(x, y) == (255, 255, 255) for x in range(shot.width))]
+
+
+def case_status_line_dpi(opts):
+    """At 96 DPI the status line is today's, pixel for pixel; at 144 DPI its band still fills only
+    the strip, in a fitted font (so not the 96-DPI pixels)."""
+    try:
+        for dpi in (96, 144):
+            set_dpi(opts, dpi)
+            with Session(opts, "status_line_%d" % dpi) as s:
+                write_ini(s.dir, 0, ONE_FRACTAL.format(count=-800))
+                saver = s.saver("/s")
+                s.wait_picture(saver)
+                check_saver_picture(s, saver, status=True)
+                strips = set()
+                for _ in range(8):
+                    shot = s.shot()
+                    rows = white_rows(shot)
+                    check(rows and rows[0] == 0 and rows[-1] < STRIP,
+                          "at %d DPI the status line's white band takes rows %s, beyond the strip (0 to %d)"
+                          % (dpi, rows[:1] + rows[-1:], STRIP - 1))
+                    strips.add(hashlib.sha256(shot.data[:STRIP * shot.width * 3]).hexdigest())
+                    time.sleep(0.1)
+                # The point count in the line can drop on a slow tick: one picture of the full count will do.
+                if dpi == 96:
+                    check(STRIP_96_DPI in strips, "at 96 DPI the status strip is not today's: %s" % sorted(strips))
+                else:
+                    check(STRIP_96_DPI not in strips, "at 144 DPI the status strip is the 96-DPI one: the DPI "
+                          "did not take effect")
+                log("ok: %d DPI: the status line's band stays within rows 0 to %d%s" % (
+                    dpi, STRIP - 1, ", the same pixels as before" if dpi == 96 else ""))
+                s.xdotool("key", "space")
+                ends_with(saver, 0, 10, "%d DPI run" % dpi)
+    finally:
+        set_dpi(opts, 96)
+
+
+# --- release files
+
+
+ZIP_FILES = ["INSTALL.txt", "LICENSE", "lumivex.ini", "lumivex.scr", "lumivex64.scr"]
+DIST_EPOCH = 1780000000  # 2026-05-28 20:26:40 UTC
+
+
+def release_names(version):
+    return {"zip": "lumivex-%s-windows.zip" % version, "exe": "lumivex-%s-setup-x64.exe" % version,
+            "deb": "lumivex_%s_amd64.deb" % version}
+
+
+def run_dist(opts, out, *extra):
+    shutil.rmtree(out, ignore_errors=True)
+    env = dict(os.environ, SOURCE_DATE_EPOCH=str(DIST_EPOCH))
+    command = [sys.executable, os.path.join(opts.source, "scripts", "dist.py"), "--version", opts.release_version,
+               "--source", opts.source, "--out", out, "--scr32", opts.scr32, "--scr64", opts.scr64, "--strict"]
+    if opts.deb_config != "none":
+        command += ["--deb-config", opts.deb_config]
+    result = subprocess.run(command + list(extra), env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            timeout=300)
+    check(result.returncode == 0, "dist.py failed:\n%s" % result.stdout.decode("latin-1")[-3000:])
+
+
+def version_resource(path):
+    """(FileVersion numbers, the version strings) of a PE file's version resource."""
+    data = Resources(path).items.get((16, 1))
+    check(data is not None, "%s has no version resource" % path)
+    fixed = data.find(struct.pack("<I", 0xFEEF04BD))
+    check(fixed >= 0, "%s: the version resource has no fixed part" % path)
+    ms, ls = struct.unpack_from("<II", data, fixed + 8)
+    numbers = "%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16)
+    text = data.decode("utf-16-le", "replace")
+    strings = dict(re.findall(r"(FileVersion|ProductVersion)\x00+([^\x00]+)", text))
+    return numbers, strings
+
+
+def case_dist(opts):
+    """The release files: the zip holds the listed files and nothing else, two runs two seconds apart
+    give the same bytes, SHA256SUMS is right, and every place that carries the version carries one."""
+    version = opts.release_version
+    names = release_names(version)
+    first, second = os.path.join(opts.work, "dist", "a"), os.path.join(opts.work, "dist", "b")
+    run_dist(opts, first)
+    time.sleep(2)  # a zip stores times to two seconds: a wall-clock time inside would now differ
+    run_dist(opts, second, "--only", "zip")
+
+    zip_a, zip_b = (os.path.join(d, names["zip"]) for d in (first, second))
+    with open(zip_a, "rb") as a, open(zip_b, "rb") as b:
+        check(a.read() == b.read(), "two builds of %s differ" % names["zip"])
+    with zipfile.ZipFile(zip_a) as archive:
+        infos = archive.infolist()
+        check([i.filename for i in infos] == ZIP_FILES, "the zip holds %s, expected %s"
+              % ([i.filename for i in infos], ZIP_FILES))
+        stamp = time.gmtime(DIST_EPOCH)[:6]
+        for info in infos:
+            check(info.date_time == (stamp[0], stamp[1], stamp[2], stamp[3], stamp[4], stamp[5] // 2 * 2),
+                  "%s is dated %s, not SOURCE_DATE_EPOCH" % (info.filename, info.date_time))
+        for name, path in (("lumivex.scr", opts.scr32), ("lumivex64.scr", opts.scr64), ("LICENSE", "LICENSE"),
+                           ("lumivex.ini", os.path.join("resources", "lumivex.ini"))):
+            with open(os.path.join(opts.source, path), "rb") as f:
+                check(archive.read(name) == f.read(), "%s in the zip is not %s" % (name, path))
+        install = archive.read("INSTALL.txt").decode("utf-8")
+        check("lumivex64.scr" in install and "System32" in install and "\r\n" in install and "@" not in install,
+              "INSTALL.txt does not say which file goes where (in Windows line ends)")
+
+    expected = sorted(n for k, n in names.items() if k != "deb" or opts.deb_config != "none")
+    present = sorted(n for n in os.listdir(first) if not n.startswith("."))
+    check(present == sorted(expected + ["SHA256SUMS"]), "dist wrote %s, expected %s and SHA256SUMS"
+          % (present, expected))
+    with open(os.path.join(first, "SHA256SUMS")) as f:
+        sums = dict(reversed(line.split("  ", 1)) for line in f.read().splitlines())
+    check(sorted(sums) == expected, "SHA256SUMS lists %s" % sorted(sums))
+    for name, digest in sums.items():
+        with open(os.path.join(first, name), "rb") as f:
+            check(hashlib.sha256(f.read()).hexdigest() == digest, "SHA256SUMS is wrong for %s" % name)
+
+    out = subprocess.run([opts.render, "--version"], capture_output=True, text=True, timeout=30).stdout
+    check(out.strip() == "lumivex-render " + version, "lumivex-render --version says %r" % out)
+    for path in (opts.scr32, opts.scr64, os.path.join(first, names["exe"])):
+        numbers, strings = version_resource(path)
+        check(numbers == version and strings.get("FileVersion") == version
+              and strings.get("ProductVersion") == version,
+              "%s carries version %s %s, expected %s" % (os.path.basename(path), numbers, strings, version))
+    log("ok: %s holds %s, the same bytes twice; SHA256SUMS of %d files; version %s in lumivex-render, "
+        "both .scr and the installer" % (names["zip"], " ".join(ZIP_FILES), len(sums), version))
+
+
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumivex"
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+OTHER_SAVER = r"C:\windows\system32\other.scr"
+
+
+def reg_values(opts, key):
+    """The values of a registry key as {name: text} (a dword as a decimal number), or None when the
+    key is missing: read from the prefix's registry files, which Wine writes when its server ends,
+    so no Wine program needs to start for it."""
+    subprocess.run([WINESERVER, "-w"], env=wine_env(opts), timeout=60)
+    root, _, path = key.partition("\\")
+    with open(os.path.join(opts.prefix, {"HKLM": "system.reg", "HKCU": "user.reg"}[root]), encoding="latin-1") as f:
+        text = f.read()
+    header = "\n[" + path.replace("\\", "\\\\").lower() + "]"
+    start = text.lower().find(header)
+    if start < 0:
+        return None
+    values = {}
+    for line in text[start + len(header):].split("\n")[1:]:
+        if not line.strip():
+            break
+        match = re.match(r'"((?:[^"\\]|\\.)*)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8}))$', line)
+        if match is not None:
+            unescape = lambda t: re.sub(r"\\(.)", r"\1", t)
+            values[unescape(match.group(1))] = (unescape(match.group(2)) if match.group(3) is None
+                                                else str(int(match.group(3), 16)))
+    return values
+
+
+def run_wine(opts, *args, timeout=120):
+    """Runs a Wine program to the end and waits until the Wine server is idle (a silent uninstaller
+    starts a copy of itself from the temporary folder and ends at once)."""
+    result = subprocess.run([WINE] + list(args), env=wine_env(opts), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, timeout=timeout)
+    subprocess.run([WINESERVER, "-w"], env=wine_env(opts), timeout=timeout)
+    return result.returncode
+
+
+def case_installer(opts):
+    """The installer in a fresh prefix of its own: /NOCURRENT and an uninstall with another saver
+    chosen keep that choice; a plain install makes Lumivex the saver, which then runs from System32;
+    its uninstall removes everything and the choice."""
+    inst = copy.copy(opts)
+    inst.prefix = os.path.join(opts.work, "installer-prefix")
+    setup = os.path.join(opts.work, "dist", "a", release_names(opts.release_version)["exe"])
+    check(os.path.exists(setup), "%s is missing (the case dist makes it)" % setup)
+    installed = [os.path.join(system32(inst), "lumivex64.scr"), os.path.join(system32(inst), "lumivex.ini")]
+    try:
+        case_setup(inst)
+
+        def check_installed(what):
+            for path, source in zip(installed, (opts.scr64, os.path.join(opts.source, "resources", "lumivex.ini"))):
+                check(os.path.exists(path), "%s: %s is missing" % (what, path))
+                with open(path, "rb") as a, open(source, "rb") as b:
+                    check(a.read() == b.read(), "%s: %s is not %s" % (what, path, source))
+            entry = reg_values(inst, UNINSTALL_KEY)
+            check(entry is not None, "%s: no uninstall entry" % what)
+            quiet = entry.get("QuietUninstallString", "")
+            wanted = {"DisplayName": "Lumivex", "DisplayVersion": opts.release_version,
+                      "Publisher": "the Lumivex authors",
+                      "DisplayIcon": r"C:\windows\system32\lumivex64.scr,0"}
+            for name, value in wanted.items():
+                check(entry.get(name) == value, "%s: %s is %r, expected %r" % (what, name, entry.get(name), value))
+            check(re.fullmatch(r'"(.+\\uninstall\.exe)" /S', quiet) is not None
+                  and entry.get("UninstallString") == quiet[:-3], "%s: the uninstall strings are %r and %r"
+                  % (what, entry.get("UninstallString"), quiet))
+            return re.fullmatch(r'"(.+)" /S', quiet).group(1)
+
+        def uninstall(uninstaller, what):
+            check(run_wine(inst, uninstaller, "/S") == 0, "%s: the uninstaller failed" % what)
+            for path in installed:
+                check(not os.path.exists(path), "%s: %s is still there" % (what, path))
+            check(not os.path.exists(os.path.join(inst.prefix, "drive_c", "Program Files", "Lumivex")),
+                  "%s: the uninstaller's folder is still there" % what)
+            check(reg_values(inst, UNINSTALL_KEY) is None, "%s: the uninstall entry is still there" % what)
+
+        check(run_wine(inst, "reg", "add", DESKTOP_KEY, "/v", "SCRNSAVE.EXE", "/d", OTHER_SAVER, "/f") == 0,
+              "cannot choose another saver")
+        check(run_wine(inst, setup, "/S", "/NOCURRENT") == 0, "the installer with /NOCURRENT failed")
+        uninstaller = check_installed("/S /NOCURRENT")
+        check(reg_values(inst, DESKTOP_KEY).get("SCRNSAVE.EXE") == OTHER_SAVER,
+              "/NOCURRENT replaced the chosen saver")
+        uninstall(uninstaller, "uninstall with another saver chosen")
+        check(reg_values(inst, DESKTOP_KEY).get("SCRNSAVE.EXE") == OTHER_SAVER,
+              "the uninstaller cleared another saver's choice")
+        log("ok: /NOCURRENT installs and leaves the chosen saver; the uninstall leaves it too")
+
+        check(run_wine(inst, setup, "/S") == 0, "the silent installer failed")
+        uninstaller = check_installed("/S")
+        desktop = reg_values(inst, DESKTOP_KEY)
+        check(desktop.get("SCRNSAVE.EXE") == r"C:\windows\system32\lumivex64.scr" and
+              desktop.get("ScreenSaveActive") == "1", "Lumivex is not the chosen saver: SCRNSAVE.EXE %r, "
+              "ScreenSaveActive %r" % (desktop.get("SCRNSAVE.EXE"), desktop.get("ScreenSaveActive")))
+        log("ok: /S installs lumivex64.scr and lumivex.ini into System32, the entry, and chooses Lumivex")
+
+        with Session(inst, "installed_saver") as s:
+            empty = os.path.join(s.dir, "empty")
+            os.makedirs(empty)
+            saver = s.wine(r"C:\windows\system32\lumivex64.scr", "/s", cwd=empty)
+            s.wait_picture(saver, timeout=30)
+            colour = check_saver_picture(s, saver, status=False)
+            s.xdotool("key", "space")
+            ends_with(saver, 0, 10, "the installed saver")
+            log("ok: the installed saver, started from a folder without lumivex.ini, drew the shipped "
+                "gallery in %s" % (colour,))
+
+        uninstall(uninstaller, "silent uninstall")
+        check("SCRNSAVE.EXE" not in reg_values(inst, DESKTOP_KEY), "the uninstaller left SCRNSAVE.EXE naming Lumivex")
+        log("ok: the silent uninstaller removed the files, the entry and the choice of Lumivex")
+    finally:
+        kill_wine(inst)
+        shutil.rmtree(inst.prefix, ignore_errors=True)
+
+
+SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these cases
+
+
+def case_deb(opts):
+    """The Debian package: the installed tree of the build's install rules, lintian without error,
+    and (as root, on a machine without lumivex installed) a working lumivex --version after dpkg -i,
+    nothing left after dpkg -r."""
+    if opts.deb_config == "none":
+        log("skipped: this build has no Linux saver (lumivex), so no Debian package")
+        return SKIPPED
+    version = opts.release_version
+    deb = os.path.join(opts.work, "dist", "a", release_names(version)["deb"])
+    check(os.path.exists(deb), "%s is missing (the case dist makes it)" % deb)
+    listing = subprocess.run(["dpkg-deb", "--contents", deb], check=True, capture_output=True, text=True,
+                             timeout=60).stdout
+    files = sorted(line.split(None, 5)[5][1:].split(" -> ")[0] for line in listing.splitlines()
+                   if not line.startswith("d"))
+    # The same tree as the build's install rules give.
+    stage = os.path.join(opts.work, "deb-stage")
+    shutil.rmtree(stage, ignore_errors=True)
+    subprocess.run(["cmake", "--install", os.path.dirname(opts.deb_config), "--prefix", "/usr"],
+                   env=dict(os.environ, DESTDIR=stage), check=True, capture_output=True, timeout=120)
+    staged = sorted("/" + os.path.relpath(os.path.join(d, f), stage) for d, _, fs in os.walk(stage) for f in fs)
+    check(files == staged, "the package holds %s,\nthe install rules install %s" % (files, staged))
+    for wanted in ("/usr/share/doc/lumivex/copyright", "/usr/share/doc/lumivex/changelog.gz"):
+        check(wanted in files, "the package has no %s" % wanted)
+    programs = [f for f in files if os.path.basename(f) == "lumivex"]
+    check(len(programs) == 1, "the package holds %d programs named lumivex: %s" % (len(programs), programs))
+    lint = subprocess.run(["lintian", "--fail-on", "error", deb], capture_output=True, text=True, timeout=300)
+    check(lint.returncode == 0, "lintian reports errors:\n%s" % lint.stdout)
+    info = subprocess.run(["dpkg-deb", "--field", deb, "Depends", "Maintainer", "Section"], check=True,
+                          capture_output=True, text=True, timeout=60).stdout
+    check("libc6" in info and "Maintainer: " in info and "Section: " in info,
+          "the package's control fields: %s" % info)
+    log("ok: %s: %d files as the install rules give, lintian without error, %s"
+        % (os.path.basename(deb), len(files), " ".join(info.split())))
+
+    if os.geteuid() != 0:
+        log("skipped: installing the package needs root")
+        return SKIPPED
+    if subprocess.run(["dpkg-query", "-W", "-f=${Status}", "lumivex"], capture_output=True,
+                      text=True).stdout.startswith("install"):
+        log("skipped: a lumivex package is installed on this machine already; not touching it")
+        return SKIPPED
+    try:
+        result = subprocess.run(["dpkg", "-i", deb], capture_output=True, text=True, timeout=300)
+        check(result.returncode == 0, "dpkg -i failed:\n%s%s" % (result.stdout, result.stderr))
+        out = subprocess.run([programs[0], "--version"], capture_output=True, text=True, timeout=30)
+        check(out.returncode == 0 and version in out.stdout.split(), "%s --version says %r (exit code %d)"
+              % (programs[0], out.stdout, out.returncode))
+    finally:
+        result = subprocess.run(["dpkg", "-r", "lumivex"], capture_output=True, text=True, timeout=300)
+    check(result.returncode == 0, "dpkg -r failed:\n%s%s" % (result.stdout, result.stderr))
+    left = [f for f in files if os.path.lexists(f)]
+    check(not left, "dpkg -r left %s" % left)
+    log("ok: dpkg -i gives a working %s --version (%s); dpkg -r removes every file"
+        % (programs[0], out.stdout.strip()))
+
+
 # --- the files
 
 
@@ -710,6 +1030,8 @@ def main():
     parser.add_argument("case", choices=sorted(CASES))
     for option in ("work", "scr64", "scr32", "host", "render", "render_exe", "source"):
         parser.add_argument("--" + option.replace("_", "-"), required=True)
+    parser.add_argument("--release-version", default="0.0.0", help="the project's version")
+    parser.add_argument("--deb-config", default="none", help="CPackConfig.cmake of the Debian package, or none")
     parser.add_argument("--timeout", type=int, default=150, help="seconds before the case gives up")
     opts = parser.parse_args()
     opts.work = os.path.abspath(opts.work)
@@ -719,13 +1041,15 @@ def main():
     signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(Failure("the case took over %d s" % opts.timeout)))
     signal.alarm(opts.timeout if opts.case != "setup" else 220)
     needs = {"files": [opts.scr32, opts.scr64], "render_dumps_match": [opts.render, opts.render_exe],
-             "setup": [WINE], "cleanup": []}
+             "setup": [WINE], "cleanup": [], "dist": [opts.scr32, opts.scr64, opts.render],
+             "installer": [opts.scr64, WINE], "deb": []}
     for path in needs.get(opts.case, [opts.scr64, opts.host, opts.render]):
         if not os.path.exists(path):
             print("FAIL: %s is missing (build it first: make build-windows)" % path)
             return 1
     try:
-        CASES[opts.case](opts)
+        if CASES[opts.case](opts) == SKIPPED:
+            return SKIPPED
     except Failure as failure:
         print("FAIL: %s" % failure, flush=True)
         return 1

@@ -17,6 +17,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lumivex-render: %s (usage: lumivex-render --help)\n", error.c_str());
         return 2;
     }
+    if (options.version) {
+        std::printf("lumivex-render %s\n", LUMIVEX_VERSION);
+        return 0;
+    }
     if (options.help) {
         std::printf("%s\n\n%s\n", RenderUsage, RenderHelp);
         return 0;

@@ -9,7 +9,7 @@
 
 const char* const RenderUsage =
     "usage: lumivex-render [--ini FILE] [--size WxH] [--preview] [--child] [--seed N] [--ticks N] "
-    "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help]";
+    "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help] [--version]";
 
 const char* const RenderHelp =
     "lumivex-render runs the Lumivex screen saver without a window, on a simulated clock, and\n"
@@ -37,6 +37,7 @@ const char* const RenderHelp =
     "  --every K         keep every K-th tick (ticks K, 2K, 3K, ...) for --png and --gif\n"
     "                    (default 1: every tick)\n"
     "  --help            this text\n"
+    "  --version         the version of this program\n"
     "\n"
     "Exit codes: 0 after the last tick; 1 when the saver itself stops with its message (no\n"
     "definition file, no definitions, not enough memory); 2 for a wrong option or an output\n"
@@ -80,6 +81,8 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
         long long number = 0;
         if (option == "--help" || option == "-h") {
             options->help = true;
+        } else if (option == "--version") {
+            options->version = true;
         } else if (option == "--preview") {
             options->preview = true;
         } else if (option == "--child") {

@@ -23,6 +23,7 @@ struct RenderOptions {
     std::string gif;                   // an animated GIF of the kept ticks
     std::uint32_t every = 1;           // keep ticks every, 2 * every, ...
     bool help = false;
+    bool version = false;
 };
 
 constexpr std::int32_t MaxRenderSide = 16384;

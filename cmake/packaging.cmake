@@ -1,0 +1,65 @@
+# Release files: `make dist` builds the target `dist` of the native build, which writes the Windows
+# zip and installer from the Windows builds, the Debian package of the Linux saver (CPack) and
+# their SHA256SUMS into dist/ (scripts/dist.py).
+if(CMAKE_CROSSCOMPILING)
+  return()
+endif()
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(LUMIVEX_WIN64_DIR "${CMAKE_SOURCE_DIR}/build/mingw64" CACHE PATH "Build folder of the 64-bit Windows build")
+set(LUMIVEX_WIN32_DIR "${CMAKE_SOURCE_DIR}/build/mingw32" CACHE PATH "Build folder of the 32-bit Windows build")
+set(LUMIVEX_DIST_DIR "${CMAKE_SOURCE_DIR}/dist" CACHE PATH "Where make dist writes the release files")
+set(LUMIVEX_MAINTAINER "the Lumivex authors <lumivex@example.org>" CACHE STRING
+    "Maintainer of the Debian package: name <address>")
+
+set(dist_command ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/dist.py
+  --version ${LUMIVEX_VERSION} --source ${CMAKE_SOURCE_DIR} --out ${LUMIVEX_DIST_DIR}
+  --scr32 ${LUMIVEX_WIN32_DIR}/lumivex.scr --scr64 ${LUMIVEX_WIN64_DIR}/lumivex64.scr)
+
+# The Debian package holds what the Linux saver's install rules install; without that saver there
+# is nothing to package and CPack is left out.
+if(TARGET lumivex)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGE_NAME lumivex)
+  set(CPACK_PACKAGE_VERSION ${LUMIVEX_VERSION})
+  set(CPACK_PACKAGE_VENDOR "the Lumivex authors")
+  set(CPACK_PACKAGE_CONTACT "${LUMIVEX_MAINTAINER}")
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+      OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${LUMIVEX_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION x11)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xscreensaver | xsecurelock")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "IFS fractal screen saver
+Lumivex draws fractals given as iterated function systems (a fern, Sierpinski
+triangles and carpets, dragon curves, spirals, trees and more) with the chaos
+game, and morphs each fractal smoothly into the next.
+.
+It runs as an XScreenSaver hack, as an xsecurelock saver, or in a window or
+full screen on the desktop. The fractals come from a plain-text definition
+file that anyone can extend.")
+
+  # What Debian asks of every package: the copyright, and the changelog of a native package.
+  string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)  # honours SOURCE_DATE_EPOCH
+  set(changelog ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog)
+  file(WRITE ${changelog} "lumivex (${LUMIVEX_VERSION}) unstable; urgency=medium
+
+  * Release ${LUMIVEX_VERSION}: see CHANGELOG.md in the source.
+
+ -- ${LUMIVEX_MAINTAINER}  ${changelog_date}
+")
+  find_program(GZIP_PROGRAM gzip REQUIRED)
+  execute_process(COMMAND ${GZIP_PROGRAM} -9nf ${changelog})  # -n: no name or time inside
+  install(FILES ${changelog}.gz DESTINATION share/doc/lumivex PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright DESTINATION share/doc/lumivex
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  include(CPack)
+  list(APPEND dist_command --deb-config ${CMAKE_BINARY_DIR}/CPackConfig.cmake)
+endif()
+
+add_custom_target(dist COMMAND ${dist_command} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} USES_TERMINAL VERBATIM)
