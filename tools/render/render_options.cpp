@@ -5,9 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/saver_state.h"
+
 const char* const RenderUsage =
     "usage: lumivex-render [--ini FILE] [--size WxH] [--preview] [--child] [--seed N] [--ticks N] "
-    "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help]";
+    "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help]\n"
+    "       lumivex-render --check [--ini FILE] [--size WxH] [--json]\n"
+    "       lumivex-render --fit [--weights] --ini FILE --out NEWFILE [--size WxH]";
 
 const char* const RenderHelp =
     "lumivex-render runs the Lumivex screen saver without a window, on a simulated clock, and\n"
@@ -36,6 +40,21 @@ const char* const RenderHelp =
     "                    (default 1: every tick)\n"
     "  --help            this text\n"
     "\n"
+    "Checking a definition file:\n"
+    "  --check           read the file as the saver does and report on every definition, numbered\n"
+    "                    as the status line shows it: its maps (how much each shrinks, its area\n"
+    "                    factor, its share of the draws), the attractor's bounding box, the share of\n"
+    "                    points inside the box and the image, a suggested box for the screen of\n"
+    "                    --size (default 1920x1080; the status strip left free) and weights by area,\n"
+    "                    and the lines read as the definition, with a warning for anything amiss.\n"
+    "                    Exit 0 without a warning, 1 with one, 2 when the file cannot be read\n"
+    "  --json            with --check: one JSON object per definition per line, then a summary\n"
+    "  --fit             write a copy of --ini to --out with every box line replaced by the\n"
+    "                    suggested one, every other byte kept; it never writes elsewhere. Exit 0\n"
+    "                    when every definition was fitted, 1 when some were left as they were\n"
+    "  --weights         with --fit: replace the weights by the suggested ones too\n"
+    "  --out NEWFILE     the file --fit writes (written whole, then renamed into place)\n"
+    "\n"
     "Exit codes: 0 after the last tick; 1 when the saver itself stops with its message (no\n"
     "definition file, no definitions, not enough memory); 2 for a wrong option or an output\n"
     "that cannot be written, in which case no partial output is left behind.";
@@ -58,6 +77,25 @@ bool ReadTick(const std::string& text, std::uint32_t* value) {
     long long v = 0;
     if (!ReadNumber(text, -2147483648LL, 4294967295LL, &v)) return false;
     *value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+// --check and --fit take only the options that concern them.
+bool CheckCheckOptions(RenderOptions* options, std::string* error) {
+    if (options->help) return true;
+    if (options->check && options->fit) return *error = "--check and --fit go one at a time", false;
+    if (!options->check && options->json) return *error = "--json goes with --check", false;
+    if (!options->fit && (options->fitWeights || !options->out.empty()))
+        return *error = "--weights and --out go with --fit", false;
+    if (!options->check && !options->fit) return true;
+    if (!options->dump.empty() || !options->png.empty() || !options->gif.empty() || options->preview ||
+        options->child || !options->clock.empty())
+        return *error = "--check and --fit take only --ini, --size, --json, --weights and --out", false;
+    if (options->fit && (options->ini.empty() || options->out.empty()))
+        return *error = "--fit needs --ini FILE and --out NEWFILE", false;
+    if (!options->sizeGiven) options->width = CheckWidth, options->height = CheckHeight;
+    if (options->height <= StatusStripHeight)
+        return *error = "--check and --fit need a screen taller than the 16-row status strip", false;
     return true;
 }
 
@@ -97,6 +135,7 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
                 *error = "--size takes WxH, each side from 1 to 16384";
                 return false;
             }
+            options->sizeGiven = true;
             options->width = static_cast<std::int32_t>(w);
             options->height = static_cast<std::int32_t>(h);
         } else if (option == "--seed") {
@@ -143,6 +182,13 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
             *error = option + " is not available in this build";
             return false;
 #endif
+        } else if (option == "--check" || option == "--fit" || option == "--json" || option == "--weights") {
+            bool* flag = option == "--check" ? &options->check : option == "--fit" ? &options->fit
+                       : option == "--json"  ? &options->json  : &options->fitWeights;
+            *flag = true;
+        } else if (option == "--out") {
+            if (!value(&options->out)) return false;
+            if (options->out.empty()) return *error = "--out needs a file name", false;
         } else if (option == "--every") {
             if (!value(&text) || !ReadNumber(text, 1, 100000000, &number)) {
                 if (error->empty()) *error = "--every takes a number from 1 to 100000000";
@@ -154,7 +200,7 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
             return false;
         }
     }
-    return true;
+    return CheckCheckOptions(options, error);
 }
 
 std::uint32_t TickAt(const RenderOptions& options, std::uint32_t i) {
