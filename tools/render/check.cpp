@@ -31,12 +31,12 @@ constexpr double SparseShare = 1.0 / 3.0;
 constexpr std::int32_t MostSharePoints = 1000000;
 constexpr std::uint32_t ShareSeed = 1;
 
-// A fixed-seed generator of draws 0 to 100, apart from the saver's random source.
+// A fixed-seed generator apart from the saver's random source.
 struct Draws {
     std::uint64_t state = 0x9E3779B97F4A7C15ULL;
-    int Next() {
+    double Uniform() {  // in [0, 1)
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<int>((state >> 33) % 101);
+        return static_cast<double>(state >> 11) * 0x1.0p-53;
     }
 };
 
@@ -214,9 +214,24 @@ std::vector<std::int32_t> DrawCounts(const IfsTransform* maps, std::int32_t coun
 
 bool MeasureAttractor(const IfsTransform* maps, std::int32_t count, PlaneBox* box) {
     if (count <= 0) return false;
-    std::int32_t choice[101];
-    BuildMapChoice(maps, count, choice);
+    const auto n = static_cast<std::size_t>(count);
     const std::vector<std::int32_t> draws = DrawCounts(maps, count);
+
+    // When every map the saver uses shrinks, the attractor is the same set whatever their
+    // shares: drawing them by area reaches its far corners soonest, even where the file's
+    // weights neglect a map. Otherwise the saver's own shares say where the points go.
+    bool shrinking = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        const IfsTransform& m = maps[i];
+        if (draws[i] > 0 && !(LargestSingularValue(m.a, m.b, m.c, m.d) < 1)) shrinking = false;
+    }
+    const std::vector<std::int32_t> byArea = SuggestWeights(maps, count);
+    std::vector<double> cumulative(n);
+    double total = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (draws[i] > 0) total += shrinking ? std::max(byArea[i], 1) : draws[i];
+        cumulative[i] = total;
+    }
 
     // The fixed point of a shrinking map that the game uses lies on the attractor.
     double x = 0, y = 0;
@@ -235,7 +250,9 @@ bool MeasureAttractor(const IfsTransform* maps, std::int32_t count, PlaneBox* bo
 
     Draws random;
     auto step = [&] {
-        const IfsTransform& m = maps[choice[random.Next()]];
+        const double u = random.Uniform() * total;
+        const auto pick = std::upper_bound(cumulative.begin(), cumulative.end(), u) - cumulative.begin();
+        const IfsTransform& m = maps[std::min(static_cast<std::size_t>(pick), n - 1)];
         const double nx = m.a * x + m.b * y + m.e;
         const double ny = m.c * x + m.d * y + m.f;
         x = nx;
@@ -682,15 +699,16 @@ int RunCheck(const std::string& path, const CheckSettings& given, bool json, std
         if (!report.warnings.empty()) flagged += (flagged.empty() ? "" : ", ") + std::to_string(report.number);
     }
     if (!json) {
-        std::fprintf(out, "%s: %d points%s, %zu definitions, checked for %dx%d\n\n", reading.path.c_str(),
+        std::fprintf(out, "%s: %d points%s, %zu definition%s, checked for %dx%d\n\n", reading.path.c_str(),
                      reading.pointCount, reading.showStatus ? " (status line on)" : "", reports.size(),
-                     settings.screenWidth, settings.screenHeight);
+                     reports.size() == 1 ? "" : "s", settings.screenWidth, settings.screenHeight);
     }
     for (const DefinitionReport& report : reports) {
         if (json) std::fprintf(out, "%s\n", ReportJson(report, settings).c_str());
         else std::fprintf(out, "%s\n", ReportText(report, settings).c_str());
     }
-    std::string summary = std::to_string(reports.size()) + " definitions, " + std::to_string(warnings) +
+    std::string summary = std::to_string(reports.size()) + (reports.size() == 1 ? " definition, " : " definitions, ") +
+                          std::to_string(warnings) +
                           (warnings == 1 ? " warning" : " warnings");
     if (!flagged.empty()) summary += " (IFS # " + flagged + ")";
     summary += warnings == 0 ? ": ready for the saver" : "";
