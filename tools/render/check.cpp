@@ -343,20 +343,19 @@ std::vector<std::int32_t> SuggestWeights(const IfsTransform* maps, std::int32_t 
         total = static_cast<double>(n);
     }
     // Maps whose share falls below the floor get the floor; the others share what is left by area.
-    std::vector<bool> floored(n, false);
-    std::vector<double> raw(n, 0);
-    for (bool changed = true; changed;) {
-        changed = false;
-        double left = 100, shared = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (floored[i]) left -= floor;
-            else shared += area[i];
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            raw[i] = floored[i] ? floor : (shared > 0 ? left * area[i] / shared : 0);
-            if (!floored[i] && raw[i] < floor) floored[i] = changed = true;
-        }
+    // Those are the smallest: take them in order of area until the next one holds its own.
+    std::vector<std::size_t> small(n);
+    for (std::size_t i = 0; i < n; ++i) small[i] = i;
+    std::stable_sort(small.begin(), small.end(), [&](std::size_t l, std::size_t r) { return area[l] < area[r]; });
+    double shared = total;
+    std::size_t floored = 0;
+    while (floored < n && (100 - floor * floored) * area[small[floored]] < floor * shared) {
+        shared -= area[small[floored]];
+        ++floored;
     }
+    std::vector<double> raw(n, floor);
+    for (std::size_t k = floored; k < n; ++k)
+        raw[small[k]] = shared > 0 ? (100 - floor * floored) * area[small[k]] / shared : 0;
     // Whole numbers: round down, then the largest remainders take what is missing.
     std::int32_t sum = 0;
     std::vector<std::size_t> order(n);
@@ -502,8 +501,12 @@ DefinitionReport CheckDefinition(const IfsDefinition& def, std::int32_t number, 
                                    std::to_string(map.suggestedWeight) + ": its part of the picture stays sparse");
         }
     }
+    const bool flatBox = !(std::fabs(def.Width) > 0 && std::fabs(def.Width) < HUGE_VAL && std::fabs(def.Height) > 0 &&
+                           std::fabs(def.Height) < HUGE_VAL);
     if (!report.attractorFound) {
         warnings.push_back("the chaos game runs off to infinity: nothing to see");
+    } else if (flatBox) {
+        warnings.push_back("the box has no width or no height: the saver piles every point into one column or row");
     } else if (report.shares.points > 0 && report.shares.inImage < LeastShareInImage) {
         warnings.push_back("only " + Percent(report.shares.inImage) + " of the points land in the image at " +
                            std::to_string(settings.screenWidth) + "x" + std::to_string(settings.screenHeight) +
