@@ -40,6 +40,10 @@ const char* const RenderHelp =
     "                    (default 1: every tick)\n"
     "  --help            this text\n"
     "\n"
+    "Exit codes: 0 after the last tick; 1 when the saver itself stops with its message (no\n"
+    "definition file, no definitions, not enough memory); 2 for a wrong option or an output\n"
+    "that cannot be written, in which case no partial output is left behind.\n"
+    "\n"
     "Checking a definition file:\n"
     "  --check           read the file as the saver does and report on every definition, numbered\n"
     "                    as the status line shows it: its maps (how much each shrinks, its area\n"
@@ -52,12 +56,9 @@ const char* const RenderHelp =
     "  --fit             write a copy of --ini to --out with every box line replaced by the\n"
     "                    suggested one, every other byte kept; it never writes elsewhere. Exit 0\n"
     "                    when every definition was fitted, 1 when some were left as they were\n"
+    "                    (it says why), 2 when nothing could be written\n"
     "  --weights         with --fit: replace the weights by the suggested ones too\n"
-    "  --out NEWFILE     the file --fit writes (written whole, then renamed into place)\n"
-    "\n"
-    "Exit codes: 0 after the last tick; 1 when the saver itself stops with its message (no\n"
-    "definition file, no definitions, not enough memory); 2 for a wrong option or an output\n"
-    "that cannot be written, in which case no partial output is left behind.";
+    "  --out NEWFILE     the file --fit writes (written whole, then renamed into place)";
 
 namespace {
 
@@ -81,7 +82,7 @@ bool ReadTick(const std::string& text, std::uint32_t* value) {
 }
 
 // --check and --fit take only the options that concern them.
-bool CheckCheckOptions(RenderOptions* options, std::string* error) {
+bool ValidateCheckOptions(RenderOptions* options, std::string* error) {
     if (options->help) return true;
     if (options->check && options->fit) return *error = "--check and --fit go one at a time", false;
     if (!options->check && options->json) return *error = "--json goes with --check", false;
@@ -200,7 +201,7 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
             return false;
         }
     }
-    return CheckCheckOptions(options, error);
+    return ValidateCheckOptions(options, error);
 }
 
 std::uint32_t TickAt(const RenderOptions& options, std::uint32_t i) {
