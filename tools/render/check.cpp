@@ -162,8 +162,8 @@ void CheckLines(const std::vector<FileLine>& lines, DefinitionReport* report) {
             std::int32_t n = 0;
             const char* end = ScanInt(line.text.c_str(), &n);
             if (end != nullptr && (*end == '.' || StartsWithNumber(end)))
-                report->warnings.push_back(at + " is read as a header of " + std::to_string(n) +
-                                           " maps but holds more numbers: is a line missing or one too many above it?");
+                report->warnings.push_back(at + " is read as a header of " + std::to_string(n) + (n == 1 ? " map" : " maps") +
+                                           " but holds more numbers: is a line missing or one too many above it?");
         } else if (line.use == LineUse::Map) {
             ++mapIndex;
             const auto spans = NumberSpans(line.text, 6, true);
@@ -538,8 +538,10 @@ std::vector<DefinitionReport> CheckReading(const FileReading& reading, const Che
             groups.emplace_back(1, line);
         } else if (line.use == LineUse::Map || line.use == LineUse::Box) {
             if (!groups.empty()) groups.back().push_back(line);
-        } else if (line.use == LineUse::Skipped && StartsWithNumber(line.text) && !groups.empty()) {
-            groups.back().push_back(line);  // a stray line after a definition
+        } else if (line.use == LineUse::Skipped && StartsWithNumber(line.text)) {
+            if (!groups.empty()) groups.back().push_back(line);  // a stray line after a definition
+            else fileWarnings->push_back("line " + std::to_string(line.number) +
+                                         ", before the first definition, starts with a number but is skipped");
         } else if (line.use == LineUse::Stopped) {
             fileWarnings->push_back("the reading stops at line " + std::to_string(line.number) +
                                     ": the maps of this header do not fit in memory");
