@@ -163,7 +163,7 @@ void CheckLines(const std::vector<FileLine>& lines, DefinitionReport* report) {
             const char* end = ScanInt(line.text.c_str(), &n);
             if (end != nullptr && (*end == '.' || StartsWithNumber(end)))
                 report->warnings.push_back(at + " is read as a header of " + std::to_string(n) + (n == 1 ? " map" : " maps") +
-                                           " but holds more numbers: is a line missing or one too many above it?");
+                                           " but holds more than one whole number: a comment or a map line out of step?");
         } else if (line.use == LineUse::Map) {
             ++mapIndex;
             const auto spans = NumberSpans(line.text, 6, true);
