@@ -34,9 +34,9 @@ constexpr std::uint32_t ShareSeed = 1;
 // A fixed-seed generator apart from the saver's random source.
 struct Draws {
     std::uint64_t state = 0x9E3779B97F4A7C15ULL;
-    double Uniform() {  // in [0, 1)
+    std::size_t Below(std::size_t limit) {  // from 0 to limit - 1
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<double>(state >> 11) * 0x1.0p-53;
+        return static_cast<std::size_t>((state >> 32) % limit);
     }
 };
 
@@ -226,11 +226,11 @@ bool MeasureAttractor(const IfsTransform* maps, std::int32_t count, PlaneBox* bo
         if (draws[i] > 0 && !(LargestSingularValue(m.a, m.b, m.c, m.d) < 1)) shrinking = false;
     }
     const std::vector<std::int32_t> byArea = SuggestWeights(maps, count);
-    std::vector<double> cumulative(n);
-    double total = 0;
+    std::vector<std::uint32_t> slots;  // each map as many times as its share
     for (std::size_t i = 0; i < n; ++i) {
-        if (draws[i] > 0) total += shrinking ? std::max(byArea[i], 1) : draws[i];
-        cumulative[i] = total;
+        if (draws[i] == 0) continue;
+        const std::int32_t share = shrinking ? std::max(byArea[i], 1) : draws[i];
+        slots.insert(slots.end(), static_cast<std::size_t>(share), static_cast<std::uint32_t>(i));
     }
 
     // The fixed point of a shrinking map that the game uses lies on the attractor.
@@ -250,9 +250,7 @@ bool MeasureAttractor(const IfsTransform* maps, std::int32_t count, PlaneBox* bo
 
     Draws random;
     auto step = [&] {
-        const double u = random.Uniform() * total;
-        const auto pick = std::upper_bound(cumulative.begin(), cumulative.end(), u) - cumulative.begin();
-        const IfsTransform& m = maps[std::min(static_cast<std::size_t>(pick), n - 1)];
+        const IfsTransform& m = maps[slots[random.Below(slots.size())]];
         const double nx = m.a * x + m.b * y + m.e;
         const double ny = m.c * x + m.d * y + m.f;
         x = nx;
