@@ -1,4 +1,6 @@
 // lumivex-render --check and --fit: faults found, the attractor measured, files fitted byte for byte.
+#include <sys/wait.h>
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -25,6 +27,32 @@ const std::string SierpinskiBox = "-0.37 -0.05 1.37 0.93\n";
 const std::string Fern =
     "4\n0 0 0 0.16 0 0 1\n0.85 0.04 -0.04 0.85 0 1.6 85\n0.2 -0.26 0.23 0.22 0 1.6 7\n"
     "-0.15 0.28 0.26 0.24 0 0.44 7\n-9.8 -0.55 10.3 10.75\n";
+
+// A run of lumivex-render: its exit code and what it wrote.
+struct RendererRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs lumivex-render with arguments given as shell text, after the shell commands of prefix
+// (for example limits) when given.
+RendererRun RunRenderer(const std::string& arguments, const std::string& prefix = "") {
+    const std::string errPath = WriteTempFile("");
+    const std::string command = "{ " + prefix + " '" LUMIVEX_RENDER "' " + arguments + "; } 2>'" + errPath + "'";
+    RendererRun run;
+    if (std::FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+        const int status = pclose(pipe);
+        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::ifstream err(errPath, std::ios::binary);
+    run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    std::remove(errPath.c_str());
+    return run;
+}
 
 std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <new>
 #include <unistd.h>
 
@@ -103,24 +102,4 @@ std::string FixedPointFile(int pointCount, int fractals) {
         text += "1\n0 0 0 0 " + std::to_string(0.1 + 0.1 * i) + " 0.5 100\n0 0 1 1\n";
     }
     return text;
-}
-
-#include <sys/wait.h>
-
-RendererRun RunRenderer(const std::string& arguments, const std::string& prefix) {
-    const std::string errPath = WriteTempFile("");
-    const std::string command =
-        "{ " + prefix + " '" LUMIVEX_RENDER "' " + arguments + "; } 2>'" + errPath + "'";
-    RendererRun run;
-    if (std::FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-        const int status = pclose(pipe);
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::ifstream err(errPath, std::ios::binary);
-    run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    std::remove(errPath.c_str());
-    return run;
 }

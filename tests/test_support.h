@@ -52,14 +52,3 @@ std::string ImageBytes();
 
 // A file of n fractals; fractal i maps every point to (0.1 + 0.1 i, 0.5) in the unit box.
 std::string FixedPointFile(int pointCount, int fractals);
-
-// A run of lumivex-render: its exit code and what it wrote.
-struct RendererRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs lumivex-render with arguments given as shell text, after the shell commands of prefix
-// (for example limits) when given.
-RendererRun RunRenderer(const std::string& arguments, const std::string& prefix = "");

@@ -683,7 +683,15 @@ std::string FindDefinitionFile() {
 
 }  // namespace
 
+bool ScreenFits(const CheckSettings& settings, std::FILE* err) {
+    if (settings.screenHeight > StatusStripHeight && settings.screenWidth > 0) return true;
+    std::fprintf(err, "lumivex-render: --check and --fit need a screen taller than the %d-row status strip\n",
+                 StatusStripHeight);
+    return false;
+}
+
 int RunCheck(const std::string& path, const CheckSettings& given, bool json, std::FILE* out, std::FILE* err) {
+    if (!ScreenFits(given, err)) return 2;
     FileReading reading;
     std::string error;
     if (!ReadForCheck(path.empty() ? FindDefinitionFile() : path, &reading, &error)) {

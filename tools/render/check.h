@@ -118,6 +118,9 @@ std::vector<DefinitionReport> CheckReading(const FileReading& reading, const Che
 std::string ReportText(const DefinitionReport& report, const CheckSettings& settings);
 std::string ReportJson(const DefinitionReport& report, const CheckSettings& settings);
 
+// Whether the screen has an image below the status strip; says why not on err.
+bool ScreenFits(const CheckSettings& settings, std::FILE* err);
+
 // The whole of --check: the report on out; 0 without a warning, 1 with, 2 when the file cannot
 // be read. path empty: the saver's search (current directory, then beside the program).
 int RunCheck(const std::string& path, const CheckSettings& settings, bool json, std::FILE* out, std::FILE* err);

@@ -105,6 +105,7 @@ std::string FitText(const std::string& bytes, const std::vector<DefinitionReport
 
 int RunFit(const std::string& path, const std::string& outPath, bool weights, const CheckSettings& given,
            std::FILE* out, std::FILE* err) {
+    if (!ScreenFits(given, err)) return 2;
     FileReading reading;
     std::string error;
     if (!ReadForCheck(path, &reading, &error)) {

@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/saver_state.h"
-
 const char* const RenderUsage =
     "usage: lumivex-render [--ini FILE] [--size WxH] [--preview] [--child] [--seed N] [--ticks N] "
     "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help]\n"
@@ -95,8 +93,6 @@ bool ValidateCheckOptions(RenderOptions* options, std::string* error) {
     if (options->fit && (options->ini.empty() || options->out.empty()))
         return *error = "--fit needs --ini FILE and --out NEWFILE", false;
     if (!options->sizeGiven) options->width = CheckWidth, options->height = CheckHeight;
-    if (options->height <= StatusStripHeight)
-        return *error = "--check and --fit need a screen taller than the 16-row status strip", false;
     return true;
 }
 
@@ -121,6 +117,13 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
             options->preview = true;
         } else if (option == "--child") {
             options->child = true;
+        } else if (option == "--check" || option == "--fit" || option == "--json" || option == "--weights") {
+            bool* flag = option == "--check" ? &options->check : option == "--fit" ? &options->fit
+                       : option == "--json"  ? &options->json  : &options->fitWeights;
+            *flag = true;
+        } else if (option == "--out") {
+            if (!value(&options->out)) return false;
+            if (options->out.empty()) return *error = "--out needs a file name", false;
         } else if (option == "--ini") {
             if (!value(&options->ini)) return false;
             if (options->ini.empty()) return *error = "--ini needs a file name", false;
@@ -183,13 +186,6 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
             *error = option + " is not available in this build";
             return false;
 #endif
-        } else if (option == "--check" || option == "--fit" || option == "--json" || option == "--weights") {
-            bool* flag = option == "--check" ? &options->check : option == "--fit" ? &options->fit
-                       : option == "--json"  ? &options->json  : &options->fitWeights;
-            *flag = true;
-        } else if (option == "--out") {
-            if (!value(&options->out)) return false;
-            if (options->out.empty()) return *error = "--out needs a file name", false;
         } else if (option == "--every") {
             if (!value(&text) || !ReadNumber(text, 1, 100000000, &number)) {
                 if (error->empty()) *error = "--every takes a number from 1 to 100000000";
