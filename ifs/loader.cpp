@@ -63,33 +63,45 @@ void SetPointCount(std::int32_t count) {
     State.GrowLimit = count - 100;
 }
 
-void ReadDefinitionFile(std::FILE* file) {
+void ReadDefinitionFile(std::FILE* file, LineListener listener, void* context) {
     LineReader reader(file);
     char line[LineCapacity];
+    auto tell = [&](LineUse use, const char* text) {
+        if (listener != nullptr) listener(context, use, text);
+    };
 
     std::int32_t count = 0;
     while (reader.ReadLine(line)) {
-        if (ScanInt(line, &count) != nullptr) break;
+        const bool isCount = ScanInt(line, &count) != nullptr;
+        tell(isCount ? LineUse::Count : LineUse::Skipped, line);
+        if (isCount) break;
     }
     SetPointCount(count);
 
     IfsDefinition* last = nullptr;
     while (reader.ReadLine(line)) {
         std::int32_t n = 0;
-        if (ScanInt(line, &n) == nullptr || n < 1) continue;
+        if (ScanInt(line, &n) == nullptr || n < 1) {
+            tell(LineUse::Skipped, line);
+            continue;
+        }
         auto* def = new (std::nothrow) IfsDefinition(n);
         if (def == nullptr || def->Transforms == nullptr) {
             delete def;
+            tell(LineUse::Stopped, line);
             return;  // no room for this definition: keep what was read so far
         }
+        tell(LineUse::Header, line);
         // A line missing at the end of the file reads as an empty one: its fields stay 0.
         bool ended = false;
         for (std::int32_t i = 0; i < n; ++i) {
             if (!ended && !reader.ReadLine(line)) ended = true;
             ReadMapLine(ended ? "" : line, &def->Transforms[i]);
+            tell(LineUse::Map, ended ? nullptr : line);
         }
         if (!ended && !reader.ReadLine(line)) ended = true;
         ReadBoxLine(ended ? "" : line, def);
+        tell(LineUse::Box, ended ? nullptr : line);
 
         if (last == nullptr) State.FirstDefinition = def;
         else last->Next = def;

@@ -16,5 +16,19 @@ int LoadDefinitions();
 // stands for its absolute value, a preview takes a tenth; MinPoints and GrowLimit follow from it.
 void SetPointCount(std::int32_t count);
 
+// What the reading made of one line, for tools that show an author how the file was read.
+enum class LineUse {
+    Skipped,  // before the point count, or between definitions
+    Count,    // the point count
+    Header,   // the number of maps of a definition
+    Map,      // one map line of the definition
+    Box,      // the box line that ends the definition
+    Stopped,  // a header whose maps could not be allocated: the reading ended there
+};
+// Told every line as it was read (line feed kept), in order; a map or box line that the end of
+// the file left missing comes as null.
+using LineListener = void (*)(void* context, LineUse use, const char* line);
+
 // Reads an open definition file into the record (the counts and the list); closes nothing.
-void ReadDefinitionFile(std::FILE* file);
+// The listener, when given, hears of every line read.
+void ReadDefinitionFile(std::FILE* file, LineListener listener = nullptr, void* context = nullptr);

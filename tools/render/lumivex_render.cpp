@@ -6,6 +6,7 @@
 #include "platform/headless/headless_host.h"
 #include "saver/saver_main.h"
 #include "core/saver_state.h"
+#include "tools/render/check.h"
 #include "tools/render/dump.h"
 #include "tools/render/picture_recorder.h"
 #include "tools/render/render_options.h"
@@ -24,6 +25,14 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::printf("%s\n\n%s\n", RenderUsage, RenderHelp);
         return 0;
+    }
+
+    if (options.check || options.fit) {
+        CheckSettings settings;
+        settings.screenWidth = options.width;
+        settings.screenHeight = options.height;
+        if (options.check) return RunCheck(options.ini, settings, options.json, stdout, stderr);
+        return RunFit(options.ini, options.out, options.fitWeights, settings, stdout, stderr);
     }
 
     PictureRecorder pictures;

@@ -9,7 +9,9 @@
 
 const char* const RenderUsage =
     "usage: lumivex-render [--ini FILE] [--size WxH] [--preview] [--child] [--seed N] [--ticks N] "
-    "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help] [--version]";
+    "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help] [--version]\n"
+    "       lumivex-render --check [--ini FILE] [--size WxH] [--json]\n"
+    "       lumivex-render --fit [--weights] --ini FILE --out NEWFILE [--size WxH]";
 
 const char* const RenderHelp =
     "lumivex-render runs the Lumivex screen saver without a window, on a simulated clock, and\n"
@@ -41,7 +43,23 @@ const char* const RenderHelp =
     "\n"
     "Exit codes: 0 after the last tick; 1 when the saver itself stops with its message (no\n"
     "definition file, no definitions, not enough memory); 2 for a wrong option or an output\n"
-    "that cannot be written, in which case no partial output is left behind.";
+    "that cannot be written, in which case no partial output is left behind.\n"
+    "\n"
+    "Checking a definition file:\n"
+    "  --check           read the file as the saver does and report on every definition, numbered\n"
+    "                    as the status line shows it: its maps (how much each shrinks, its area\n"
+    "                    factor, its share of the draws), the attractor's bounding box, the share of\n"
+    "                    points inside the box and the image, a suggested box for the screen of\n"
+    "                    --size (default 1920x1080; the status strip left free) and weights by area,\n"
+    "                    and the lines read as the definition, with a warning for anything amiss.\n"
+    "                    Exit 0 without a warning, 1 with one, 2 when the file cannot be read\n"
+    "  --json            with --check: one JSON object per definition per line, then a summary\n"
+    "  --fit             write a copy of --ini to --out with every box line replaced by the\n"
+    "                    suggested one, every other byte kept; it never writes elsewhere. Exit 0\n"
+    "                    when every definition was fitted, 1 when some were left as they were\n"
+    "                    (it says why), 2 when nothing could be written\n"
+    "  --weights         with --fit: replace the weights by the suggested ones too\n"
+    "  --out NEWFILE     the file --fit writes (written whole, then renamed into place)";
 
 namespace {
 
@@ -61,6 +79,23 @@ bool ReadTick(const std::string& text, std::uint32_t* value) {
     long long v = 0;
     if (!ReadNumber(text, -2147483648LL, 4294967295LL, &v)) return false;
     *value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+// --check and --fit take only the options that concern them.
+bool ValidateCheckOptions(RenderOptions* options, std::string* error) {
+    if (options->help) return true;
+    if (options->check && options->fit) return *error = "--check and --fit go one at a time", false;
+    if (!options->check && options->json) return *error = "--json goes with --check", false;
+    if (!options->fit && (options->fitWeights || !options->out.empty()))
+        return *error = "--weights and --out go with --fit", false;
+    if (!options->check && !options->fit) return true;
+    if (!options->dump.empty() || !options->png.empty() || !options->gif.empty() || options->preview ||
+        options->child || !options->clock.empty())
+        return *error = "--check and --fit take only --ini, --size, --json, --weights and --out", false;
+    if (options->fit && (options->ini.empty() || options->out.empty()))
+        return *error = "--fit needs --ini FILE and --out NEWFILE", false;
+    if (!options->sizeGiven) options->width = CheckWidth, options->height = CheckHeight;
     return true;
 }
 
@@ -87,6 +122,13 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
             options->preview = true;
         } else if (option == "--child") {
             options->child = true;
+        } else if (option == "--check" || option == "--fit" || option == "--json" || option == "--weights") {
+            bool* flag = option == "--check" ? &options->check : option == "--fit" ? &options->fit
+                       : option == "--json"  ? &options->json  : &options->fitWeights;
+            *flag = true;
+        } else if (option == "--out") {
+            if (!value(&options->out)) return false;
+            if (options->out.empty()) return *error = "--out needs a file name", false;
         } else if (option == "--ini") {
             if (!value(&options->ini)) return false;
             if (options->ini.empty()) return *error = "--ini needs a file name", false;
@@ -102,6 +144,7 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
                 *error = "--size takes WxH, each side from 1 to 16384";
                 return false;
             }
+            options->sizeGiven = true;
             options->width = static_cast<std::int32_t>(w);
             options->height = static_cast<std::int32_t>(h);
         } else if (option == "--seed") {
@@ -155,7 +198,7 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
             return false;
         }
     }
-    return true;
+    return ValidateCheckOptions(options, error);
 }
 
 std::uint32_t TickAt(const RenderOptions& options, std::uint32_t i) {

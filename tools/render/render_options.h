@@ -24,11 +24,22 @@ struct RenderOptions {
     std::uint32_t every = 1;           // keep ticks every, 2 * every, ...
     bool help = false;
     bool version = false;
+    bool sizeGiven = false;
+    // --check and --fit: judge a definition file instead of running the saver.
+    bool check = false;
+    bool fit = false;
+    bool json = false;         // --check as JSON lines
+    bool fitWeights = false;   // --fit also replaces the weights
+    std::string out;           // the file --fit writes
 };
+
+// The screen --check and --fit frame for when --size is not given.
+constexpr std::int32_t CheckWidth = 1920;
+constexpr std::int32_t CheckHeight = 1080;
 
 constexpr std::int32_t MaxRenderSide = 16384;
 
-extern const char* const RenderUsage;  // one line
+extern const char* const RenderUsage;  // one line per way of running
 extern const char* const RenderHelp;   // every option, for --help
 
 // Reads argv[1..argc-1]; false with a one-line reason in *error when an option is wrong.
