@@ -28,37 +28,6 @@ const std::string Fern =
     "4\n0 0 0 0.16 0 0 1\n0.85 0.04 -0.04 0.85 0 1.6 85\n0.2 -0.26 0.23 0.22 0 1.6 7\n"
     "-0.15 0.28 0.26 0.24 0 0.44 7\n-9.8 -0.55 10.3 10.75\n";
 
-// A run of lumivex-render: its exit code and what it wrote.
-struct RendererRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs lumivex-render with arguments given as shell text, after the shell commands of prefix
-// (for example limits) when given.
-RendererRun RunRenderer(const std::string& arguments, const std::string& prefix = "") {
-    const std::string errPath = WriteTempFile("");
-    const std::string command = "{ " + prefix + " '" LUMIVEX_RENDER "' " + arguments + "; } 2>'" + errPath + "'";
-    RendererRun run;
-    if (std::FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-        const int status = pclose(pipe);
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::ifstream err(errPath, std::ios::binary);
-    run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    std::remove(errPath.c_str());
-    return run;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -128,7 +97,7 @@ TEST_F(CheckTest, EveryFaultGetsItsWarningAndExitCodeOne) {
     std::string all = "; faults\n2000\n" + Fern;
     for (const Case& c : cases) {
         const std::string path = WriteTempFile("; " + std::string(c.name) + "\n2000\n" + c.definition);
-        const RendererRun run = RunRenderer("--check --json --ini " + path);
+        const RenderRun run = Render("--check --json --ini " + path);
         std::remove(path.c_str());
         EXPECT_EQ(run.code, 1) << c.name << "\n" << run.out << run.err;
         const std::vector<std::string> lines = SplitLines(run.out);
@@ -141,7 +110,7 @@ TEST_F(CheckTest, EveryFaultGetsItsWarningAndExitCodeOne) {
 
     // All in one file, as text: the good fern stays clean, every other block is warned about.
     const std::string path = WriteTempFile(all);
-    const RendererRun run = RunRenderer("--check --ini " + path);
+    const RenderRun run = Render("--check --ini " + path);
     std::remove(path.c_str());
     EXPECT_EQ(run.code, 1);
     const std::size_t second = run.out.find("IFS # 2,");
@@ -157,8 +126,8 @@ TEST_F(CheckTest, SoundFilePassesWithTheLinesNumberedAsInTheFile) {
     const std::string text = "; " + std::string(3000, 'x') + "\r\n\r\n-2000\r\n; triangle\r\n3\r\n" + SierpinskiMaps +
                              SierpinskiBox + Fern;
     const std::string path = WriteTempFile(text);
-    const RendererRun json = RunRenderer("--check --json --ini " + path);
-    const RendererRun plain = RunRenderer("--check --ini " + path + " --size 1280x1024");
+    const RenderRun json = Render("--check --json --ini " + path);
+    const RenderRun plain = Render("--check --ini " + path + " --size 1280x1024");
     std::remove(path.c_str());
     EXPECT_EQ(json.code, 0) << json.out << json.err;
     EXPECT_EQ(plain.code, 0) << plain.out << plain.err;
@@ -224,7 +193,7 @@ TEST_F(CheckTest, SierpinskiBoxIsMeasuredAndTheSuggestionFitsTheScreen) {
 
     // Through the program: the suggested box of --json for the screen asked for.
     const std::string path = WriteTempFile("1000\n3\n" + SierpinskiMaps + SierpinskiBox);
-    const RendererRun run = RunRenderer("--check --json --size 1000x700 --ini " + path);
+    const RenderRun run = Render("--check --json --size 1000x700 --ini " + path);
     std::remove(path.c_str());
     const std::vector<double> box = Numbers(run.out, "suggested_box");
     ASSERT_EQ(box.size(), 4u) << run.out;
@@ -267,15 +236,15 @@ TEST_F(CheckTest, FitReplacesOnlyTheBoxLinesAndWritesWholeOrNothing) {
     const std::string out = (dir / "out.ini").string();
     std::ofstream(in, std::ios::binary) << text;
 
-    const RendererRun before = RunRenderer("--check --json --size 1024x768 --ini " + in);
+    const RenderRun before = Render("--check --json --size 1024x768 --ini " + in);
     EXPECT_EQ(before.code, 1);
     const std::vector<std::string> reports = SplitLines(before.out);
     ASSERT_EQ(reports.size(), 3u) << before.out;
 
-    const RendererRun fit = RunRenderer("--fit --size 1024x768 --ini " + in + " --out " + out);
+    const RenderRun fit = Render("--fit --size 1024x768 --ini " + in + " --out " + out);
     EXPECT_EQ(fit.code, 0) << fit.out << fit.err;
-    EXPECT_EQ(ReadBytes(in), text) << "the input is left alone";
-    const std::string fitted = ReadBytes(out);
+    EXPECT_EQ(ReadFileText(in), text) << "the input is left alone";
+    const std::string fitted = ReadFileText(out);
     // Every byte but the numbers of the two box lines is kept.
     std::vector<std::string> want;
     std::size_t from = 0;
@@ -304,31 +273,31 @@ TEST_F(CheckTest, FitReplacesOnlyTheBoxLinesAndWritesWholeOrNothing) {
     EXPECT_EQ(at, fitted.size());
 
     // The weights are still 90/5/5: only those warnings remain; with --weights none.
-    const RendererRun after = RunRenderer("--check --size 1024x768 --ini " + out);
+    const RenderRun after = Render("--check --size 1024x768 --ini " + out);
     EXPECT_EQ(after.code, 1);
     EXPECT_EQ(after.out.find("land in the image"), std::string::npos) << after.out;
     EXPECT_NE(after.out.find("2 warnings (IFS # 1)"), std::string::npos) << after.out;
-    EXPECT_EQ(RunRenderer("--fit --weights --size 1024x768 --ini " + out + " --out " + out).code, 0);
-    EXPECT_NE(ReadBytes(out).find("0.5 0 0 0.5 0.5 0 33\r\n"), std::string::npos);
-    const RendererRun weighed = RunRenderer("--check --size 1024x768 --ini " + out);
+    EXPECT_EQ(Render("--fit --weights --size 1024x768 --ini " + out + " --out " + out).code, 0);
+    EXPECT_NE(ReadFileText(out).find("0.5 0 0 0.5 0.5 0 33\r\n"), std::string::npos);
+    const RenderRun weighed = Render("--check --size 1024x768 --ini " + out);
     EXPECT_EQ(weighed.code, 0) << weighed.out;
 
     // A write that fails half-way (no room for a single byte) leaves nothing at the output path.
     const std::string failed = (dir / "failed.ini").string();
-    const RendererRun full = RunRenderer("--fit --ini " + in + " --out " + failed, "ulimit -f 0; trap '' XFSZ;");
+    const RenderRun full = Render("--fit --ini " + in + " --out " + failed, "ulimit -f 0; trap '' XFSZ;");
     EXPECT_EQ(full.code, 2);
     EXPECT_FALSE(fs::exists(failed));
     EXPECT_FALSE(fs::exists(failed + ".partial"));
     // So does one whose rename fails, and the directory in the way is left as it was.
     fs::create_directory(dir / "taken");
-    EXPECT_EQ(RunRenderer("--fit --ini " + in + " --out " + (dir / "taken").string()).code, 2);
+    EXPECT_EQ(Render("--fit --ini " + in + " --out " + (dir / "taken").string()).code, 2);
     EXPECT_TRUE(fs::is_directory(dir / "taken"));
     EXPECT_FALSE(fs::exists((dir / "taken").string() + ".partial"));
     fs::remove_all(dir);
 }
 
 TEST_F(CheckTest, ShippedGalleryPassesAndBadCommandsAreRefused) {
-    const RendererRun run = RunRenderer("--check --json --ini " + Gallery);
+    const RenderRun run = Render("--check --json --ini " + Gallery);
     EXPECT_EQ(run.code, 0) << run.out;
     const std::vector<std::string> lines = SplitLines(run.out);
     ASSERT_GE(lines.size(), 13u);
@@ -343,12 +312,12 @@ TEST_F(CheckTest, ShippedGalleryPassesAndBadCommandsAreRefused) {
     for (const char* wrong : {"--check --ini /nonexistent/lumivex.ini", "--check --ini /", "--check --fit",
                               "--json", "--fit --ini x.ini", "--check --dump -", "--check --size 640x16",
                               "--weights --check"}) {
-        const RendererRun refused = RunRenderer(wrong);
+        const RenderRun refused = Render(wrong);
         EXPECT_EQ(refused.code, 2) << wrong;
         EXPECT_EQ(refused.out, "") << wrong;
         EXPECT_NE(refused.err, "") << wrong;
     }
-    const RendererRun help = RunRenderer("--help");
+    const RenderRun help = Render("--help");
     EXPECT_NE(help.out.find("--check"), std::string::npos);
     EXPECT_NE(help.out.find("--fit"), std::string::npos);
     EXPECT_NE(help.out.find("--weights"), std::string::npos);

@@ -157,9 +157,9 @@ std::string Quote(const std::string& word) {
     return quoted + "'";
 }
 
-RenderRun Render(const std::string& arguments) {
+RenderRun Render(const std::string& arguments, const std::string& prefix) {
     const std::string errPath = WriteTempFile("");
-    const std::string command = Quote(LUMIVEX_RENDER) + " " + arguments + " 2>" + Quote(errPath);
+    const std::string command = "{ " + prefix + " " + Quote(LUMIVEX_RENDER) + " " + arguments + "; } 2>" + Quote(errPath);
     RenderRun run;
     if (std::FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[65536];

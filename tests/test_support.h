@@ -88,8 +88,9 @@ struct RenderRun {
     std::string out;
     std::string err;
 };
-// Runs lumivex-render with the arguments, given as shell words (quote with Quote).
-RenderRun Render(const std::string& arguments);
+// Runs lumivex-render with the arguments, given as shell words (quote with Quote), after the
+// shell commands of prefix when given (for example a limit on file sizes).
+RenderRun Render(const std::string& arguments, const std::string& prefix = "");
 std::string Quote(const std::string& word);
 
 // One line of the dump: each key's value as text, strings without their quotes and escapes,
