@@ -27,3 +27,8 @@ void SetMemoryBound(std::uint64_t bytes);
 void FailAllocationsAfter(std::int64_t n);
 // How many blocks AllocateBytes has handed out since the process started.
 std::uint64_t AllocationCount();
+
+// Gives back a block of count elements of elementSize each that AllocateBytes handed out (null:
+// nothing), so the memory bound counts it no more. Only the frame image is ever given back: a
+// window that changes size gets a new one.
+void FreeBytes(void* block, std::uint64_t count, std::uint64_t elementSize);

@@ -11,5 +11,9 @@ extern const char* const NoDefinitionsMessage;
 // the definitions. 0 when at least one definition was read, 1 after a message box.
 int LoadDefinitions();
 
+// The same for a program that knows where its file may be: the first of the paths that opens is
+// read; with none, the message `missingText` (shown as it is). 0, or 1 after a message box.
+int LoadDefinitionsFrom(const char* const* paths, int pathCount, const char* missingText);
+
 // Reads an open definition file into the record (the counts and the list); closes nothing.
 void ReadDefinitionFile(std::FILE* file);

@@ -55,6 +55,15 @@ struct HeadlessHost {
     bool statusDrawn = false;
     std::string statusText;
     int framesPresented = 0;
+
+    // Linux hosts and desktop windows.
+    bool pictureFails = false;             // PrepareWindowPicture answers false
+    platform::WindowOutcome desktopOutcome = platform::WindowOutcome::Ok;
+    std::uint32_t timerPeriod = 10000;     // as SetFrameTimerPeriod left it, microseconds
+    bool desktopFullScreen = false;
+    std::string desktopTitle;
+    std::int32_t pictureWidth = 0, pictureHeight = 0;  // the last PrepareWindowPicture
+    int stripsBlackened = 0;
 };
 
 // The host the headless backend answers from; Reset puts it back to its defaults.
