@@ -43,3 +43,5 @@ void FreeBytes(void* block, std::uint64_t count, std::uint64_t elementSize) {
     BytesHandedOut -= std::min(BytesHandedOut, bytes);
     std::free(block);
 }
+
+std::uint64_t AllocatedBytes() { return BytesHandedOut; }

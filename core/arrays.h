@@ -32,3 +32,5 @@ std::uint64_t AllocationCount();
 // nothing), so the memory bound counts it no more. Only the frame image is ever given back: a
 // window that changes size gets a new one.
 void FreeBytes(void* block, std::uint64_t count, std::uint64_t elementSize);
+// The bytes of all blocks handed out and not given back: what the memory bound is held against.
+std::uint64_t AllocatedBytes();
