@@ -323,6 +323,19 @@ TEST(ConvertTest, RowsFlipAndEveryWidthConverts) {
             }
         }
     }
+    // A picture over 16 MB goes past the cache, with rows that start anywhere.
+    const std::size_t width = 2049, rows = 2050, stride = 2052, pitch = 2050;
+    std::vector<std::uint8_t> bits(stride * rows, 0);
+    for (std::size_t i = 0; i < bits.size(); i += 13) bits[i] = 1;
+    std::vector<std::uint32_t> out(pitch * rows, 7u);
+    ConvertFrameRows(bits.data(), stride, width, rows, colours, out.data(), pitch);
+    std::size_t wrong = 0;
+    for (std::size_t r = 0; r < rows; ++r) {
+        for (std::size_t x = 0; x < pitch; ++x)
+            wrong += out[r * pitch + x] != (x < width ? colours[bits[(rows - 1 - r) * stride + x]] : 7u);
+    }
+    EXPECT_EQ(wrong, 0u);
+
     EXPECT_EQ(PixelOfColour(0x123456, 0xFF0000, 0x00FF00, 0x0000FF), 0x123456u);
     EXPECT_EQ(PixelOfColour(0x123456, 0x0000FF, 0x00FF00, 0xFF0000), 0x563412u);
     EXPECT_EQ(PixelOfColour(0xFFFFFF, 0xF800, 0x07E0, 0x001F), 0xFFFFu);
