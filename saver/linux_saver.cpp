@@ -21,6 +21,7 @@ const char* const MissingLinuxFileMessage =
     "I cannot find 'lumivex.ini'.\n\nI *need* that file, no nice gfx without it!\n\n"
     "Please put it either into '%s' or into '%s'. Now quitting.";
 const char* const NoDisplayMessage = "I cannot open the X display '%s'. Now quitting.";
+const char* const NoDisplaySetMessage = "I cannot open an X display: DISPLAY is not set. Now quitting.";
 const char* const NoSuchWindowMessage = "There is no window %s to draw in. Now quitting.";
 const char* const VisualMessage =
     "I can only draw on a 24- or 32-bit TrueColor visual, and this window has another one. Now quitting.";
@@ -37,7 +38,8 @@ std::string DataFolder(const LinuxEnvironment& env) { return std::string(env.dat
 int WindowFailure(platform::WindowOutcome outcome, const LinuxOptions& options, const LinuxEnvironment& env) {
     switch (outcome) {
         case platform::WindowOutcome::NoDisplay:
-            ShowErrorMessage(FormatMessageText(NoDisplayMessage, env.display != nullptr ? env.display : "").c_str());
+            if (env.display == nullptr || env.display[0] == '\0') ShowErrorMessage(NoDisplaySetMessage);
+            else ShowErrorMessage(FormatMessageText(NoDisplayMessage, env.display).c_str());
             return static_cast<int>(StartResult::WindowFailed);
         case platform::WindowOutcome::NoSuchWindow: {
             char id[32];
