@@ -46,6 +46,9 @@ class Xlib:
             getattr(lib, name).argtypes = [ctypes.c_void_p, ctypes.c_ulong]
         lib.XResizeWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_uint, ctypes.c_uint]
         lib.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        lib.XInternAtom.restype = ctypes.c_ulong
+        lib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        lib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
         lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
         self.lib = lib
         deadline = time.time() + 5
@@ -69,6 +72,21 @@ class Xlib:
 
     def destroy(self, window):
         self.lib.XDestroyWindow(self.dpy, window)
+        self.lib.XSync(self.dpy, 0)
+
+    def ask_to_close(self, window):
+        """What a window manager sends when the user closes a window: WM_DELETE_WINDOW."""
+        class ClientMessage(ctypes.Structure):
+            _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                        ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                        ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
+        event = ClientMessage()
+        event.type = 33  # ClientMessage
+        event.window = window
+        event.message_type = self.lib.XInternAtom(self.dpy, b"WM_PROTOCOLS", 0)
+        event.format = 32
+        event.data[0] = self.lib.XInternAtom(self.dpy, b"WM_DELETE_WINDOW", 0)
+        self.lib.XSendEvent(self.dpy, window, 0, 0, ctypes.byref(event))
         self.lib.XSync(self.dpy, 0)
 
     def close(self):
@@ -440,6 +458,32 @@ def case_fullscreen(opts):
         run_fullscreen(opts, s, ini, "a key", lambda: s.xdotool("key", "a"))
         for button, name in (("1", "left"), ("2", "middle"), ("3", "right")):
             run_fullscreen(opts, s, ini, "the %s button" % name, lambda: s.xdotool("click", button))
+
+
+def case_window(opts):
+    """The default: a window of its own, 1280x800, titled Lumivex; input does not end it, the picture
+    follows its size, and closing it (WM_DELETE_WINDOW, as a window manager asks) ends it with 0."""
+    with Session(opts, "window", 1400, 900) as s:
+        ini = write_ini(s.dir, -1000)
+        saver = s.start("--ini", ini)
+        s.wait_points(saver, 1280, 800)
+        info = subprocess.run(["xwininfo", "-display", s.display, "-root", "-tree"], capture_output=True, text=True,
+                              timeout=20).stdout
+        match = re.search(r'(0x[0-9a-f]+) "Lumivex": \("lumivex" "Lumivex"\)\s+1280x800\+0\+0', info)
+        check(match is not None, "no 1280x800 window titled Lumivex:\n%s" % info)
+        window = int(match.group(1), 16)
+        s.xdotool("mousemove", "300", "300", "click", "1", "key", "a", "mousemove", "320", "310")
+        s.x.resize(window, 500, 300)
+        time.sleep(1.0)
+        check(saver.poll() is None, "input ended the saver in its own window (exit code %s)" % saver.poll())
+        shot = s.wait_points(saver, 500, 300)
+        check(region_colours(shot, 0, 300, 1280, 800) <= {(0, 0, 0)} and region_colours(shot, 500, 0, 1280, 800)
+              <= {(0, 0, 0)}, "the saver still draws beyond its resized window")
+        check(shot.pixel(0, 0) == (255, 255, 255), "no status line after the resize")
+        log("ok: 1280x800 window titled Lumivex; input goes by; resized to 500x300, the picture follows")
+        s.x.ask_to_close(window)
+        ends_with(saver, 0, 3, "--window closed")
+        check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
 
 
 def case_failures(opts):
