@@ -336,7 +336,8 @@ def case_pixel_exact(opts):
 
 def case_hosts(opts):
     """XScreenSaver's contract: --root with XSCREENSAVER_WINDOW in hex and in decimal, the root
-    window without it; SIGTERM, SIGINT, SIGHUP end it; SIGSTOP/SIGCONT do not break it."""
+    window without it; SIGTERM, SIGINT, SIGHUP and the loss of the display end it with 0;
+    SIGSTOP/SIGCONT do not break it."""
     with Session(opts, "hosts", 480, 360) as s:
         ini = write_ini(s.dir, 1500)
         for form, sig in (("0x%x", signal.SIGTERM), ("%d", signal.SIGINT)):
@@ -367,6 +368,14 @@ def case_hosts(opts):
         s.wait_points(saver, 480, 360)
         saver.send_signal(signal.SIGHUP)
         ends_with(saver, 0, 2, "-root in the root window, SIGHUP")
+        # The display goes away under a running saver: it ends quietly with 0.
+        saver = s.start("-root", "-ini", ini)
+        s.wait_points(saver, 480, 360)
+        s.x.close()
+        s.x = None
+        stop(s.xvfb)
+        ends_with(saver, 0, 3, "the X server gone")
+        check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
 
 
 def case_xsecurelock(opts):
