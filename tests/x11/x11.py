@@ -19,7 +19,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e import GALLERY, PALETTE_RGB, STRIP, Failure, Shot, check, log, on_signal, parse_ppm, stop  # noqa: E402
+from e2e import GALLERY, PALETTE_RGB, STRIP, Failure, check, log, on_signal, parse_ppm, stop  # noqa: E402
 
 MISSING_NAMED = "lumivex: I cannot find '%s'. I *need* that file, no nice gfx without it! Now quitting."
 NO_DEFINITIONS = ("lumivex: I cannot start, there are no IFS definitions in the lumivex.ini file. No definitons "
