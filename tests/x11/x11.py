@@ -100,8 +100,8 @@ class Xlib:
 
 
 class Session:
-    def __init__(self, opts, name, width=480, height=360, xvfb_args=()):
-        self.opts, self.width, self.height = opts, width, height
+    def __init__(self, opts, name, width=480, height=360, xvfb_args=(), depth=24):
+        self.opts, self.width, self.height, self.depth = opts, width, height, depth
         self.xvfb_args = list(xvfb_args)
         self.dir = os.path.join(opts.work, name)
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -126,7 +126,7 @@ class Session:
         return self
 
     def start_xvfb(self, number):
-        xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % (self.width, self.height),
+        xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx%d" % (self.width, self.height, self.depth),
                                  "-nolisten", "tcp"] + self.xvfb_args,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
@@ -556,6 +556,11 @@ def case_failures(opts):
         code, err = run(["--fullscreen"], env=env)
         check(code == 253 and "':4095'" in err, "no display: %d %r" % (code, err))
         log("ok: no such window, no display: exit 253 (-3) with a message")
+
+        with Session(opts, "failures-16-bit", 160, 120, depth=16) as s16:
+            code, err = run(["--fullscreen", "--ini", empty], env=s16.env)
+            check(code == 1 and "TrueColor" in err, "a 16-bit screen: %d %r" % (code, err))
+        log("ok: a 16-bit screen: exit 1, %r" % err)
 
         result = subprocess.run([opts.lumivex, "--version"], capture_output=True, text=True, timeout=10)
         check(result.returncode == 0 and re.fullmatch(r"lumivex \d+\.\d+\.\d+\n", result.stdout) is not None,
