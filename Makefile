@@ -1,7 +1,9 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build build-asan build-windows test run bench gallery dist clean
+.PHONY: all deps build build-asan build-windows test run run-windows install bench gallery dist clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Where `make install` puts lumivex (DESTDIR is honoured too, for packaging).
+PREFIX ?= /usr/local
 
 all: build
 
@@ -28,11 +30,25 @@ test: build build-asan build-windows
 	ctest --preset default -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
-# The real saver under Wine: on your display, or without one under Xvfb with a screenshot.
+# The native saver full screen with the shipped gallery: on your display, or without one under
+# Xvfb for a few seconds with a screenshot in out/run.png.
 run: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS) --target lumivex
+	@bash scripts/run-linux.sh build/default/lumivex resources/lumivex.ini out/run.png
+
+# The real Windows saver under Wine, the same way.
+run-windows: deps
 	cmake --preset mingw64 >/dev/null
 	cmake --build --preset mingw64 -j $(JOBS) --target lumivex-scr
 	@bash scripts/run-windows.sh build/mingw64/lumivex64.scr resources/lumivex.ini out/run.png
+
+# lumivex, its XScreenSaver description, definitions, desktop entry and manual page under PREFIX.
+# The program looks for the installed definitions under the prefix it was built for.
+install: deps
+	cmake --preset default -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build --preset default -j $(JOBS) --target lumivex
+	cmake --install build/default
 
 # The README's pictures, from the shipped definitions (docs/gallery/, docs/gallery.md).
 gallery: build

@@ -29,6 +29,7 @@
 #include "platform/headless/headless_host.h"
 #include "saver/saver_main.h"
 #include "core/saver_state.h"
+#include "platform/x11/convert.h"
 
 namespace {
 
@@ -248,6 +249,45 @@ void FloorChaos(benchmark::State& bench, Screen screen, std::int32_t points) {
     CountPoints(bench, points);
 }
 
+// The X11 present path: the 8-bit frame turned into the window's 32-bit pixels, against the
+// floor of writing those 32-bit pixels once. Own buffers, a frame with every 37th pixel lit.
+struct PresentBuffers {
+    std::vector<std::uint8_t> frame;
+    std::vector<std::uint32_t> picture;
+};
+
+PresentBuffers MakePresentBuffers(const Screen& screen) {
+    const std::size_t stride = (static_cast<std::size_t>(screen.width) + 3) & ~std::size_t{3};
+    PresentBuffers b;
+    b.frame.assign(stride * static_cast<std::size_t>(screen.height), 0);
+    for (std::size_t i = 0; i < b.frame.size(); i += 37) b.frame[i] = 1;
+    b.picture.assign(static_cast<std::size_t>(screen.width) * static_cast<std::size_t>(screen.height), 0);
+    return b;
+}
+
+void PresentConvert(benchmark::State& bench, Screen screen) {
+    PresentBuffers b = MakePresentBuffers(screen);
+    const std::size_t stride = b.frame.size() / static_cast<std::size_t>(screen.height);
+    const std::uint32_t colours[2] = {0, 0x7FCF00};
+    for (auto _ : bench) {
+        ConvertFrameRows(b.frame.data(), stride, static_cast<std::size_t>(screen.width),
+                         static_cast<std::size_t>(screen.height), colours, b.picture.data(),
+                         static_cast<std::size_t>(screen.width));
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(static_cast<std::int64_t>(bench.iterations()) * static_cast<std::int64_t>(b.picture.size() * 4));
+}
+
+// Floor: one memset of the 32-bit picture.
+void FloorWrite32(benchmark::State& bench, Screen screen) {
+    PresentBuffers b = MakePresentBuffers(screen);
+    for (auto _ : bench) {
+        std::memset(b.picture.data(), 0, b.picture.size() * 4);
+        benchmark::ClobberMemory();
+    }
+    bench.SetBytesProcessed(static_cast<std::int64_t>(bench.iterations()) * static_cast<std::int64_t>(b.picture.size() * 4));
+}
+
 // The console report plus, at the end, the medians in one table and the ratios to the floors.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
@@ -290,6 +330,10 @@ public:
             }
             const double copy = Get("CopyImage/" + s);
             if (copy >= 0) std::fprintf(out, "\nCopy of the %s image (memcpy, the stand-in for the copy to the window): %.1f us\n\n", s.c_str(), copy / 1000);
+            const double convert = Get("PresentConvert/" + s), write32 = Get("FloorWrite32/" + s);
+            if (convert >= 0)
+                std::fprintf(out, "X11 present path, %s: 8-to-32-bit conversion %.1f us, floor (memset of the 32-bit picture) %.1f us, ratio %s\n\n",
+                             s.c_str(), convert / 1000, write32 / 1000, Ratio(convert, write32).c_str());
         }
         std::fflush(out);
     }
@@ -342,6 +386,8 @@ void RegisterAll() {
         // After the point cases of the screen, so they reuse its set-up.
         benchmark::RegisterBenchmark(("FloorClear/" + s).c_str(), FloorClear, screen)->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("CopyImage/" + s).c_str(), CopyImage, screen)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("PresentConvert/" + s).c_str(), PresentConvert, screen)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("FloorWrite32/" + s).c_str(), FloorWrite32, screen)->Unit(benchmark::kMicrosecond);
     }
 }
 

@@ -33,3 +33,12 @@ void* AllocateBytes(std::uint64_t count, std::uint64_t elementSize) {
     // malloc(0) may return null; one byte keeps "zero elements" a success.
     return std::malloc(bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
 }
+
+void FreeBytes(void* block, std::uint64_t count, std::uint64_t elementSize) {
+    if (block == nullptr) return;
+    const std::uint64_t bytes = count * elementSize;
+    BytesHandedOut -= std::min(BytesHandedOut, bytes);
+    std::free(block);
+}
+
+std::uint64_t AllocatedBytes() { return BytesHandedOut; }

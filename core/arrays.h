@@ -25,3 +25,9 @@ void SetMemoryBound(std::uint64_t bytes);
 
 // For tests: let n more allocations succeed, then fail every one (a negative n: never fail).
 void FailAllocationsAfter(std::int64_t n);
+// Gives back a block of count elements of elementSize each that AllocateBytes handed out (null:
+// nothing), so the memory bound counts it no more. Only the frame image is ever given back: a
+// window that changes size gets a new one.
+void FreeBytes(void* block, std::uint64_t count, std::uint64_t elementSize);
+// The bytes of all blocks handed out and not given back: what the memory bound is held against.
+std::uint64_t AllocatedBytes();

@@ -18,8 +18,10 @@ struct ScreenPoint {
 using Colour = std::uint32_t;
 
 // How the saver runs, chosen from the command line. The values are part of the dump. A record
-// holds 0, which names no mode, until start-up has chosen one.
-enum class RunMode : std::int32_t { Saver = 1, Configure = 2, Preview = 3 };
+// holds 0, which names no mode, until start-up has chosen one. Window is the Linux program's
+// window that input does not end (a host's, or its own on the desktop): all the points, the
+// status line as the file says, the image below the status strip.
+enum class RunMode : std::int32_t { Saver = 1, Configure = 2, Preview = 3, Window = 4 };
 
 // The step of the morph cycle; 1 is unused. The values are part of the dump.
 enum class Phase : std::int32_t { Morph = 0, Hold = 2, Pick = 3, Delta = 4 };

@@ -111,6 +111,21 @@ void ReadDefinitionFile(std::FILE* file, LineListener listener, void* context) {
     }
 }
 
+namespace {
+
+// Reads the open file and closes it; 0 with at least one definition, else 1 after its message.
+int ReadAndCheck(std::FILE* file) {
+    ReadDefinitionFile(file);
+    std::fclose(file);
+    if (State.FirstDefinition == nullptr) {
+        ShowErrorMessage(NoDefinitionsMessage);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int LoadDefinitions() {
     State.FirstDefinition = nullptr;
     State.DefinitionCount = 0;
@@ -130,12 +145,17 @@ int LoadDefinitions() {
             return 1;
         }
     }
-    ReadDefinitionFile(file);
-    std::fclose(file);
+    return ReadAndCheck(file);
+}
 
-    if (State.FirstDefinition == nullptr) {
-        ShowErrorMessage(NoDefinitionsMessage);
-        return 1;
+int LoadDefinitionsFrom(const char* const* paths, int pathCount, const char* missingText) {
+    State.FirstDefinition = nullptr;
+    State.DefinitionCount = 0;
+    State.ShowStatus = false;
+
+    for (int i = 0; i < pathCount; ++i) {
+        if (std::FILE* file = platform::OpenDefinitionFile(paths[i])) return ReadAndCheck(file);
     }
-    return 0;
+    ShowErrorMessage(missingText);
+    return 1;
 }

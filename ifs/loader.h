@@ -29,6 +29,10 @@ enum class LineUse {
 // the file left missing comes as null.
 using LineListener = void (*)(void* context, LineUse use, const char* line);
 
+// The same for a program that knows where its file may be: the first of the paths that opens is
+// read; with none, the message `missingText` (shown as it is). 0, or 1 after a message box.
+int LoadDefinitionsFrom(const char* const* paths, int pathCount, const char* missingText);
+
 // Reads an open definition file into the record (the counts and the list); closes nothing.
 // The listener, when given, hears of every line read.
 void ReadDefinitionFile(std::FILE* file, LineListener listener = nullptr, void* context = nullptr);

@@ -13,3 +13,16 @@ std::string FormatMessageText(const char* message, const char* argument) {
     if (at != std::string::npos) text.replace(at, 2, argument);
     return text;
 }
+
+std::string OneLineMessage(const char* text) {
+    std::string line;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p == '\n' || *p == '\r') {
+            while (p[1] == '\n' || p[1] == '\r') ++p;
+            line += ' ';
+        } else {
+            line += *p;
+        }
+    }
+    return line;
+}

@@ -116,4 +116,21 @@ std::uint64_t PhysicalMemoryBytes();
 // the file cannot be opened.
 std::FILE* OpenDefinitionFile(const char* path);
 
+// --- Hosts that hand a window over, and windows of the program's own on a desktop (Linux) ---
+
+enum class WindowOutcome { Ok, NoDisplay, NoSuchWindow, UnsupportedVisual };
+// Takes a window that a host made for the saver to draw in (id 0: the screen's root window). The
+// backend only follows its size and its destruction: it never maps, moves, raises or resizes it,
+// and selects no input that another client may hold. A window gone reaches the saver as Destroy.
+WindowOutcome AdoptHostWindow(std::uint64_t id, PlatformHandle* window);
+// A visible top-level window of the program's own: titled and resizable, or covering the screen in
+// the desktop's full-screen state.
+WindowOutcome CreateDesktopWindow(bool fullScreen, const char* title, std::int32_t width, std::int32_t height,
+                                  PlatformHandle* window);
+// Makes room for the window's whole picture at width x height, for a backend that composes it
+// itself; false when the memory is not there.
+bool PrepareWindowPicture(PlatformHandle window, std::int32_t width, std::int32_t height);
+// The period of the timer that StartFrameTimer starts, in microseconds (10000 unless set).
+void SetFrameTimerPeriod(std::uint32_t microseconds);
+
 }  // namespace platform

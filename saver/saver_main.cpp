@@ -28,7 +28,78 @@ PlatformHandle ParsePreviewHandle(const char* commandLine) {
     return reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(value));
 }
 
-bool InputEndsRun(RunMode mode) { return mode != RunMode::Preview; }
+bool InputEndsRun(RunMode mode) { return mode != RunMode::Preview && mode != RunMode::Window; }
+
+namespace {
+
+// Whether the frame image is as tall as the window (a child of a host's window on Windows), or
+// starts below the status strip.
+bool ImageFillsWindow = false;
+// The exit code once the message loop ends: 0, unless the run ended on a failure.
+int EndCode = 0;
+
+}  // namespace
+
+std::int32_t FrameImageHeight(std::int32_t windowHeight, bool fillsWindow) {
+    const std::int32_t rows = fillsWindow ? windowHeight : WrapSub(windowHeight, StatusStripHeight);
+    return rows < 0 ? 0 : rows;
+}
+
+bool AllocateFrame() {
+    State.ImageHeight = FrameImageHeight(State.ScreenHeight, ImageFillsWindow);
+    const std::int64_t width = State.ScreenWidth;
+    const std::int64_t stride = (width + 3) & ~std::int64_t{3};
+    State.VScreen = stride > INT32_MAX ? nullptr : AllocateArray<std::uint8_t>(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(State.ImageHeight));
+    if (State.VScreen == nullptr) return false;
+    State.VScreenStride = static_cast<std::int32_t>(stride);
+    State.PlottedPoints = -1;  // a new image: nothing of it is known to a tick yet
+    std::memset(State.VScreen, 0, static_cast<std::size_t>(stride) * static_cast<std::size_t>(State.ImageHeight));
+
+    FrameHeaderData& h = State.FrameHeader;
+    const Colour colour = h.Colours[1];
+    h = FrameHeaderData{};
+    h.Size = 40;
+    h.Width = State.ScreenWidth;
+    h.Height = State.ImageHeight;  // positive: bottom row first
+    h.Planes = 1;
+    h.BitCount = 8;
+    h.Compression = 0;
+    // The window's size, as the header has always carried it; 0 ("work it out") when it does
+    // not fit, which is just as valid for an uncompressed image.
+    const std::uint64_t windowBytes = static_cast<std::uint64_t>(width) *
+        static_cast<std::uint64_t>(State.ScreenHeight);
+    h.SizeImage = windowBytes > UINT32_MAX ? 0 : static_cast<std::uint32_t>(windowBytes);
+    h.XPelsPerMeter = 3840;
+    h.YPelsPerMeter = 3840;
+    h.ClrUsed = 2;
+    h.ClrImportant = 2;
+    h.Colours[0] = 0;
+    h.Colours[1] = colour;
+    return true;
+}
+
+void SetImageFillsWindow(bool fills) { ImageFillsWindow = fills; }
+
+bool ResizeFrame(std::int32_t width, std::int32_t height) {
+    if (width < 0) width = 0;
+    if (height < 0) height = 0;
+    if (width == State.ScreenWidth && height == State.ScreenHeight && State.VScreen != nullptr) return true;
+    FreeBytes(State.VScreen, static_cast<std::uint64_t>(State.VScreenStride) * static_cast<std::uint64_t>(State.ImageHeight), 1);
+    State.VScreen = nullptr;
+    State.ScreenWidth = width;
+    State.ScreenHeight = height;
+    if (!AllocateFrame() || !platform::PrepareWindowPicture(State.Window, width, height)) {
+        // Nothing is drawn any more: a tick that still comes plots into an empty image.
+        FreeBytes(State.VScreen, static_cast<std::uint64_t>(State.VScreenStride) * static_cast<std::uint64_t>(State.ImageHeight), 1);
+        State.VScreen = nullptr;
+        State.ScreenWidth = State.ImageHeight = State.VScreenStride = 0;
+        State.FrameHeader.Width = State.FrameHeader.Height = 0;
+        State.PlottedPoints = -1;
+        return false;
+    }
+    platform::BlackenStrip(State.Window, width, StatusStripHeight);
+    return true;
+}
 
 StartResult InitWindow(PlatformHandle parent) {
     SeedRandom(static_cast<std::uint32_t>(platform::CalendarSeconds()));
@@ -63,38 +134,11 @@ StartResult InitWindow(PlatformHandle parent) {
     if (State.Window == nullptr) return StartResult::WindowFailed;
 
     // A window shorter than the status strip has an empty image, never a negative one.
-    const std::int32_t imageHeight = parent != nullptr ? State.ScreenHeight : WrapSub(State.ScreenHeight, StatusStripHeight);
-    State.ImageHeight = imageHeight < 0 ? 0 : imageHeight;
-
-    const std::int64_t width = State.ScreenWidth;
-    const std::int64_t stride = (width + 3) & ~std::int64_t{3};
-    State.VScreen = stride > INT32_MAX ? nullptr : AllocateArray<std::uint8_t>(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(State.ImageHeight));
-    if (State.VScreen == nullptr) {
+    ImageFillsWindow = parent != nullptr;
+    if (!AllocateFrame()) {
         ShowErrorMessage(VScreenMessage);
         return StartResult::VScreenFailed;
     }
-    State.VScreenStride = static_cast<std::int32_t>(stride);
-    State.PlottedPoints = -1;  // a new image: nothing of it is known to a tick yet
-    std::memset(State.VScreen, 0, static_cast<std::size_t>(stride) * static_cast<std::size_t>(State.ImageHeight));
-
-    FrameHeaderData& h = State.FrameHeader;
-    h = FrameHeaderData{};
-    h.Size = 40;
-    h.Width = State.ScreenWidth;
-    h.Height = State.ImageHeight;  // positive: bottom row first
-    h.Planes = 1;
-    h.BitCount = 8;
-    h.Compression = 0;
-    // The window's size, as the header has always carried it; 0 ("work it out") when it does
-    // not fit, which is just as valid for an uncompressed image.
-    const std::uint64_t windowBytes = static_cast<std::uint64_t>(width) *
-        static_cast<std::uint64_t>(State.ScreenHeight);
-    h.SizeImage = windowBytes > UINT32_MAX ? 0 : static_cast<std::uint32_t>(windowBytes);
-    h.XPelsPerMeter = 3840;
-    h.YPelsPerMeter = 3840;
-    h.ClrUsed = 2;
-    h.ClrImportant = 2;
-    h.Colours[0] = 0;
     return StartResult::Ok;
 }
 
@@ -105,6 +149,11 @@ int RunSaver(PlatformHandle instance, PlatformHandle parent) {
     if (const int code = LoadDefinitions()) return code;
     if (const int code = PrepareAnimation()) return code;
 
+    return RunPreparedSaver();
+}
+
+int RunPreparedSaver() {
+    EndCode = 0;
     State.SavedCursorValid = platform::ReadCursorPosition(&State.SavedCursorX, &State.SavedCursorY);
     platform::ShowSaverWindow(State.Window);
     if (State.Mode == RunMode::Saver) platform::HideCursor();
@@ -113,7 +162,7 @@ int RunSaver(PlatformHandle instance, PlatformHandle parent) {
     platform::StartFrameTimer(State.Window);
     platform::RunMessageLoop();
     platform::ShowCursorAgain();
-    return 0;
+    return EndCode;
 }
 
 int SaverMain(PlatformHandle instance) {
@@ -154,6 +203,19 @@ bool HandleSaverMessage(PlatformHandle window, SaverMessage message) {
             FrameTick(window);
             return true;
         }
+        case SaverMessage::Resize: {
+            platform::Rect rect = {0, 0, State.ScreenWidth, State.ScreenHeight};
+            platform::ParentClientRect(window, &rect);
+            if (!ResizeFrame(WrapSub(rect.right, rect.left), WrapSub(rect.bottom, rect.top))) {
+                ShowErrorMessage(VScreenMessage);
+                EndCode = static_cast<int>(StartResult::VScreenFailed);
+                platform::DestroySaverWindow(window);
+            }
+            return true;
+        }
+        case SaverMessage::Close:
+            platform::DestroySaverWindow(window);
+            return true;
         case SaverMessage::Other:
             break;
     }

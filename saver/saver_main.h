@@ -21,10 +21,30 @@ int RunSaver(PlatformHandle instance, PlatformHandle parent);
 // window and the frame image.
 StartResult InitWindow(PlatformHandle parent);
 
+// Start-up's second half, once the window, the definitions and the animation are there: the
+// cursor, the strip, the timer and the message loop. Returns the exit code.
+int RunPreparedSaver();
+
+// The rows of the frame image in a window of that height: all of them, or those below the
+// status strip; never negative.
+std::int32_t FrameImageHeight(std::int32_t windowHeight, bool fillsWindow);
+// Which of the two a start-up that does not go through InitWindow wants (InitWindow sets it).
+void SetImageFillsWindow(bool fills);
+// Allocates VScreen for ScreenWidth x ScreenHeight and fills FrameHeader; false when the
+// memory is not there (no message).
+bool AllocateFrame();
+// The window has a new size: a new frame image (the old one given back) and the window's
+// picture at that size, the strip blackened again. False, with nothing left to draw, when the
+// memory is not there; the caller ends the run with the VScreen message and code.
+bool ResizeFrame(std::int32_t width, std::int32_t height);
+
 extern const char* const VScreenMessage;
 
 // What a backend's window procedure receives, in the saver's terms.
-enum class SaverMessage { Destroy, Paint, KeyDown, LeftButtonDown, RightButtonDown, MiddleButtonDown, Timer, Other };
+// Resize: the window has a new size (ask for it). Close: the window's close button, or the host
+// ending the run (a signal); the run ends with 0 in every mode.
+enum class SaverMessage { Destroy, Paint, KeyDown, LeftButtonDown, RightButtonDown, MiddleButtonDown, Timer, Other,
+                          Resize, Close };
 
 // True when the message was handled (the window procedure returns 0); false when it belongs
 // to the platform's default processing.

@@ -7,6 +7,8 @@ packages=(g++ cmake make libgtest-dev libbenchmark-dev libpng-dev libgif-dev
   # The Windows builds and their end-to-end tests under Wine.
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xdotool imagemagick x11-utils python3
+  # The native Linux saver, and its tests against a real host and of its installed files.
+  libx11-dev libxext-dev xsecurelock libxml2-utils desktop-file-utils
   # Release files (make dist): the Windows installer, the Debian package and its checks.
   nsis dpkg-dev lintian)
 

@@ -61,6 +61,15 @@ struct HeadlessHost {
     // less); with child, a parent window of that client size, whose handle comes back to be
     // handed to start-up (null without child).
     PlatformHandle UseScreen(std::int32_t width, std::int32_t height, bool child = false);
+
+    // Linux hosts and desktop windows.
+    bool pictureFails = false;             // PrepareWindowPicture answers false
+    platform::WindowOutcome desktopOutcome = platform::WindowOutcome::Ok;
+    std::uint32_t timerPeriod = 10000;     // as SetFrameTimerPeriod left it, microseconds
+    bool desktopFullScreen = false;
+    std::string desktopTitle;
+    std::int32_t pictureWidth = 0, pictureHeight = 0;  // the last PrepareWindowPicture
+    int stripsBlackened = 0;
 };
 
 // The host the headless backend answers from; Reset puts it back to its defaults.

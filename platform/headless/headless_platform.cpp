@@ -60,6 +60,10 @@ LockOutcome TakeInstanceLock(PlatformHandle* lock) {
 }
 
 void ParentClientRect(PlatformHandle parent, Rect* rect) {
+    if (parent == WindowHandle && TheHost.window == WindowHandle) {
+        *rect = {0, 0, TheHost.windowWidth, TheHost.windowHeight};
+        return;
+    }
     for (const auto& window : TheHost.parentWindows) {
         if (window.first == parent) *rect = window.second;
     }
@@ -116,7 +120,10 @@ void ShowCursorAgain() {
 
 void ShowSaverWindow(PlatformHandle) { TheHost.calls.push_back("ShowSaverWindow"); }
 
-void BlackenStrip(PlatformHandle, std::int32_t, std::int32_t) { TheHost.calls.push_back("BlackenStrip"); }
+void BlackenStrip(PlatformHandle, std::int32_t, std::int32_t) {
+    TheHost.calls.push_back("BlackenStrip");
+    ++TheHost.stripsBlackened;
+}
 
 void StartFrameTimer(PlatformHandle) { TheHost.calls.push_back("StartFrameTimer"); }
 
@@ -186,5 +193,41 @@ std::FILE* OpenDefinitionFile(const char* path) {
     }
     return std::fopen(local.c_str(), "rb");
 }
+
+WindowOutcome AdoptHostWindow(std::uint64_t id, PlatformHandle* window) {
+    TheHost.calls.push_back("AdoptHostWindow");
+    const auto handle = reinterpret_cast<PlatformHandle>(static_cast<std::uintptr_t>(id));
+    for (const auto& known : TheHost.parentWindows) {
+        if (known.first == handle) {
+            *window = handle;
+            TheHost.window = handle;
+            return WindowOutcome::Ok;
+        }
+    }
+    return WindowOutcome::NoSuchWindow;
+}
+
+WindowOutcome CreateDesktopWindow(bool fullScreen, const char* title, std::int32_t width, std::int32_t height,
+                                  PlatformHandle* window) {
+    TheHost.calls.push_back("CreateDesktopWindow");
+    if (TheHost.desktopOutcome != WindowOutcome::Ok) return TheHost.desktopOutcome;
+    TheHost.desktopFullScreen = fullScreen;
+    TheHost.desktopTitle = title;
+    TheHost.window = WindowHandle;
+    TheHost.windowWidth = width;
+    TheHost.windowHeight = height;
+    *window = WindowHandle;
+    return WindowOutcome::Ok;
+}
+
+bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t height) {
+    TheHost.calls.push_back("PrepareWindowPicture");
+    if (TheHost.pictureFails) return false;
+    TheHost.pictureWidth = width;
+    TheHost.pictureHeight = height;
+    return true;
+}
+
+void SetFrameTimerPeriod(std::uint32_t microseconds) { TheHost.timerPeriod = microseconds; }
 
 }  // namespace platform

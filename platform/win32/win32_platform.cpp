@@ -14,6 +14,7 @@ namespace {
 
 const char* const ClassName = "_Velloran_LUMIVEX";
 const char* const MutexName = "MUTEX_Velloran_Lumivex";
+UINT TimerMilliseconds = 10;
 
 HWND AsWindow(PlatformHandle handle) { return static_cast<HWND>(handle); }
 
@@ -127,7 +128,7 @@ void BlackenStrip(PlatformHandle window, std::int32_t width, std::int32_t height
     ReleaseDC(AsWindow(window), dc);
 }
 
-void StartFrameTimer(PlatformHandle window) { SetTimer(AsWindow(window), 0, 10, nullptr); }
+void StartFrameTimer(PlatformHandle window) { SetTimer(AsWindow(window), 0, TimerMilliseconds, nullptr); }
 
 void RunMessageLoop() {
     MSG message;
@@ -196,5 +197,19 @@ std::uint64_t PhysicalMemoryBytes() {
 }
 
 std::FILE* OpenDefinitionFile(const char* path) { return std::fopen(path, "rb"); }
+
+// The Windows saver is started by the system with /s or /p; these serve the Linux program only.
+WindowOutcome AdoptHostWindow(std::uint64_t, PlatformHandle*) { return WindowOutcome::NoSuchWindow; }
+
+WindowOutcome CreateDesktopWindow(bool, const char*, std::int32_t, std::int32_t, PlatformHandle*) {
+    return WindowOutcome::NoDisplay;
+}
+
+// GDI keeps the window's picture itself.
+bool PrepareWindowPicture(PlatformHandle, std::int32_t, std::int32_t) { return true; }
+
+void SetFrameTimerPeriod(std::uint32_t microseconds) {
+    TimerMilliseconds = microseconds < 1000 ? 1 : static_cast<UINT>((microseconds + 999) / 1000);
+}
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "tools/render/font8x16.h"
+#include "platform/font8x16.h"
 
 bool StartWindowPicture(WindowPicture* picture, std::int32_t width, std::int32_t height) {
     picture->width = width < 0 ? 0 : width;
@@ -23,17 +23,8 @@ bool StartWindowPicture(WindowPicture* picture, std::int32_t width, std::int32_t
 
 void DrawStatusCells(WindowPicture* picture, const char* text, std::size_t length) {
     const auto width = static_cast<std::size_t>(picture->width);
-    for (std::size_t i = 0; i < length && i * FontCellWidth < width; ++i) {
-        const std::uint8_t* glyph = FontGlyph(static_cast<unsigned char>(text[i]));
-        const std::size_t left = i * FontCellWidth;
-        const std::size_t cells = std::min<std::size_t>(FontCellWidth, width - left);
-        for (int row = 0; row < FontCellHeight && row < StatusStripHeight; ++row) {
-            std::uint8_t* out = picture->strip.data() + static_cast<std::size_t>(row) * width + left;
-            for (std::size_t x = 0; x < cells; ++x) {
-                out[x] = (glyph[row] & (0x80u >> x)) != 0 ? PictureBlack : PictureWhite;
-            }
-        }
-    }
+    DrawTextCells<std::uint8_t>(picture->strip.data(), width, width, StatusStripHeight, text, length, PictureBlack,
+                                PictureWhite);
 }
 
 void ComposeWindowPicture(WindowPicture* picture, const FrameHeaderData& header, const std::uint8_t* bits,

@@ -1,6 +1,7 @@
 // The status line's bitmap font: 8 x 16 cells for printable ASCII, drawn for Lumivex.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr int FontCellWidth = 8;
@@ -114,4 +115,23 @@ inline constexpr std::uint8_t FontFallbackGlyph[FontCellHeight] = {0x00,0x00,0x0
 
 inline const std::uint8_t* FontGlyph(unsigned char c) {
     return c >= FontFirstChar && c <= FontLastChar ? Font8x16[c - FontFirstChar] : FontFallbackGlyph;
+}
+
+// Writes text in 8 x 16 cells from the top-left corner of a picture, the way the status line
+// shows: each cell filled with `paper`, the glyph's pixels in `ink`, cut off at `width` pixels and
+// `height` rows; beyond the last cell nothing is touched. `pitch` is the distance in pixels from
+// one row to the next. The renderer and the X11 backend both draw with it, so their status lines
+// are the same pixels.
+template <typename Pixel>
+void DrawTextCells(Pixel* picture, std::size_t pitch, std::size_t width, int height, const char* text,
+                   std::size_t length, Pixel ink, Pixel paper) {
+    for (std::size_t i = 0; i < length && i * FontCellWidth < width; ++i) {
+        const std::uint8_t* glyph = FontGlyph(static_cast<unsigned char>(text[i]));
+        const std::size_t left = i * FontCellWidth;
+        const std::size_t cells = width - left < FontCellWidth ? width - left : FontCellWidth;
+        for (int row = 0; row < FontCellHeight && row < height; ++row) {
+            Pixel* out = picture + static_cast<std::size_t>(row) * pitch + left;
+            for (std::size_t x = 0; x < cells; ++x) out[x] = (glyph[row] & (0x80u >> x)) != 0 ? ink : paper;
+        }
+    }
 }

@@ -1,0 +1,187 @@
+// Parsing of the Linux program's command line, in the manner of XScreenSaver's hacks.
+#include "saver/linux_options.h"
+
+#include <cstring>
+
+const char* const LinuxUsage =
+    "usage: lumivex [--window | --fullscreen | --root | --window-id ID] [--geometry WxH] [--ini FILE] "
+    "[--delay USECS] [--status] [--seed N] [--help] [--version]";
+
+const char* const LinuxHelp =
+    "lumivex draws IFS fractals that morph into one another, the Lumivex screen saver on X11.\n"
+    "\n"
+    "  --window          a window of its own, 1280x800 or --geometry, resizable (the default);\n"
+    "                    closing it ends the run\n"
+    "  --fullscreen      its own window over the whole screen, pointer hidden; a key, a mouse\n"
+    "                    button or moving the mouse ends it\n"
+    "  --root            draw into the window in XSCREENSAVER_WINDOW (hexadecimal 0x... or\n"
+    "                    decimal), else into the root window: how XScreenSaver and xsecurelock\n"
+    "                    start it\n"
+    "  --window-id ID    draw into that window (hexadecimal 0x... or decimal)\n"
+    "  --geometry WxH    the size of the --window window, each side 1 to 16384\n"
+    "  --ini FILE        the definition file; without it $XDG_CONFIG_HOME/lumivex/lumivex.ini\n"
+    "                    (~/.config/lumivex/lumivex.ini), then the installed lumivex.ini\n"
+    "  --delay USECS     microseconds between frames, 1000 to 1000000 (default 10000)\n"
+    "  --status          show the status line, whatever the definition file says\n"
+    "  --seed N          seed of the random source (default: the time in seconds)\n"
+    "  --help            this text\n"
+    "  --version         the version\n"
+    "\n"
+    "In a window that a host handed over (--root, --window-id) input does not end the run; it ends\n"
+    "on SIGTERM, SIGINT or SIGHUP, when the window is destroyed or when the display goes away.\n"
+    "Either dash form works: -root is --root. Messages go to standard error.\n"
+    "\n"
+    "Exit codes: 0 at a normal end; 1 when the definition file is missing or holds no definition,\n"
+    "memory for the points is short, or the window's visual is not 24- or 32-bit TrueColor; 2 for\n"
+    "a wrong option; -3 (253) when there is no display or no such window; -4 (252) when the frame\n"
+    "image cannot be allocated.";
+
+namespace {
+
+// A whole unsigned number in `base` (10 or 16), the whole text and nothing else, at most max.
+bool ReadUnsigned(const char* text, int base, std::uint64_t max, std::uint64_t* value) {
+    if (*text == '\0') return false;
+    std::uint64_t v = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        int digit = -1;
+        if (*p >= '0' && *p <= '9') digit = *p - '0';
+        else if (base == 16 && *p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
+        else if (base == 16 && *p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
+        if (digit < 0) return false;
+        v = v * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+        if (v > max) return false;
+    }
+    *value = v;
+    return true;
+}
+
+bool ReadSize(const char* text, std::int32_t* width, std::int32_t* height) {
+    const char* x = std::strchr(text, 'x');
+    if (x == nullptr) return false;
+    const std::string w(text, static_cast<std::size_t>(x - text));
+    std::uint64_t a = 0, b = 0;
+    if (!ReadUnsigned(w.c_str(), 10, MaxWindowSide, &a) || !ReadUnsigned(x + 1, 10, MaxWindowSide, &b)) return false;
+    if (a == 0 || b == 0) return false;
+    *width = static_cast<std::int32_t>(a);
+    *height = static_cast<std::int32_t>(b);
+    return true;
+}
+
+}  // namespace
+
+bool ParseWindowId(const char* text, std::uint64_t* id) {
+    std::uint64_t value = 0;
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    if (!ReadUnsigned(hex ? text + 2 : text, hex ? 16 : 10, 0xFFFFFFFFu, &value) || value == 0) return false;
+    *id = value;
+    return true;
+}
+
+bool ParseLinuxOptions(int argc, const char* const* argv, const char* screensaverWindow, LinuxOptions* options,
+                       std::string* error) {
+    bool windowIdGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-' || arg[1] == '\0') {
+            *error = std::string("unexpected argument '") + arg + "'";
+            return false;
+        }
+        std::string name = arg + (arg[1] == '-' ? 2 : 1);
+        std::string inlineValue;
+        bool hasInline = false;
+        if (const std::size_t eq = name.find('='); eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.erase(eq);
+            hasInline = true;
+        }
+        const std::string shown = "--" + name;
+        auto value = [&](std::string* out) {
+            if (hasInline) {
+                *out = inlineValue;
+                return true;
+            }
+            if (i + 1 >= argc) {
+                *error = shown + " needs a value";
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        auto flag = [&]() {
+            if (!hasInline) return true;
+            *error = shown + " takes no value";
+            return false;
+        };
+        std::string text;
+        std::uint64_t number = 0;
+        if (name == "root") {
+            if (!flag()) return false;
+            options->target = LinuxTarget::Root;
+        } else if (name == "window") {
+            if (!flag()) return false;
+            options->target = LinuxTarget::Window;
+        } else if (name == "fullscreen") {
+            if (!flag()) return false;
+            options->target = LinuxTarget::FullScreen;
+        } else if (name == "window-id") {
+            if (!value(&text)) return false;
+            if (!ParseWindowId(text.c_str(), &options->windowId)) {
+                *error = "--window-id wants a window id (decimal or 0x... hexadecimal), not '" + text + "'";
+                return false;
+            }
+            options->target = LinuxTarget::WindowId;
+            windowIdGiven = true;
+        } else if (name == "geometry") {
+            if (!value(&text)) return false;
+            if (!ReadSize(text.c_str(), &options->width, &options->height)) {
+                *error = "--geometry wants WxH, each side 1 to 16384, not '" + text + "'";
+                return false;
+            }
+        } else if (name == "ini") {
+            if (!value(&text)) return false;
+            if (text.empty()) {
+                *error = "--ini needs a file name";
+                return false;
+            }
+            options->ini = text;
+        } else if (name == "delay") {
+            if (!value(&text)) return false;
+            if (!ReadUnsigned(text.c_str(), 10, MaxDelay, &number) || number < MinDelay) {
+                *error = "--delay wants microseconds from 1000 to 1000000, not '" + text + "'";
+                return false;
+            }
+            options->delay = static_cast<std::uint32_t>(number);
+        } else if (name == "status") {
+            if (!flag()) return false;
+            options->status = true;
+        } else if (name == "seed") {
+            if (!value(&text)) return false;
+            if (!ReadUnsigned(text.c_str(), 10, 0xFFFFFFFFu, &number)) {
+                *error = "--seed wants a number from 0 to 4294967295, not '" + text + "'";
+                return false;
+            }
+            options->seed = static_cast<std::uint32_t>(number);
+            options->seedGiven = true;
+        } else if (name == "help" || name == "h") {
+            if (!flag()) return false;
+            options->help = true;
+        } else if (name == "version") {
+            if (!flag()) return false;
+            options->version = true;
+        } else {
+            *error = "unknown option '" + std::string(arg) + "'";
+            return false;
+        }
+    }
+    if (options->target == LinuxTarget::Root) {
+        options->windowId = 0;
+        if (screensaverWindow != nullptr && *screensaverWindow != '\0' &&
+            !ParseWindowId(screensaverWindow, &options->windowId)) {
+            *error = std::string("XSCREENSAVER_WINDOW holds '") + screensaverWindow + "', which is no window id";
+            return false;
+        }
+    } else if (!windowIdGiven) {
+        options->windowId = 0;
+    }
+    return true;
+}

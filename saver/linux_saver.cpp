@@ -1,0 +1,143 @@
+// Start-up of the Linux program: the window it draws in, its definition file, then the common run.
+#include "saver/linux_saver.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "anim/anim.h"
+#include "core/arrays.h"
+#include "ifs/loader.h"
+#include "platform/messages.h"
+#include "platform/platform.h"
+#include "saver/saver_main.h"
+
+namespace {
+
+const char* const WindowTitle = "Lumivex";
+
+const char* const MissingNamedFileMessage =
+    "I cannot find '%s'.\n\nI *need* that file, no nice gfx without it!\n\nNow quitting.";
+const char* const MissingLinuxFileMessage =
+    "I cannot find 'lumivex.ini'.\n\nI *need* that file, no nice gfx without it!\n\n"
+    "Please put it either into '%s' or into '%s'. Now quitting.";
+const char* const NoDisplayMessage = "I cannot open the X display '%s'. Now quitting.";
+const char* const NoDisplaySetMessage = "I cannot open an X display: DISPLAY is not set. Now quitting.";
+const char* const NoSuchWindowMessage = "There is no window %s to draw in. Now quitting.";
+const char* const VisualMessage =
+    "I can only draw on a 24- or 32-bit TrueColor visual, and this window has another one. Now quitting.";
+
+// The user's folder for Lumivex, with its "/"; empty when neither variable gives one.
+std::string ConfigFolder(const LinuxEnvironment& env) {
+    if (env.xdgConfigHome != nullptr && env.xdgConfigHome[0] == '/') return std::string(env.xdgConfigHome) + "/lumivex/";
+    if (env.home != nullptr && env.home[0] != '\0') return std::string(env.home) + "/.config/lumivex/";
+    return "";
+}
+
+std::string DataFolder(const LinuxEnvironment& env) { return std::string(env.dataDir) + "/lumivex/"; }
+
+int WindowFailure(platform::WindowOutcome outcome, const LinuxOptions& options, const LinuxEnvironment& env) {
+    switch (outcome) {
+        case platform::WindowOutcome::NoDisplay:
+            if (env.display == nullptr || env.display[0] == '\0') ShowErrorMessage(NoDisplaySetMessage);
+            else ShowErrorMessage(FormatMessageText(NoDisplayMessage, env.display).c_str());
+            return static_cast<int>(StartResult::WindowFailed);
+        case platform::WindowOutcome::NoSuchWindow: {
+            char id[32];
+            std::snprintf(id, sizeof id, "0x%" PRIx64, options.windowId);
+            ShowErrorMessage(FormatMessageText(NoSuchWindowMessage, id).c_str());
+            return static_cast<int>(StartResult::WindowFailed);
+        }
+        case platform::WindowOutcome::UnsupportedVisual:
+            ShowErrorMessage(VisualMessage);
+            return 1;
+        case platform::WindowOutcome::Ok:
+            break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::vector<std::string> DefinitionFileCandidates(const LinuxOptions& options, const LinuxEnvironment& env) {
+    if (!options.ini.empty()) return {options.ini};
+    std::vector<std::string> paths;
+    const std::string config = ConfigFolder(env);
+    if (!config.empty()) paths.push_back(config + "lumivex.ini");
+    paths.push_back(DataFolder(env) + "lumivex.ini");
+    return paths;
+}
+
+std::string MissingDefinitionMessage(const LinuxOptions& options, const LinuxEnvironment& env) {
+    if (!options.ini.empty()) return FormatMessageText(MissingNamedFileMessage, options.ini.c_str());
+    const std::string config = ConfigFolder(env);
+    std::string text = FormatMessageText(MissingLinuxFileMessage, config.empty() ? "~/.config/lumivex/" : config.c_str());
+    return FormatMessageText(text.c_str(), DataFolder(env).c_str());
+}
+
+int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
+    // A host's window and the desktop window are watched, not ended by input; full screen is /s.
+    State.Mode = options.target == LinuxTarget::FullScreen ? RunMode::Saver : RunMode::Window;
+    SetMemoryBound(platform::PhysicalMemoryBytes());
+    platform::SetFrameTimerPeriod(options.delay);
+    SeedRandom(options.seedGiven ? options.seed : static_cast<std::uint32_t>(platform::CalendarSeconds()));
+    // No single-instance lock: XScreenSaver and xsecurelock run one saver per monitor.
+
+    PlatformHandle window = nullptr;
+    platform::WindowOutcome outcome = platform::WindowOutcome::NoDisplay;
+    switch (options.target) {
+        case LinuxTarget::Root:
+        case LinuxTarget::WindowId:
+            outcome = platform::AdoptHostWindow(options.windowId, &window);
+            break;
+        case LinuxTarget::Window:
+            outcome = platform::CreateDesktopWindow(false, WindowTitle, options.width, options.height, &window);
+            break;
+        case LinuxTarget::FullScreen: {
+            const platform::ScreenMetrics screen = platform::ReadScreenMetrics();
+            outcome = platform::CreateDesktopWindow(true, WindowTitle, screen.virtualWidth, screen.virtualHeight, &window);
+            break;
+        }
+    }
+    if (outcome != platform::WindowOutcome::Ok || window == nullptr) return WindowFailure(outcome, options, env);
+    State.Window = window;
+
+    // The picture fills the window, the status strip on top and the image below it.
+    platform::Rect rect = {0, 0, 0, 0};
+    platform::ParentClientRect(window, &rect);
+    State.ScreenWidth = WrapSub(rect.right, rect.left);
+    State.ScreenHeight = WrapSub(rect.bottom, rect.top);
+    if (State.ScreenWidth < 0) State.ScreenWidth = 0;
+    if (State.ScreenHeight < 0) State.ScreenHeight = 0;
+    SetImageFillsWindow(false);
+    if (!AllocateFrame() || !platform::PrepareWindowPicture(window, State.ScreenWidth, State.ScreenHeight)) {
+        ShowErrorMessage(VScreenMessage);
+        return static_cast<int>(StartResult::VScreenFailed);
+    }
+
+    const std::vector<std::string> paths = DefinitionFileCandidates(options, env);
+    std::vector<const char*> names;
+    for (const std::string& path : paths) names.push_back(path.c_str());
+    const std::string missing = MissingDefinitionMessage(options, env);
+    if (const int code = LoadDefinitionsFrom(names.data(), static_cast<int>(names.size()), missing.c_str())) return code;
+    if (options.status) State.ShowStatus = true;
+    if (const int code = PrepareAnimation()) return code;
+    return RunPreparedSaver();
+}
+
+int LinuxSaverMain(int argc, const char* const* argv, const LinuxEnvironment& env) {
+    LinuxOptions options;
+    std::string error;
+    if (!ParseLinuxOptions(argc, argv, env.screensaverWindow, &options, &error)) {
+        std::fprintf(stderr, "lumivex: %s (usage: lumivex --help)\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::printf("%s\n\n%s\n", LinuxUsage, LinuxHelp);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("lumivex %s\n", env.version);
+        return 0;
+    }
+    return RunLinuxSaver(options, env);
+}

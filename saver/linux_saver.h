@@ -1,0 +1,34 @@
+// The Linux program's run: its command line, where its definition file is, which window it draws in.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "saver/linux_options.h"
+
+// What the Linux program reads from its surroundings; null where a variable is unset.
+struct LinuxEnvironment {
+    const char* screensaverWindow = nullptr;  // XSCREENSAVER_WINDOW
+    const char* xdgConfigHome = nullptr;      // XDG_CONFIG_HOME
+    const char* home = nullptr;               // HOME
+    const char* display = nullptr;            // DISPLAY
+    const char* dataDir = "/usr/share";       // where the installed lumivex/lumivex.ini lies
+    const char* version = "";                 // printed by --version
+};
+
+// The files the definitions are looked for in, in order: --ini alone, else the user's
+// configuration ($XDG_CONFIG_HOME, an absolute path, else ~/.config), then the installed copy.
+std::vector<std::string> DefinitionFileCandidates(const LinuxOptions& options, const LinuxEnvironment& env);
+
+// The missing-file message of the Linux program: the Windows one, naming the places it looked.
+std::string MissingDefinitionMessage(const LinuxOptions& options, const LinuxEnvironment& env);
+
+// The run for parsed options: window, definitions, animation, message loop. The exit code.
+int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env);
+
+// The whole program: parses the command line, answers --help and --version, runs. The exit code.
+int LinuxSaverMain(int argc, const char* const* argv, const LinuxEnvironment& env);
+
+// The exit code when the display connection is lost under the saver: the host went away, which
+// ends the run as a destroyed window does.
+constexpr int LostDisplayExitCode = 0;

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs the native saver lumivex full screen with the given definitions: on the user's display, or,
+# where there is none, under Xvfb for a few seconds, saving a screenshot.
+# Usage: run-linux.sh LUMIVEX INI SCREENSHOT
+set -euo pipefail
+
+saver=$(realpath "$1")
+ini=$(realpath "$2")
+shot=$(realpath -m "$3")
+
+if [ -n "${DISPLAY:-}" ]; then
+  echo "run: lumivex --fullscreen on $DISPLAY; move the mouse or press a key to end it"
+  code=0
+  "$saver" --fullscreen --ini "$ini" || code=$?
+  echo "run: the saver ended with exit code $code"
+  exit 0
+fi
+
+xvfb="" pid=""
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+  rm -f "${fifo:-}"
+  return 0
+}
+trap cleanup EXIT INT TERM
+
+# The server picks a free display itself and writes its number to us.
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+xvfb=$!
+number=""
+read -r -t 15 number <"$fifo" || true
+if [ -z "$number" ] || ! kill -0 "$xvfb" 2>/dev/null; then echo "run: Xvfb did not start" >&2; exit 1; fi
+export DISPLAY=":$number"
+
+echo "run: no display; running lumivex --fullscreen under Xvfb on $DISPLAY for a few seconds"
+"$saver" --fullscreen --ini "$ini" &
+pid=$!
+sleep 5
+kill -0 "$pid" 2>/dev/null || { wait "$pid" || echo "run: the saver ended early with exit code $?" >&2; exit 1; }
+mkdir -p "$(dirname "$shot")"
+import -window root -depth 8 "$shot"
+kill -TERM "$pid"
+code=0
+wait "$pid" || code=$?
+pid=""
+echo "run: screenshot saved to $shot; the saver ended on SIGTERM with exit code $code"
