@@ -577,7 +577,8 @@ def case_install(opts):
         subprocess.run(["cmake", "--install", opts.build, "--prefix", prefix], check=True, capture_output=True,
                        timeout=120)
         files = {"libexec/xscreensaver/lumivex", "bin/lumivex", "share/xscreensaver/config/lumivex.xml",
-                 "share/lumivex/lumivex.ini", "share/applications/lumivex.desktop", "share/man/man6/lumivex.6"}
+                 "share/lumivex/lumivex.ini", "share/applications/lumivex.desktop", "share/man/man6/lumivex.6.gz",
+                 "share/doc/lumivex/copyright", "share/doc/lumivex/changelog.gz"}
         found = set()
         for root, _dirs, names in os.walk(prefix):
             for name in names:
