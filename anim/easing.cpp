@@ -2,8 +2,8 @@
 #include <cmath>
 
 #include "anim/anim.h"
-#include "shell/arrays.h"
-#include "shell/messages.h"
+#include "core/arrays.h"
+#include "platform/messages.h"
 
 const char* const CosTableMessage =
     "Not enough memory (CosTable). Lowering the number of points would help.\n\nQuitting now.";

@@ -25,10 +25,17 @@ void SetMemoryBound(std::uint64_t bytes) { MemoryBound = bytes; }
 void FailAllocationsAfter(std::int64_t n) { AllocationsBeforeFailure = n; }
 std::uint64_t AllocationCount() { return Allocations; }
 
+void ForgetHandedOutBytes() { BytesHandedOut = 0; }
+
+bool CanAllocate(std::uint64_t count, std::uint64_t elementSize) {
+    if (elementSize != 0 && count > AllocationLimit / elementSize) return false;
+    if (MemoryBound != 0 && count * elementSize > MemoryBound - std::min(MemoryBound, BytesHandedOut)) return false;
+    return true;
+}
+
 void* AllocateBytes(std::uint64_t count, std::uint64_t elementSize) {
-    if (elementSize != 0 && count > AllocationLimit / elementSize) return nullptr;
+    if (!CanAllocate(count, elementSize)) return nullptr;
     if (AllocationsBeforeFailure == 0) return nullptr;
-    if (MemoryBound != 0 && count * elementSize > MemoryBound - std::min(MemoryBound, BytesHandedOut)) return nullptr;
     if (AllocationsBeforeFailure > 0) --AllocationsBeforeFailure;
     ++Allocations;
     const std::uint64_t bytes = count * elementSize;

@@ -1,12 +1,15 @@
 // The definition-file loader: point count, then a list of fractal definitions.
 #include "ifs/loader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <string>
+#include <vector>
 
+#include "core/arrays.h"
 #include "ifs/ifs_definition.h"
 #include "ifs/text_input.h"
 #include "platform/messages.h"
@@ -74,20 +77,39 @@ void ReadDefinitionFile(std::FILE* file) {
     SetPointCount(count);
 
     IfsDefinition* last = nullptr;
+    std::vector<IfsTransform> maps;  // the map lines of one definition, as the file supplies them
     while (reader.ReadLine(line)) {
         std::int32_t n = 0;
         if (ScanInt(line, &n) == nullptr || n < 1) continue;
-        auto* def = new (std::nothrow) IfsDefinition(n);
+        // A header whose n maps could not be allocated ends the file here. The decision is made on
+        // n, but only the maps the file supplies are held: a 12-byte file must not cost gigabytes.
+        if (!CanAllocate(static_cast<std::uint64_t>(n), sizeof(IfsTransform))) return;
+        maps.clear();
+        bool ended = false;
+        try {
+            for (std::int32_t i = 0; i < n && !ended; ++i) {
+                if (!reader.ReadLine(line)) {
+                    ended = true;
+                } else {
+                    maps.emplace_back();
+                    ReadMapLine(line, &maps.back());
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            return;  // no room for the maps this file does supply
+        }
+        // A line missing at the end of the file reads as an empty one: its fields stay 0. The
+        // missing maps all have weight 0, and a map of weight 0 is chosen only as the last map,
+        // so one zero map stands for all of them in the chaos game.
+        const auto supplied = static_cast<std::int32_t>(maps.size());
+        const std::int32_t kept = supplied < n ? supplied + 1 : n;
+        auto* def = new (std::nothrow) IfsDefinition(kept);
         if (def == nullptr || def->Transforms == nullptr) {
             delete def;
             return;  // no room for this definition: keep what was read so far
         }
-        // A line missing at the end of the file reads as an empty one: its fields stay 0.
-        bool ended = false;
-        for (std::int32_t i = 0; i < n; ++i) {
-            if (!ended && !reader.ReadLine(line)) ended = true;
-            ReadMapLine(ended ? "" : line, &def->Transforms[i]);
-        }
+        std::copy(maps.begin(), maps.end(), def->Transforms);
+        if (kept > supplied) def->Transforms[supplied] = IfsTransform{};
         if (!ended && !reader.ReadLine(line)) ended = true;
         ReadBoxLine(ended ? "" : line, def);
 
