@@ -203,10 +203,16 @@ int main(int argc, char** argv) {
         ++soak.ticks;
         return true;
     };
-    host.afterTick = [&](std::uint32_t tick) { broken = !soak.Check(tick); };
+    const auto start = std::chrono::steady_clock::now();
+    host.afterTick = [&](std::uint32_t tick) {
+        broken = !soak.Check(tick);
+        if (tick % 1000000 == 0) {  // progress of a long run
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            std::fprintf(stderr, "lumivex-soak: %u ticks, %.0f ticks/s\n", tick, tick / (seconds > 0 ? seconds : 1));
+        }
+    };
 
     State.Mode = RunMode::Saver;
-    const auto start = std::chrono::steady_clock::now();
     const int code = RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), nullptr);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (code != 0) {
