@@ -10,8 +10,8 @@
 // its message instead). Zero elements give a valid, empty block.
 void* AllocateBytes(std::uint64_t count, std::uint64_t elementSize);
 
-// Whether AllocateBytes(count, elementSize) would be refused by the size checks, the limit or the
-// memory bound as they stand now, worked out without allocating anything.
+// Whether AllocateBytes(count, elementSize) would pass its size checks, the allocation limit and
+// the memory bound as they stand now, worked out without allocating anything.
 bool CanAllocate(std::uint64_t count, std::uint64_t elementSize);
 
 template <typename T>
