@@ -1,9 +1,11 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build build-asan build-windows test run run-windows install bench gallery dist clean
+.PHONY: all deps build build-asan build-windows build-fuzz build-soak test fuzz soak run run-windows install bench gallery dist clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Where `make install` puts lumivex (DESTDIR is honoured too, for packaging).
 PREFIX ?= /usr/local
+FUZZ_SECONDS ?= 300
+SOAK_TICKS ?= 10000000
 
 all: build
 
@@ -25,10 +27,32 @@ build-windows: deps
 	cmake --preset mingw64 >/dev/null
 	cmake --build --preset mingw64 -j $(JOBS)
 
-# The default tests include the end-to-end tests of lumivex64.scr under Wine (label e2e).
-test: build build-asan build-windows
+# The fuzz targets (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) and the soak
+# (optimised, UndefinedBehaviorSanitizer), each in a build of its own.
+build-fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+
+build-soak: deps
+	cmake --preset soak >/dev/null
+	cmake --build --preset soak -j $(JOBS)
+
+# The default tests include the end-to-end tests of lumivex64.scr under Wine (label e2e); the
+# fuzz preset's tests run every fuzz target over its seeds and 20 s more (label fuzz), the soak
+# preset's 200,000 ticks of the soak (label soak).
+test: build build-asan build-windows build-fuzz build-soak
 	ctest --preset default -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+	ctest --preset fuzz -j $(JOBS)
+	ctest --preset soak
+
+# Each fuzz target for FUZZ_SECONDS; a finding leaves its input in fuzz/findings/ and fails.
+fuzz: build-fuzz
+	bash fuzz/run-fuzz.sh build/fuzz/fuzz $(FUZZ_SECONDS)
+
+# The saver on the shipped file at 320x240 for SOAK_TICKS ticks of a random clock.
+soak: build-soak
+	./build/soak/tests/soak/lumivex-soak --ticks $(SOAK_TICKS) --size 320x240 resources/lumivex.ini
 
 # The native saver full screen with the shipped gallery: on your display, or without one under
 # Xvfb for a few seconds with a screenshot in out/run.png.

@@ -23,10 +23,17 @@ void SetAllocationLimit(std::uint64_t bytes) { AllocationLimit = bytes; }
 void SetMemoryBound(std::uint64_t bytes) { MemoryBound = bytes; }
 void FailAllocationsAfter(std::int64_t n) { AllocationsBeforeFailure = n; }
 
+void ForgetHandedOutBytes() { BytesHandedOut = 0; }
+
+bool CanAllocate(std::uint64_t count, std::uint64_t elementSize) {
+    if (elementSize != 0 && count > AllocationLimit / elementSize) return false;
+    if (MemoryBound != 0 && count * elementSize > MemoryBound - std::min(MemoryBound, BytesHandedOut)) return false;
+    return true;
+}
+
 void* AllocateBytes(std::uint64_t count, std::uint64_t elementSize) {
-    if (elementSize != 0 && count > AllocationLimit / elementSize) return nullptr;
+    if (!CanAllocate(count, elementSize)) return nullptr;
     if (AllocationsBeforeFailure == 0) return nullptr;
-    if (MemoryBound != 0 && count * elementSize > MemoryBound - std::min(MemoryBound, BytesHandedOut)) return nullptr;
     if (AllocationsBeforeFailure > 0) --AllocationsBeforeFailure;
     const std::uint64_t bytes = count * elementSize;
     BytesHandedOut += bytes;

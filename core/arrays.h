@@ -10,6 +10,10 @@
 // its message instead). Zero elements give a valid, empty block.
 void* AllocateBytes(std::uint64_t count, std::uint64_t elementSize);
 
+// Whether AllocateBytes(count, elementSize) would pass its size checks, the allocation limit and
+// the memory bound as they stand now, worked out without allocating anything.
+bool CanAllocate(std::uint64_t count, std::uint64_t elementSize);
+
 template <typename T>
 T* AllocateArray(std::uint64_t count) {
     return static_cast<T*>(AllocateBytes(count, sizeof(T)));
@@ -22,6 +26,10 @@ std::uint64_t DefaultAllocationLimit();
 // What all blocks together may take, in bytes; 0 (the start value) for no bound. Start-up sets it
 // to the machine's physical memory before the first array; tests and fuzz targets set less.
 void SetMemoryBound(std::uint64_t bytes);
+
+// For programs that free the saver's arrays themselves and start it again in the same process
+// (fuzz targets, the soak): counts every block handed out so far as given back.
+void ForgetHandedOutBytes();
 
 // For tests: let n more allocations succeed, then fail every one (a negative n: never fail).
 void FailAllocationsAfter(std::int64_t n);

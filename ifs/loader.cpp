@@ -1,12 +1,15 @@
 // The definition-file loader: point count, then a list of fractal definitions.
 #include "ifs/loader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <string>
+#include <vector>
 
+#include "core/arrays.h"
 #include "ifs/ifs_definition.h"
 #include "ifs/text_input.h"
 #include "platform/messages.h"
@@ -79,26 +82,52 @@ void ReadDefinitionFile(std::FILE* file, LineListener listener, void* context) {
     SetPointCount(count);
 
     IfsDefinition* last = nullptr;
+    std::vector<IfsTransform> maps;  // the map lines of one definition, as the file supplies them
     while (reader.ReadLine(line)) {
         std::int32_t n = 0;
         if (ScanInt(line, &n) == nullptr || n < 1) {
             tell(LineUse::Skipped, line);
             continue;
         }
-        auto* def = new (std::nothrow) IfsDefinition(n);
-        if (def == nullptr || def->Transforms == nullptr) {
-            delete def;
+        // A header whose n maps could not be allocated ends the file here. The decision is made on
+        // n, but only the maps the file supplies are held: a 12-byte file must not cost gigabytes.
+        if (!CanAllocate(static_cast<std::uint64_t>(n), sizeof(IfsTransform))) {
             tell(LineUse::Stopped, line);
-            return;  // no room for this definition: keep what was read so far
+            return;
         }
         tell(LineUse::Header, line);
-        // A line missing at the end of the file reads as an empty one: its fields stay 0.
+        maps.clear();
         bool ended = false;
-        for (std::int32_t i = 0; i < n; ++i) {
-            if (!ended && !reader.ReadLine(line)) ended = true;
-            ReadMapLine(ended ? "" : line, &def->Transforms[i]);
-            tell(LineUse::Map, ended ? nullptr : line);
+        try {
+            for (std::int32_t i = 0; i < n && !ended; ++i) {
+                if (!reader.ReadLine(line)) {
+                    ended = true;
+                } else {
+                    maps.emplace_back();
+                    ReadMapLine(line, &maps.back());
+                    tell(LineUse::Map, line);
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            tell(LineUse::Stopped, nullptr);
+            return;  // no room for the maps this file does supply
         }
+        // A line missing at the end of the file reads as an empty one: its fields stay 0. The
+        // missing maps all have weight 0, and a map of weight 0 is chosen only as the last map,
+        // so one zero map stands for all of them in the chaos game.
+        const auto supplied = static_cast<std::int32_t>(maps.size());
+        if (listener != nullptr) {
+            for (std::int32_t i = supplied; i < n; ++i) tell(LineUse::Map, nullptr);
+        }
+        const std::int32_t kept = supplied < n ? supplied + 1 : n;
+        auto* def = new (std::nothrow) IfsDefinition(kept);
+        if (def == nullptr || def->Transforms == nullptr) {
+            delete def;
+            tell(LineUse::Stopped, nullptr);
+            return;  // no room for this definition: keep what was read so far
+        }
+        std::copy(maps.begin(), maps.end(), def->Transforms);
+        if (kept > supplied) def->Transforms[supplied] = IfsTransform{};
         if (!ended && !reader.ReadLine(line)) ended = true;
         ReadBoxLine(ended ? "" : line, def);
         tell(LineUse::Box, ended ? nullptr : line);

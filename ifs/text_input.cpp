@@ -56,7 +56,11 @@ int LineReader::RawByte() {
         return c;
     }
     if (ended_) return EOF;
-    const int c = std::fgetc(file_);
+    if (blockAt_ == blockLength_) {
+        blockLength_ = std::fread(block_, 1, sizeof block_, file_);
+        blockAt_ = 0;
+    }
+    const int c = blockAt_ < blockLength_ ? block_[blockAt_++] : EOF;
     if (c == EOF || c == 0x1A) {
         ended_ = true;
         return EOF;

@@ -2,6 +2,7 @@
 // so every build reads the same file the same way.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -22,6 +23,10 @@ private:
     std::FILE* file_;
     bool ended_ = false;
     int pending_ = -1;  // a byte read ahead after a carriage return
+    // The file is read a block at a time: a call into the C library per byte costs more than
+    // the rest of the reading together.
+    unsigned char block_[512];
+    std::size_t blockLength_ = 0, blockAt_ = 0;
 };
 
 // "%d": optional white space, optional sign, decimal digits. Out-of-range values saturate to

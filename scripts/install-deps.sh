@@ -4,6 +4,8 @@
 set -euo pipefail
 
 packages=(g++ cmake make libgtest-dev libbenchmark-dev libpng-dev libgif-dev
+  # The fuzz targets: clang brings libFuzzer and the sanitizers' runtimes.
+  clang
   # The Windows builds and their end-to-end tests under Wine.
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xdotool imagemagick x11-utils python3

@@ -344,6 +344,60 @@ TEST_F(PictureTest, BadOptionsAndUnwritableOutputsExit2AndLeaveNothing) {
     EXPECT_FALSE(fs::exists(dir / "b.gif"));
 }
 
+// A full disk (/dev/full) or a place where nothing can be created, for the dump as for the
+// pictures: one line, exit 2, and no file left behind, not even a cut-short dump. A device is
+// written in place: never replaced by a rename, never removed.
+TEST_F(PictureTest, FullDiskOrUnwritablePlaceExit2AndLeaveNoHalfFile) {
+    const std::string ini = Ini(-500);
+    const std::string dump = (dir / "d.jsonl").string();
+    std::ofstream(dir / "plain") << "a file, not a directory";
+    const std::string blocked = (dir / "plain").string();
+    fs::create_directories(dir / "png" / "frame-00003.png");  // the third frame cannot be written
+    const std::string failing[] = {
+        "--dump /dev/full", "--gif /dev/full", "--png /dev/full",
+        "--dump " + blocked + "/d.jsonl", "--gif " + blocked + "/a.gif", "--png " + blocked + "/png",
+        "--dump /proc/lumivex-test.jsonl", "--gif /proc/lumivex-test.gif",
+        "--dump " + dump + " --png " + (dir / "png").string(),  // the dump is fine, a picture is not
+    };
+    for (const std::string& options : failing) {
+        const RenderRun run = Render("--ini " + ini + " --size 64x48 --ticks 10 " + options);
+        EXPECT_EQ(run.code, 2) << options;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << options << ": " << run.err;
+    }
+    const int full = std::system(("'" + std::string(LUMIVEX_RENDER) + "' --ini " + ini + " --ticks 10 --dump - >/dev/full 2>/dev/null").c_str());
+    EXPECT_TRUE(WIFEXITED(full) && WEXITSTATUS(full) == 2) << full;
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"frame-00003.png", "plain", "png", "test.ini"}));
+
+    // A run that succeeds leaves the whole dump under its name; a later failing run leaves it as it was.
+    ASSERT_EQ(Render("--ini " + ini + " --size 64x48 --ticks 10 --dump " + dump).code, 0);
+    const auto dumpText = [&] {
+        std::ifstream in(dump);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    const std::string complete = dumpText();
+    EXPECT_EQ(std::count(complete.begin(), complete.end(), '\n'), 11);
+    EXPECT_EQ(Render("--ini " + ini + " --size 64x48 --ticks 10 --dump " + dump + " --png " + (dir / "png").string()).code, 2);
+    EXPECT_EQ(dumpText(), complete);
+    EXPECT_FALSE(fs::exists(dump + ".partial"));
+}
+
+TEST_F(PictureTest, HelpNamesEveryOption) {
+    const fs::path out = dir / "help.txt";
+    ASSERT_EQ(std::system((Quote(LUMIVEX_RENDER) + " --help >" + Quote(out.string())).c_str()), 0);
+    std::ifstream in(out);
+    std::stringstream text;
+    text << in.rdbuf();
+    for (const char* option : {"--ini", "--size", "--preview", "--child", "--seed", "--ticks", "--dt", "--start",
+                               "--clock", "--dump", "--png", "--gif", "--every", "--help"})
+        EXPECT_NE(text.str().find(std::string("\n  ") + option + " "), std::string::npos) << option;
+}
+
 // The font: every printable character but the space leaves a mark, no two look the same, and
 // the rightmost column and the top two rows stay clear so neighbouring cells never touch.
 TEST(StatusFontTest, GlyphsAreDistinctAndKeepTheirMargins) {

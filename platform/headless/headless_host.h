@@ -27,7 +27,13 @@ struct HeadlessHost {
     // other file is found; otherwise paths are opened as they are, "\" read as "/".
     std::string definitionFile;
     bool useDefinitionFile = false;
+    // With useDefinitionFile, when not null: the file's bytes, read from memory instead of
+    // definitionFile (the caller keeps them alive while the saver reads).
+    const void* definitionBytes = nullptr;
+    std::size_t definitionSize = 0;
     bool echoMessages = false;  // message texts also go to standard error
+    // When not 0, the physical memory the host reports, in bytes (fuzz targets offer little).
+    std::uint64_t physicalMemory = 0;
 
     // The clock: the tick count read at each timer tick. False ends the message loop.
     std::function<bool(std::uint32_t* now)> nextTick;

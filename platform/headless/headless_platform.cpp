@@ -175,6 +175,7 @@ unsigned SystemDirectory(char* buffer, unsigned capacity) {
 }
 
 std::uint64_t PhysicalMemoryBytes() {
+    if (TheHost.physicalMemory != 0) return TheHost.physicalMemory;
 #if defined(__linux__)
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
@@ -185,7 +186,17 @@ std::uint64_t PhysicalMemoryBytes() {
 
 std::FILE* OpenDefinitionFile(const char* path) {
     if (TheHost.useDefinitionFile) {
-        return std::strcmp(path, "lumivex.ini") == 0 ? std::fopen(TheHost.definitionFile.c_str(), "rb") : nullptr;
+        if (std::strcmp(path, "lumivex.ini") != 0) return nullptr;
+        if (TheHost.definitionBytes == nullptr) return std::fopen(TheHost.definitionFile.c_str(), "rb");
+#if defined(__linux__)
+        std::FILE* file = fmemopen(const_cast<void*>(TheHost.definitionBytes), TheHost.definitionSize, "rb");
+        // The saver reads one file at a time; a buffer of our own spares an allocation per file.
+        static char buffer[4096];
+        if (file != nullptr) std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
+        return file;
+#else
+        return nullptr;  // no memory files here
+#endif
     }
     std::string local = path;
     for (char& c : local) {

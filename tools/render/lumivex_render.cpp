@@ -8,6 +8,7 @@
 #include "core/saver_state.h"
 #include "tools/render/check.h"
 #include "tools/render/dump.h"
+#include "tools/render/output_files.h"
 #include "tools/render/picture_recorder.h"
 #include "tools/render/render_options.h"
 
@@ -41,12 +42,16 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // The dump, like the pictures, is written under a partial name and renamed once complete:
+    // a run that fails leaves no cut-short dump.
     std::FILE* dump = nullptr;
+    const bool dumpToFile = !options.dump.empty() && options.dump != "-";
     if (options.dump == "-") {
         dump = stdout;
-    } else if (!options.dump.empty()) {
-        dump = std::fopen(options.dump.c_str(), "wb");
+    } else if (dumpToFile) {
+        dump = std::fopen(PartialPath(options.dump).c_str(), "wb");
         if (dump == nullptr) {
+            AbandonPictures(&pictures);
             std::fprintf(stderr, "lumivex-render: cannot write %s\n", options.dump.c_str());
             return 2;
         }
@@ -88,21 +93,27 @@ int main(int argc, char** argv) {
     State.Mode = options.preview ? RunMode::Preview : RunMode::Saver;
     const int code = RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), parent);
 
+    // The dump is complete once the run is over; a dump that could not be written fails the run
+    // before any picture is kept, so a failed run leaves nothing behind.
+    bool dumpWritten = true;
+    if (dumpToFile) {
+        dumpWritten = std::ferror(dump) == 0;
+        dumpWritten = std::fclose(dump) == 0 && dumpWritten;
+    } else if (dump == stdout) {
+        dumpWritten = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    }
+    if (!dumpWritten && !picturesFailed) {
+        picturesFailed = true;
+        error = "cannot write the dump " + options.dump;
+    }
     if (RecordsPictures(pictures) && code == 0 && !picturesFailed) picturesFailed = !FinishPictures(&pictures, &error);
+    if (!picturesFailed && dumpToFile) picturesFailed = !CommitPartial(options.dump, &error);
     if (picturesFailed) {
         AbandonPictures(&pictures);
+        if (dumpToFile) RemoveQuietly(PartialPath(options.dump));
         std::fprintf(stderr, "lumivex-render: %s\n", error.c_str());
-        if (dump != nullptr && dump != stdout) std::fclose(dump);
         return 2;
     }
     if (RecordsPictures(pictures) && code != 0) AbandonPictures(&pictures);
-
-    bool written = true;
-    if (dump != nullptr && dump != stdout) written = std::fclose(dump) == 0;
-    else if (dump == stdout) written = std::fflush(stdout) == 0;
-    if (!written) {
-        std::fprintf(stderr, "lumivex-render: writing the dump failed\n");
-        return 2;
-    }
     return code == 0 ? 0 : 1;
 }

@@ -7,9 +7,20 @@
 
 namespace fs = std::filesystem;
 
-std::string PartialPath(const std::string& path) { return path + ".partial"; }
+namespace {
+
+bool IsThereButNotRegular(const std::string& path) {
+    std::error_code code;
+    const fs::file_status status = fs::status(path, code);
+    return !code && fs::exists(status) && !fs::is_regular_file(status);
+}
+
+}  // namespace
+
+std::string PartialPath(const std::string& path) { return IsThereButNotRegular(path) ? path : path + ".partial"; }
 
 bool CommitPartial(const std::string& path, std::string* error) {
+    if (PartialPath(path) == path) return true;
     std::error_code code;
     fs::rename(PartialPath(path), path, code);
     if (code) {
@@ -22,7 +33,7 @@ bool CommitPartial(const std::string& path, std::string* error) {
 
 void RemoveQuietly(const std::string& path) {
     std::error_code code;
-    fs::remove(path, code);
+    if (fs::is_regular_file(fs::symlink_status(path, code))) fs::remove(path, code);
 }
 
 bool PrepareOutputDirectory(const std::string& directory, std::string* error) {

@@ -4,13 +4,16 @@
 #include <cstdint>
 #include <string>
 
-// The name a file is written under until it is complete.
+// The name a file is written under until it is complete: path.partial, or path itself when it
+// names something that is there and is not a regular file (a device such as /dev/null or
+// /dev/full, a pipe): a rename would replace it, so it is written in place.
 std::string PartialPath(const std::string& path);
 
-// Renames path's partial file to path; false with a reason.
+// Renames path's partial file to path (nothing to do when it was written in place); false with
+// a reason.
 bool CommitPartial(const std::string& path, std::string* error);
 
-// Removes a file if it is there, quietly.
+// Removes a regular file if it is there, quietly; anything else (a device, a directory) stays.
 void RemoveQuietly(const std::string& path);
 
 // Whether a file can be created at path: creates it and removes it again.

@@ -1,0 +1,57 @@
+// Shared set-up and clean-up of the fuzz targets.
+#include "fuzz/fuzz_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/arrays.h"
+#include "core/saver_state.h"
+#include "ifs/ifs_definition.h"
+#include "platform/headless/headless_host.h"
+
+namespace {
+
+void FreeSaverMemory() {
+    for (void* block : {static_cast<void*>(State.VScreen), static_cast<void*>(State.Pts1), static_cast<void*>(State.Pts2),
+                        static_cast<void*>(State.PtsA), static_cast<void*>(State.PtsDX), static_cast<void*>(State.PtsDY),
+                        static_cast<void*>(State.CosTable)}) {
+        std::free(block);  // AllocateBytes hands out malloc'd blocks
+    }
+    for (IfsDefinition* def = State.FirstDefinition; def != nullptr;) {
+        IfsDefinition* next = def->Next;
+        std::free(def->Transforms);
+        delete def;
+        def = next;
+    }
+    ForgetHandedOutBytes();
+    ResetSaverState();
+    ResetHost();
+}
+
+}  // namespace
+
+void BeginInput(std::uint64_t memoryBound) {
+    // The previous input's EndInput has freed everything and reset the host.
+    ResetSaverState();
+    SetAllocationLimit(memoryBound);
+    SetMemoryBound(memoryBound);
+    FailAllocationsAfter(-1);
+    SeedRandom(0);
+    Host().physicalMemory = memoryBound;  // start-up takes its bound from here
+}
+
+void EndInput() { FreeSaverMemory(); }
+
+void OfferDefinitionFile(const std::uint8_t* data, std::size_t size) {
+    HeadlessHost& host = Host();
+    host.useDefinitionFile = true;
+    // fmemopen wants a buffer even for an empty file.
+    static const std::uint8_t Empty = 0;
+    host.definitionBytes = size > 0 ? data : &Empty;
+    host.definitionSize = size;
+}
+
+void Broken(const char* what) {
+    std::fprintf(stderr, "lumivex fuzz: %s\n", what);
+    std::abort();
+}
