@@ -77,8 +77,10 @@ bool ParseWindowId(const char* text, std::uint64_t* id) {
     return true;
 }
 
-bool ParseLinuxOptions(int argc, const char* const* argv, const char* screensaverWindow, LinuxOptions* options,
-                       std::string* error) {
+namespace {
+
+bool ReadLinuxOptions(int argc, const char* const* argv, const char* screensaverWindow, LinuxOptions* options,
+                      std::string* error) {
     bool windowIdGiven = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -184,4 +186,17 @@ bool ParseLinuxOptions(int argc, const char* const* argv, const char* screensave
         options->windowId = 0;
     }
     return true;
+}
+
+}  // namespace
+
+bool ParseLinuxOptions(int argc, const char* const* argv, const char* screensaverWindow, LinuxOptions* options,
+                       std::string* error) {
+    if (ReadLinuxOptions(argc, argv, screensaverWindow, options, error)) return true;
+    // The reason quotes what it was given; a line feed or other control character in an argument
+    // must not break the one line a host logs.
+    for (char& c : *error) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return false;
 }

@@ -105,12 +105,12 @@ TEST(LinuxOptionsTest, WrongOptionsAndValuesSayWhichInOneLine) {
         {"--window-id", "0xFFFFFFFFF"}, {"--window-id", "1e3"}, {"--delay", "999"}, {"--delay", "1000001"},
         {"--delay", "ten"}, {"--delay", "-1"}, {"--geometry", "0x10"}, {"--geometry", "10x16385"},
         {"--geometry", "10"}, {"--geometry", "10x"}, {"--seed", "4294967296"}, {"--seed", "-1"},
-        {"--status=1"}, {"--root=yes"}};
+        {"--status=1"}, {"--root=yes"}, {"--bo\ngus"}, {"--geometry", "1\n2"}, {"--ini=x", "\r\n"}};
     for (const auto& args : wrong) {
         const Parsed p = Parse(args);
         EXPECT_FALSE(p.ok) << args[0];
         EXPECT_FALSE(p.error.empty()) << args[0];
-        EXPECT_EQ(p.error.find('\n'), std::string::npos) << p.error;
+        EXPECT_EQ(p.error.find_first_of("\r\n"), std::string::npos) << p.error;
     }
     EXPECT_TRUE(Parse({"--delay", "1000"}).ok);
     EXPECT_TRUE(Parse({"--delay", "1000000"}).ok);
