@@ -55,3 +55,14 @@ void Broken(const char* what) {
     std::fprintf(stderr, "lumivex fuzz: %s\n", what);
     std::abort();
 }
+
+std::vector<std::string> SplitAtNul(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> words;
+    if (size == 0) return words;
+    words.emplace_back();
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) words.emplace_back();
+        else words.back() += static_cast<char>(data[i]);
+    }
+    return words;
+}

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Frees whatever the previous input left, puts the record, the host and the allocator back to
 // their start values, and bounds the saver's arrays to memoryBound bytes in all (the limit the
@@ -20,3 +22,6 @@ void OfferDefinitionFile(const std::uint8_t* data, std::size_t size);
 
 // Stops the run with a message when a property the code promises does not hold.
 [[noreturn]] void Broken(const char* what);
+
+// The input split into words at NUL bytes (an empty input gives no word), for command-line targets.
+std::vector<std::string> SplitAtNul(const std::uint8_t* data, std::size_t size);

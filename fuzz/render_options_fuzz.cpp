@@ -8,17 +8,8 @@
 #include "tools/render/render_options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> words(1, "lumivex-render");
-    std::string word;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word += static_cast<char>(data[i]);
-        }
-    }
-    if (size > 0) words.push_back(word);
+    std::vector<std::string> words = SplitAtNul(data, size);
+    words.insert(words.begin(), "lumivex-render");
     std::vector<const char*> argv;
     for (const std::string& w : words) argv.push_back(w.c_str());
     argv.push_back(nullptr);

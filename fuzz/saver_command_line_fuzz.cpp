@@ -12,17 +12,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const bool variableSet = (data[0] & 1) != 0;
-    std::vector<std::string> words;
-    std::string word;
-    for (std::size_t i = 1; i < size; ++i) {
-        if (data[i] == 0) {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word += static_cast<char>(data[i]);
-        }
-    }
-    words.push_back(word);
+    std::vector<std::string> words = SplitAtNul(data + 1, size - 1);
+    if (words.empty()) words.emplace_back();
 
     std::string variable;
     if (variableSet) {

@@ -38,6 +38,12 @@ bool ImageFillsWindow = false;
 // The exit code once the message loop ends: 0, unless the run ended on a failure.
 int EndCode = 0;
 
+// Gives the frame image back to the allocator, so the memory bound no longer counts it.
+void ReleaseFrame() {
+    FreeBytes(State.VScreen, static_cast<std::uint64_t>(State.VScreenStride) * static_cast<std::uint64_t>(State.ImageHeight), 1);
+    State.VScreen = nullptr;
+}
+
 }  // namespace
 
 std::int32_t FrameImageHeight(std::int32_t windowHeight, bool fillsWindow) {
@@ -84,14 +90,12 @@ bool ResizeFrame(std::int32_t width, std::int32_t height) {
     if (width < 0) width = 0;
     if (height < 0) height = 0;
     if (width == State.ScreenWidth && height == State.ScreenHeight && State.VScreen != nullptr) return true;
-    FreeBytes(State.VScreen, static_cast<std::uint64_t>(State.VScreenStride) * static_cast<std::uint64_t>(State.ImageHeight), 1);
-    State.VScreen = nullptr;
+    ReleaseFrame();
     State.ScreenWidth = width;
     State.ScreenHeight = height;
     if (!AllocateFrame() || !platform::PrepareWindowPicture(State.Window, width, height)) {
         // Nothing is drawn any more: a tick that still comes plots into an empty image.
-        FreeBytes(State.VScreen, static_cast<std::uint64_t>(State.VScreenStride) * static_cast<std::uint64_t>(State.ImageHeight), 1);
-        State.VScreen = nullptr;
+        ReleaseFrame();
         State.ScreenWidth = State.ImageHeight = State.VScreenStride = 0;
         State.FrameHeader.Width = State.FrameHeader.Height = 0;
         State.PlottedPoints = -1;
