@@ -3,7 +3,7 @@
 
 #include "anim/anim.h"
 #include "core/arrays.h"
-#include "platform/messages.h"
+#include "platform/platform.h"
 
 const char* const CosTableMessage =
     "Not enough memory (CosTable). Lowering the number of points would help.\n\nQuitting now.";

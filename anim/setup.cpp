@@ -5,7 +5,7 @@
 #include "anim/morph.h"
 #include "ifs/ifs_definition.h"
 #include "core/arrays.h"
-#include "platform/messages.h"
+#include "platform/platform.h"
 
 const char* const PointArrayMessages[5] = {
     "Not enough memory (Pts1). Lowering the number of points might help.\n\nQuitting now.",

@@ -26,10 +26,10 @@
 #include "anim/morph.h"
 #include "ifs/ifs_definition.h"
 #include "ifs/loader.h"
-#include "platform/headless/headless_host.h"
+#include "backends/headless/headless_host.h"
 #include "saver/saver_main.h"
 #include "core/saver_state.h"
-#include "platform/x11/convert.h"
+#include "backends/x11/convert.h"
 
 namespace {
 

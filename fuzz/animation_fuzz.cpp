@@ -7,7 +7,7 @@
 
 #include "core/saver_state.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/headless/headless_host.h"
+#include "backends/headless/headless_host.h"
 #include "saver/saver_main.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "fuzz/fuzz_support.h"
 #include "ifs/ifs_definition.h"
 #include "ifs/loader.h"
-#include "platform/headless/headless_host.h"
+#include "backends/headless/headless_host.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "core/arrays.h"
 #include "core/saver_state.h"
 #include "ifs/ifs_definition.h"
-#include "platform/headless/headless_host.h"
+#include "backends/headless/headless_host.h"
 
 namespace {
 

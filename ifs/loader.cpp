@@ -12,7 +12,6 @@
 #include "core/arrays.h"
 #include "ifs/ifs_definition.h"
 #include "ifs/text_input.h"
-#include "platform/messages.h"
 #include "platform/platform.h"
 
 const char* const MissingFileMessage =

@@ -1,5 +1,5 @@
 // The platform seam: what the saver needs from its host, in the saver's own terms.
-// Each backend (platform/win32, platform/headless) implements every function here; the linker
+// Each backend (backends/win32, backends/x11, backends/headless) implements every function here; the linker
 // picks one. A backend only carries out what it is asked: every decision lies above this line.
 //
 // Besides these functions a backend owes the saver one thing: its window procedure (or event
@@ -11,7 +11,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/messages.h"
 #include "core/saver_state.h"
+
+// What a backend's window procedure receives, in the saver's terms.
+// Resize: the window has a new size (ask for it). Close: the window's close button, or the host
+// ending the run (a signal); the run ends with 0 in every mode.
+enum class SaverMessage { Destroy, Paint, KeyDown, LeftButtonDown, RightButtonDown, MiddleButtonDown, Timer, Other,
+                          Resize, Close };
 
 namespace platform {
 
@@ -134,3 +141,6 @@ bool PrepareWindowPicture(PlatformHandle window, std::int32_t width, std::int32_
 void SetFrameTimerPeriod(std::uint32_t microseconds);
 
 }  // namespace platform
+
+// A message box with the caption "Lumivex: Error" and one OK button (ShowMessage).
+inline void ShowErrorMessage(const char* text) { platform::ShowMessage(ErrorCaption, text); }

@@ -7,7 +7,6 @@
 #include "anim/anim.h"
 #include "core/arrays.h"
 #include "ifs/loader.h"
-#include "platform/messages.h"
 #include "platform/platform.h"
 #include "saver/saver_main.h"
 

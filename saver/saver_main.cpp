@@ -8,7 +8,6 @@
 #include "ifs/loader.h"
 #include "ifs/text_input.h"
 #include "core/arrays.h"
-#include "platform/messages.h"
 #include "platform/platform.h"
 
 const char* const VScreenMessage = "Allocation error (VScreen)";

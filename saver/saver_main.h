@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/saver_state.h"
+#include "platform/platform.h"
 
 // The run mode a command line selects: plain, case-sensitive substring searches, in the order
 // "/s", "/p", "/S", each overriding the one before.
@@ -40,11 +41,6 @@ bool ResizeFrame(std::int32_t width, std::int32_t height);
 
 extern const char* const VScreenMessage;
 
-// What a backend's window procedure receives, in the saver's terms.
-// Resize: the window has a new size (ask for it). Close: the window's close button, or the host
-// ending the run (a signal); the run ends with 0 in every mode.
-enum class SaverMessage { Destroy, Paint, KeyDown, LeftButtonDown, RightButtonDown, MiddleButtonDown, Timer, Other,
-                          Resize, Close };
 
 // True when the message was handled (the window procedure returns 0); false when it belongs
 // to the platform's default processing.

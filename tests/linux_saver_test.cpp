@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/arrays.h"
-#include "platform/messages.h"
-#include "platform/x11/convert.h"
+#include "core/messages.h"
+#include "backends/x11/convert.h"
 #include "saver/linux_saver.h"
 #include "saver/saver_main.h"
 #include "test_support.h"

@@ -12,7 +12,7 @@
 
 #include "test_support.h"
 #include "tools/render/dump.h"
-#include "platform/font8x16.h"
+#include "core/font8x16.h"
 
 namespace fs = std::filesystem;
 

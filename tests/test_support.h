@@ -12,7 +12,7 @@
 
 #include "core/saver_state.h"
 #include "ifs/ifs_definition.h"
-#include "platform/headless/headless_host.h"
+#include "backends/headless/headless_host.h"
 
 // Heap blocks handed out in this process so far, counted where malloc hands them out (so
 // operator new and the saver's arrays count too). Where no counter can be had, false.

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/saver_state.h"
-#include "platform/headless/headless_host.h"
+#include "backends/headless/headless_host.h"
 #include "saver/saver_main.h"
 
 namespace {

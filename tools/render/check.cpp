@@ -8,7 +8,7 @@
 
 #include "core/saver_state.h"
 #include "ifs/text_input.h"
-#include "platform/headless/headless_host.h"
+#include "backends/headless/headless_host.h"
 
 namespace {
 

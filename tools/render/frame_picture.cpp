@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/font8x16.h"
+#include "core/font8x16.h"
 
 bool StartWindowPicture(WindowPicture* picture, std::int32_t width, std::int32_t height) {
     picture->width = width < 0 ? 0 : width;

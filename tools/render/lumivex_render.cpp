@@ -3,7 +3,7 @@
 #include <ctime>
 #include <string>
 
-#include "platform/headless/headless_host.h"
+#include "backends/headless/headless_host.h"
 #include "saver/saver_main.h"
 #include "core/saver_state.h"
 #include "tools/render/check.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/headless/headless_host.h"
+#include "backends/headless/headless_host.h"
 #include "tools/render/frame_picture.h"
 #include "tools/render/gif_out.h"
 #include "tools/render/render_options.h"

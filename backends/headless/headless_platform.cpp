@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/headless/headless_host.h"
+#include "backends/headless/headless_host.h"
 #include "platform/platform.h"
 #include "saver/saver_main.h"
 

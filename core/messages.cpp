@@ -1,11 +1,5 @@
-// Error message boxes.
-#include "platform/messages.h"
-
-#include <cstring>
-
-#include "platform/platform.h"
-
-void ShowErrorMessage(const char* text) { platform::ShowMessage(ErrorCaption, text); }
+// The texts of the saver's messages.
+#include "core/messages.h"
 
 std::string FormatMessageText(const char* message, const char* argument) {
     std::string text = message;

@@ -1,7 +1,7 @@
 // The entry point of the Linux program lumivex: gathers its surroundings and hands over to the saver.
 #include <cstdlib>
 
-#include "platform/x11/x11_backend.h"
+#include "backends/x11/x11_backend.h"
 #include "saver/linux_saver.h"
 
 int main(int argc, char** argv) {

@@ -16,11 +16,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/font8x16.h"
-#include "platform/messages.h"
+#include "core/font8x16.h"
 #include "platform/platform.h"
-#include "platform/x11/convert.h"
-#include "platform/x11/x11_backend.h"
+#include "backends/x11/convert.h"
+#include "backends/x11/x11_backend.h"
 #include "saver/linux_saver.h"
 #include "saver/saver_main.h"
 

@@ -1,12 +1,9 @@
-// Message boxes for failures the user should understand.
+// The texts of the saver's messages: the caption, the "%s" in a message, the one-line form.
 #pragma once
 
 #include <string>
 
 constexpr const char* ErrorCaption = "Lumivex: Error";
-
-// A modal box with the caption "Lumivex: Error" and one OK button.
-void ShowErrorMessage(const char* text);
 
 // The message with its one "%s" replaced by argument (any other text stays as it is).
 std::string FormatMessageText(const char* message, const char* argument);
