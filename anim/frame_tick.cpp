@@ -64,9 +64,11 @@ void FrameTick(PlatformHandle window) {
     State.FrameHeader.Colours[1] = State.ColourNow;
     RegulatePoints(dt);
 
+    platform::FrameDamage damage = {};
+    damage.whole = true;
     char status[64];
     int statusLength = 0;
     if (State.ShowStatus) statusLength = FormatStatusLine(status, State.DefinitionNumber, State.ShownPoints);
     platform::PresentFrame(window, State.FrameHeader, State.VScreen, State.VScreenStride, StatusStripHeight,
-                           State.ShowStatus ? status : nullptr, statusLength);
+                           State.ShowStatus ? status : nullptr, statusLength, damage);
 }

@@ -42,6 +42,17 @@ struct Rect {
 // fails (no such window).
 void ParentClientRect(PlatformHandle parent, Rect* rect);
 
+// What a tick changed in the window, in window pixels (row 0 at the top, the status strip
+// included): each rectangle holds columns left to right-1 and rows top to bottom-1. With whole
+// set, anything may have changed; otherwise every changed pixel lies in one of the first count
+// rectangles, and count 0 means that nothing changed.
+struct FrameDamage {
+    static constexpr int MaxRects = 8;
+    bool whole;
+    int count;
+    Rect rects[MaxRects];
+};
+
 struct ScreenMetrics {
     std::int32_t virtualX, virtualY, virtualWidth, virtualHeight;  // all monitors together
     std::int32_t primaryWidth, primaryHeight;                       // the primary monitor
@@ -105,8 +116,14 @@ std::uint32_t TickCount();
 // characters at window position (0, 0) afterwards, black on white, in the system font; where
 // that font's cell is taller than the `top` rows of the strip (a display scaled above 96 DPI),
 // in the same face at a cell that fits, so that the line stays within the strip.
+//
+// `damage` says which window pixels may differ from the frame presented before: a backend that
+// keeps its own picture of the window may convert and send only those (the Win32 backend draws
+// everything). A backend repaints in full on its own when the window may have been spoiled
+// (exposed, resized, a buffer lost).
 void PresentFrame(PlatformHandle window, const FrameHeaderData& header, const std::uint8_t* bits,
-                  std::int32_t stride, std::int32_t top, const char* status, int statusLength);
+                  std::int32_t stride, std::int32_t top, const char* status, int statusLength,
+                  const FrameDamage& damage);
 
 // Writes the system directory (no trailing separator) into buffer, NUL-terminated, and returns
 // its length. When it does not fit with its NUL (or cannot be read), writes an empty name and

@@ -60,6 +60,7 @@ struct HeadlessHost {
     std::int32_t frameTop = 0;
     bool statusDrawn = false;
     std::string statusText;
+    platform::FrameDamage frameDamage = {};
     int framesPresented = 0;
 
     // The screen that lumivex-render, the benchmark and the tests give the saver: its window gets

@@ -154,13 +154,15 @@ void PaintNothing(PlatformHandle) { TheHost.calls.push_back("PaintNothing"); }
 std::uint32_t TickCount() { return TheHost.now; }
 
 void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
-                  std::int32_t top, const char* status, int statusLength) {
+                  std::int32_t top, const char* status, int statusLength,
+                  const FrameDamage& damage) {
     TheHost.frameHeader = header;
     TheHost.frameBits = bits;
     TheHost.frameStride = stride;
     TheHost.frameTop = top;
     TheHost.statusDrawn = status != nullptr;
     TheHost.statusText.assign(status != nullptr ? status : "", status != nullptr ? static_cast<std::size_t>(statusLength) : 0);
+    TheHost.frameDamage = damage;
     ++TheHost.framesPresented;
 }
 

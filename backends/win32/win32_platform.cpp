@@ -155,7 +155,8 @@ void PaintNothing(PlatformHandle window) {
 std::uint32_t TickCount() { return GetTickCount(); }
 
 void PresentFrame(PlatformHandle window, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t,
-                  std::int32_t top, const char* status, int statusLength) {
+                  std::int32_t top, const char* status, int statusLength,
+                  const FrameDamage&) {
     // The rows' stride is the one an 8-bit DIB of header.Width pixels implies: padded to 4 bytes.
     HDC dc = GetWindowDC(AsWindow(window));
     SetDIBitsToDevice(dc, 0, top, static_cast<DWORD>(header.Width), static_cast<DWORD>(header.Height), 0, 0, 0,

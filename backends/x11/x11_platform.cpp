@@ -417,7 +417,8 @@ void PaintNothing(PlatformHandle) {}
 std::uint32_t TickCount() { return static_cast<std::uint32_t>(MonotonicNs() / 1000000u); }
 
 void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
-                  std::int32_t top, const char* status, int statusLength) {
+                  std::int32_t top, const char* status, int statusLength,
+                  const FrameDamage&) {
     if (Picture == nullptr || WindowGone || top < 0) return;
     const std::int32_t height = Picture->height;
     const std::int32_t room = height > top ? height - top : 0;
