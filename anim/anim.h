@@ -20,6 +20,12 @@ Colour BlendColour(Colour from, Colour to, std::int32_t k);
 // Allocates the point arrays, builds the easing table and makes the first two point sets.
 int PrepareAnimation();
 
+// Takes MorphBox afresh from Pts1 and Pts2 (all PointCount entries).
+void BoundMorph();
+
+// Makes PtsLast equal to PtsA again, for a tick that cannot trust what it held.
+void ResyncLastPoints();
+
 // Runs one step of the current phase with the interval dt in milliseconds.
 void StepPhase(std::int32_t dt);
 

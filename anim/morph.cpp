@@ -11,6 +11,19 @@ void CopyPoints(ScreenPoint* to, const ScreenPoint* from, std::int32_t count) {
     if (count > 0) std::memcpy(to, from, static_cast<std::size_t>(count) * sizeof(ScreenPoint));
 }
 
+void BoundPoints(const ScreenPoint* points, std::int32_t count, PointBox* box) {
+    if (count <= 0) return;
+    PointBox b = *box;
+    if (b.left > b.right) b = {points[0].x, points[0].y, points[0].x, points[0].y};
+    for (std::int32_t i = 0; i < count; ++i) {
+        b.left = points[i].x < b.left ? points[i].x : b.left;
+        b.right = points[i].x > b.right ? points[i].x : b.right;
+        b.bottom = points[i].y < b.bottom ? points[i].y : b.bottom;
+        b.top = points[i].y > b.top ? points[i].y : b.top;
+    }
+    *box = b;
+}
+
 void ComputeDeltas(const ScreenPoint* source, const ScreenPoint* target, std::int32_t* dx,
                    std::int32_t* dy, std::int32_t count) {
     for (std::int32_t i = 0; i < count; ++i) {

@@ -8,6 +8,9 @@
 // Copies the first count points (nothing when count <= 0).
 void CopyPoints(ScreenPoint* to, const ScreenPoint* from, std::int32_t count);
 
+// Widens box to hold the first count points (nothing when count <= 0).
+void BoundPoints(const ScreenPoint* points, std::int32_t count, PointBox* box);
+
 // dx[i] = target[i].x - source[i].x and likewise y, wrapping modulo 2^32.
 void ComputeDeltas(const ScreenPoint* source, const ScreenPoint* target, std::int32_t* dx,
                    std::int32_t* dy, std::int32_t count);

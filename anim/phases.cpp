@@ -16,16 +16,33 @@ std::int32_t AdvanceClock(std::int32_t clock, std::int64_t step) {
                                                           : static_cast<std::int32_t>(sum);
 }
 
+// Where a move writes the points: the other array, so that PtsA's positions stay readable until
+// the frame is presented (in place when there is no other array).
+ScreenPoint* MoveTarget() { return State.PtsLast != nullptr ? State.PtsLast : State.PtsA; }
+
+// After a move wrote the first count points into MoveTarget: the entries beyond count that the
+// last move wrote only into PtsA are carried over, and the arrays swap.
+void FinishMove(std::int32_t count) {
+    if (State.PtsLast == nullptr) return;
+    if (count < 0) count = 0;
+    if (State.MovedPoints > count) CopyPoints(State.PtsLast + count, State.PtsA + count, State.MovedPoints - count);
+    ScreenPoint* const moved = State.PtsLast;
+    State.PtsLast = State.PtsA;
+    State.PtsA = moved;
+    State.MovedPoints = count;
+}
+
 // With plot set, the moved points also go into VScreen, in the same pass.
 void MorphStep(std::int32_t dt, bool plot) {
     const std::int32_t k = State.CosTable[State.PhaseClock];
     State.ColourNow = BlendColour(State.ColourFrom, State.ColourTo, k);
     if (plot) {
-        MorphAndPlotPoints(State.PtsA, State.Pts1, State.PtsDX, State.PtsDY, k, State.ShownPoints, State.VScreen,
+        MorphAndPlotPoints(MoveTarget(), State.Pts1, State.PtsDX, State.PtsDY, k, State.ShownPoints, State.VScreen,
                            State.VScreenStride, State.ScreenWidth, State.ImageHeight);
     } else {
-        MorphPoints(State.PtsA, State.Pts1, State.PtsDX, State.PtsDY, k, State.ShownPoints);
+        MorphPoints(MoveTarget(), State.Pts1, State.PtsDX, State.PtsDY, k, State.ShownPoints);
     }
+    FinishMove(State.ShownPoints);
     State.PhaseClock = AdvanceClock(State.PhaseClock, dt);
     if (State.PhaseClock >= MorphLength) {
         State.PhaseClock = 0;
@@ -36,7 +53,8 @@ void MorphStep(std::int32_t dt, bool plot) {
 void HoldStep(std::int32_t dt) {
     if (State.PhaseClock == 0) {
         State.ColourNow = State.ColourTo;
-        CopyPoints(State.PtsA, State.Pts2, State.ShownPoints);
+        CopyPoints(MoveTarget(), State.Pts2, State.ShownPoints);
+        FinishMove(State.ShownPoints);
         State.PhaseClock = 1;
     }
     // The hold clock runs at double speed: it ends after 1500 ms.
@@ -62,10 +80,31 @@ void PickStep() {
 
 void DeltaStep() {
     ComputeDeltas(State.Pts1, State.Pts2, State.PtsDX, State.PtsDY, State.PointCount);
+    BoundMorph();
     State.Phase = Phase::Morph;
 }
 
 }  // namespace
+
+void BoundMorph() {
+    PointBox box;
+    BoundPoints(State.Pts1, State.PointCount, &box);
+    BoundPoints(State.Pts2, State.PointCount, &box);
+    // A moving point stays between its source and its target, coordinate by coordinate, while
+    // neither the difference nor its product with the easing factor (at most 1024) can wrap;
+    // with coordinates farther out it may land anywhere.
+    constexpr std::int32_t Reach = 1 << 20;
+    if (box.left <= box.right && (box.left < -Reach || box.bottom < -Reach || box.right > Reach || box.top > Reach)) {
+        box = {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min(),
+               std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max()};
+    }
+    State.MorphBox = box;
+}
+
+void ResyncLastPoints() {
+    CopyPoints(State.PtsLast, State.PtsA, State.PtsLast != nullptr ? State.PointCount : 0);
+    State.MovedPoints = 0;
+}
 
 void StepPhase(std::int32_t dt) {
     switch (State.Phase) {

@@ -30,12 +30,20 @@ int PrepareAnimation() {
         }
     }
     if (BuildCosTable() != 0) return 1;
+    // The second half of PtsA (the positions the last frame showed), allocated after the table.
+    State.PtsLast = AllocateArray<ScreenPoint>(count);
+    if (State.PtsLast == nullptr) {
+        ShowErrorMessage(PointArrayMessages[2]);
+        return 1;
+    }
 
     State.FirstDefinition->Generate(State.ShownPoints, State.Pts1, &State.ColourFrom, State.ScreenWidth, State.ScreenHeight);
     State.FirstDefinition->Generate(State.ShownPoints, State.Pts2, &State.ColourTo, State.ScreenWidth, State.ScreenHeight);
     CopyPoints(State.PtsA, State.Pts1, State.ShownPoints);
+    ResyncLastPoints();
     State.PlottedPoints = -1;  // PtsA is new: the first tick clears the whole image
     ComputeDeltas(State.Pts1, State.Pts2, State.PtsDX, State.PtsDY, State.PointCount);
+    BoundMorph();
     State.PhaseClock = 0;
     return 0;
 }

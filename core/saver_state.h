@@ -14,6 +14,11 @@ struct ScreenPoint {
     std::int32_t y;
 };
 
+// A box of points, corners included; empty when left > right. Coordinates as ScreenPoint.
+struct PointBox {
+    std::int32_t left = 1, bottom = 1, right = 0, top = 0;
+};
+
 // Blue in bits 0-7, green in 8-15, red in 16-23, zero above.
 using Colour = std::uint32_t;
 
@@ -90,6 +95,11 @@ struct SaverState {
     ScreenPoint* Pts1 = nullptr;   // source set of the running morph
     ScreenPoint* Pts2 = nullptr;   // target set of the running morph
     ScreenPoint* PtsA = nullptr;   // the set drawn on each tick
+    // The positions PtsA held before the last tick that moved the points: a move writes into this
+    // array and swaps the two, so the present still knows which pixels the last frame lit. Beyond
+    // the first MovedPoints entries the two arrays hold the same points.
+    ScreenPoint* PtsLast = nullptr;
+    std::int32_t MovedPoints = 0;
     std::int32_t* PtsDX = nullptr; // per point: target x - source x, pixels
     std::int32_t* PtsDY = nullptr; // per point: target y - source y, pixels
     std::int32_t* CosTable = nullptr;  // 3000 easing factors 0 to 1023 (value/1024), by ms of morph
@@ -106,8 +116,16 @@ struct SaverState {
 
     // What the last tick left in VScreen, so that the next one clears only that: exactly the
     // first PlottedPoints entries of PtsA, plotted. -1 when not known: the next tick clears the
-    // whole image. Whatever writes VScreen or PtsA outside a tick sets it back to -1.
+    // whole image, presents it whole and takes PtsLast and the boxes below afresh. Whatever writes
+    // VScreen, PtsA, Pts1 or Pts2 outside a tick sets it back to -1.
     std::int32_t PlottedPoints = -1;
+    // Bounds of points, for the present's damage rectangles: every point the running morph can
+    // reach (from Pts1 and Pts2, taken at each Delta), and every point the last frame plotted.
+    PointBox MorphBox = {};
+    PointBox PlottedBox = {};
+    // The status line the last frame showed, to tell when its text changes; -1 before the first.
+    char StatusShown[64] = {};
+    std::int32_t StatusShownLength = -1;
 };
 
 // Two's-complement helpers: wrapping where the arithmetic must wrap, without signed overflow.

@@ -46,11 +46,23 @@ void ParentClientRect(PlatformHandle parent, Rect* rect);
 // included): each rectangle holds columns left to right-1 and rows top to bottom-1. With whole
 // set, anything may have changed; otherwise every changed pixel lies in one of the first count
 // rectangles, and count 0 means that nothing changed.
+//
+// Without whole, the image's changed pixels are also named one by one, for a backend that would
+// rather update pixels than rectangles: the pixels of the clearedCount points of `cleared` went
+// to colour 0, then those of the plottedCount points of `plotted` to colour 1 (the header's
+// colour of this frame; a point lit in both ends up lit). Points are in image coordinates, as
+// PlotPoints takes them (row 0 at the bottom of the image); those outside the image change
+// nothing. No other pixel of the image changed. The status strip changed only where a rectangle
+// covers it. The arrays stay valid until the next tick.
 struct FrameDamage {
     static constexpr int MaxRects = 8;
     bool whole;
     int count;
     Rect rects[MaxRects];
+    const ScreenPoint* cleared;
+    std::int32_t clearedCount;
+    const ScreenPoint* plotted;
+    std::int32_t plottedCount;
 };
 
 struct ScreenMetrics {

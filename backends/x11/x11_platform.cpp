@@ -37,11 +37,24 @@ Atom WmProtocols = 0, WmDeleteWindow = 0;
 Cursor BlankCursor = 0;
 std::int32_t KnownWidth = 0, KnownHeight = 0;  // the size the saver last heard of
 
-// The window's whole picture, 32 bits a pixel, kept here so the status strip stays as drawn.
+// The window's picture, 32 bits a pixel: converted whole when the window needs all of it, and
+// otherwise only the status strip is kept up to date here (the points go to the server as points).
 XImage* Picture = nullptr;
 XShmSegmentInfo Segment = {};
 bool PictureShared = false;
 bool ShmBroken = false;  // the display refused shared memory once: plain XPutImage from then on
+int ShmCompletionType = -1;  // the event type of MIT-SHM's completion events
+// The server may still read the shared picture until the completion event of the last
+// XShmPutImage, whose request serial this is, has come.
+bool ShmPending = false;
+unsigned long ShmPendingSerial = 0;
+// The window may no longer show the last frame (exposed, resized, a new picture): the next
+// present sends the whole picture.
+bool RepaintAll = true;
+
+// With LUMIVEX_PRESENT_LOG naming a file, one line per present: what the tick said changed and
+// what went to the server (requests and bytes), for the tests.
+std::FILE* PresentLog = nullptr;
 
 bool Trapping = false;
 int TrappedError = 0;
@@ -74,6 +87,7 @@ bool Connect() {
     if (TheDisplay != nullptr) return true;
     TheDisplay = XOpenDisplay(nullptr);
     if (TheDisplay == nullptr) return false;
+    if (const char* log = std::getenv("LUMIVEX_PRESENT_LOG"); log != nullptr && *log != '\0') PresentLog = std::fopen(log, "w");
     XSetErrorHandler(OnXError);
     XSetIOErrorHandler(OnIoError);
     WmProtocols = XInternAtom(TheDisplay, "WM_PROTOCOLS", False);
@@ -121,6 +135,7 @@ void DropPicture() {
     if (PictureShared) {
         XShmDetach(TheDisplay, &Segment);
         XSync(TheDisplay, False);
+        ShmPending = false;
         shmdt(Segment.shmaddr);
         Picture->data = nullptr;
     }
@@ -163,6 +178,7 @@ bool SharedPicture(std::int32_t width, std::int32_t height) {
     }
     Picture = image;
     PictureShared = true;
+    ShmCompletionType = XShmGetEventBase(TheDisplay) + ShmCompletion;
     return true;
 }
 
@@ -186,17 +202,79 @@ std::uint32_t* PictureRow(std::int32_t row) {
     return reinterpret_cast<std::uint32_t*>(Picture->data + static_cast<std::size_t>(row) * static_cast<std::size_t>(Picture->bytes_per_line));
 }
 
+// Bytes of pixels or points sent in this present, for the log.
+unsigned long SentBytes = 0;
+
+// Returns once the server no longer reads the shared picture: its completion event has come (it
+// normally has by the next tick, so this rarely waits). Other events stay queued for the loop.
+void WaitPictureFree() {
+    if (!ShmPending) return;
+    const int fd = ConnectionNumber(TheDisplay);
+    for (int waited = 0; ShmPending && !WindowGone && waited < 100; ++waited) {
+        XEvent event;
+        while (ShmPending && XCheckTypedEvent(TheDisplay, ShmCompletionType, &event)) {
+            const auto& done = reinterpret_cast<const XShmCompletionEvent&>(event);
+            if (done.serial >= ShmPendingSerial) ShmPending = false;
+        }
+        if (!ShmPending) return;
+        pollfd fds = {fd, POLLIN, 0};
+        poll(&fds, 1, 10);
+    }
+    // No event within a second (or the window went away): a round trip settles it.
+    XSync(TheDisplay, False);
+    ShmPending = false;
+}
+
 void PutPicture(std::int32_t top, std::int32_t rows) {
     if (WindowGone || rows <= 0) return;
     const unsigned width = static_cast<unsigned>(Picture->width);
     if (PictureShared) {
-        XShmPutImage(TheDisplay, TheWindow, TheGc, Picture, 0, top, 0, top, width, static_cast<unsigned>(rows), False);
-        // The server has read the memory before the next tick writes it again.
-        XSync(TheDisplay, False);
+        // The server says when it has read the memory (a completion event): no round trip here.
+        ShmPendingSerial = NextRequest(TheDisplay);
+        XShmPutImage(TheDisplay, TheWindow, TheGc, Picture, 0, top, 0, top, width, static_cast<unsigned>(rows), True);
+        ShmPending = true;
     } else {
         XPutImage(TheDisplay, TheWindow, TheGc, Picture, 0, top, 0, top, width, static_cast<unsigned>(rows));
-        XFlush(TheDisplay);
     }
+    SentBytes += static_cast<unsigned long>(width) * static_cast<unsigned long>(rows) * 4u;
+}
+
+// Points of the image drawn in one colour, as XDrawPoints requests: the image's row y is window
+// row top + imageRows - 1 - y, and only the first `rows` rows and `columns` columns are in the
+// window. With `skip` set, the points equal to the entry of the same index in skip are left out
+// (the caller draws those again afterwards).
+void DrawImagePoints(const ScreenPoint* points, std::int32_t count, const ScreenPoint* skip, std::int32_t skipCount,
+                     std::uint32_t pixel, std::int32_t top, std::int32_t imageRows, std::int32_t rows,
+                     std::int32_t columns) {
+    if (points == nullptr || count <= 0 || WindowGone) return;
+    constexpr int Chunk = 4096;
+    static XPoint chunk[Chunk];
+    int n = 0;
+    bool colourSet = false;
+    const auto flush = [&] {
+        if (n == 0) return;
+        if (!colourSet) {
+            XSetForeground(TheDisplay, TheGc, pixel);
+            colourSet = true;
+        }
+        XDrawPoints(TheDisplay, TheWindow, TheGc, chunk, n, CoordModeOrigin);
+        SentBytes += static_cast<unsigned long>(n) * 4u;
+        n = 0;
+    };
+    const auto w = static_cast<std::uint32_t>(columns);
+    const auto h = static_cast<std::uint32_t>(imageRows);
+    const std::int32_t last = imageRows - 1;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const ScreenPoint p = points[i];
+        if (static_cast<std::uint32_t>(p.x) >= w || static_cast<std::uint32_t>(p.y) >= h) continue;
+        if (i < skipCount && skip[i].x == p.x && skip[i].y == p.y) continue;
+        const std::int32_t row = last - p.y;
+        if (row >= rows) continue;
+        chunk[n].x = static_cast<short>(p.x);
+        chunk[n].y = static_cast<short>(top + row);
+        if (++n == Chunk) flush();
+    }
+    flush();
 }
 
 void UseWindow(Window window, bool own) {
@@ -230,6 +308,8 @@ void Dispatch(XEvent& event) {
             }
             break;
         case Expose:
+            // Part of the window lost its picture: the next present sends all of it.
+            RepaintAll = true;
             if (event.xexpose.count == 0) HandleSaverMessage(window, SaverMessage::Paint);
             break;
         case KeyPress:
@@ -246,6 +326,9 @@ void Dispatch(XEvent& event) {
                 HandleSaverMessage(window, SaverMessage::Close);
             break;
         default:
+            if (event.type == ShmCompletionType && ShmPending &&
+                reinterpret_cast<const XShmCompletionEvent&>(event).serial >= ShmPendingSerial)
+                ShmPending = false;
             break;
     }
 }
@@ -340,6 +423,7 @@ void ShowSaverWindow(PlatformHandle) {
 
 void BlackenStrip(PlatformHandle, std::int32_t width, std::int32_t height) {
     if (Picture == nullptr) return;
+    WaitPictureFree();
     const std::int32_t rows = height < Picture->height ? height : Picture->height;
     const std::int32_t columns = width < Picture->width ? width : Picture->width;
     const std::uint32_t black = Pixel(0);
@@ -417,31 +501,54 @@ void PaintNothing(PlatformHandle) {}
 std::uint32_t TickCount() { return static_cast<std::uint32_t>(MonotonicNs() / 1000000u); }
 
 void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
-                  std::int32_t top, const char* status, int statusLength,
-                  const FrameDamage&) {
+                  std::int32_t top, const char* status, int statusLength, const FrameDamage& damage) {
     if (Picture == nullptr || WindowGone || top < 0) return;
+    const unsigned long firstRequest = NextRequest(TheDisplay);
+    SentBytes = 0;
+    const bool whole = damage.whole || RepaintAll;
     const std::int32_t height = Picture->height;
     const std::int32_t room = height > top ? height - top : 0;
     const std::int32_t imageRows = header.Height < 0 ? 0 : header.Height;
     const std::int32_t rows = imageRows < room ? imageRows : room;
     const std::int32_t columns = header.Width < Picture->width ? (header.Width < 0 ? 0 : header.Width) : Picture->width;
     const std::size_t pitch = static_cast<std::size_t>(Picture->bytes_per_line) / 4;
-    if (rows > 0 && bits != nullptr) {
-        const std::uint32_t colours[2] = {Pixel(header.Colours[0]), Pixel(header.Colours[1])};
+    const std::int32_t strip = height < top ? height : top;
+    const std::uint32_t colours[2] = {Pixel(header.Colours[0]), Pixel(header.Colours[1])};
+    bool stripChanged = whole;
+    for (int i = 0; i < damage.count && i < FrameDamage::MaxRects && !stripChanged; ++i) {
+        const Rect& r = damage.rects[i];
+        stripChanged = r.top < strip && r.bottom > 0 && r.left < r.right;
+    }
+    if (whole || (stripChanged && status != nullptr)) WaitPictureFree();
+    if (whole && rows > 0 && bits != nullptr) {
         // The top `rows` rows of the bottom-first image.
         ConvertFrameRows(bits + static_cast<std::size_t>(imageRows - rows) * static_cast<std::size_t>(stride),
                          static_cast<std::size_t>(stride), static_cast<std::size_t>(columns),
                          static_cast<std::size_t>(rows), colours, PictureRow(top), pitch);
     }
     std::int32_t first = top;
-    if (status != nullptr) {
-        DrawTextCells<std::uint32_t>(PictureRow(0), pitch, static_cast<std::size_t>(Picture->width),
-                                     height < StatusStripHeight ? height : StatusStripHeight, status,
+    if (status != nullptr && stripChanged) {
+        DrawTextCells<std::uint32_t>(PictureRow(0), pitch, static_cast<std::size_t>(Picture->width), strip, status,
                                      static_cast<std::size_t>(statusLength < 0 ? 0 : statusLength), Pixel(0),
                                      Pixel(0xFFFFFF));
         first = 0;
     }
-    PutPicture(first, top + rows - first);
+    if (whole) {
+        PutPicture(first, top + rows - first);
+        RepaintAll = false;
+    } else {
+        if (first == 0) PutPicture(0, strip);
+        // The image's changed pixels one by one: those cleared, then those plotted. A cleared
+        // point that is plotted again at the same index needs no clearing.
+        DrawImagePoints(damage.cleared, damage.clearedCount, damage.plotted, damage.plottedCount, colours[0], top,
+                        imageRows, rows, columns);
+        DrawImagePoints(damage.plotted, damage.plottedCount, nullptr, 0, colours[1], top, imageRows, rows, columns);
+    }
+    if (PresentLog != nullptr) {
+        std::fprintf(PresentLog, "present whole=%d rects=%d cleared=%d plotted=%d requests=%lu bytes=%lu\n",
+                     whole ? 1 : 0, damage.count, damage.clearedCount, damage.plottedCount,
+                     NextRequest(TheDisplay) - firstRequest, SentBytes);
+    }
 }
 
 unsigned SystemDirectory(char* buffer, unsigned capacity) {
@@ -510,6 +617,7 @@ WindowOutcome CreateDesktopWindow(bool fullScreen, const char* title, std::int32
 bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t height) {
     if (TheDisplay == nullptr) return false;
     DropPicture();
+    RepaintAll = true;
     if (width <= 0 || height <= 0) return true;  // nothing to show
     return SharedPicture(width, height) || PlainPicture(width, height);
 }
