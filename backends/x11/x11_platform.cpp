@@ -241,13 +241,14 @@ void PutPicture(std::int32_t top, std::int32_t rows) {
 
 // Points of the image drawn in one colour, as XDrawPoints requests: the image's row y is window
 // row top + imageRows - 1 - y, and only the first `rows` rows and `columns` columns are in the
-// window. With `skip` set, the points equal to the entry of the same index in skip are left out
-// (the caller draws those again afterwards).
-void DrawImagePoints(const ScreenPoint* points, std::int32_t count, const ScreenPoint* skip, std::int32_t skipCount,
+// window. With `lit` set (the frame image, rows `stride` bytes apart), points whose pixel is lit
+// in it are left out: the points of the frame are drawn afterwards and set those pixels anyway.
+void DrawImagePoints(const ScreenPoint* points, std::int32_t count, const std::uint8_t* lit, std::size_t stride,
                      std::uint32_t pixel, std::int32_t top, std::int32_t imageRows, std::int32_t rows,
                      std::int32_t columns) {
     if (points == nullptr || count <= 0 || WindowGone) return;
-    constexpr int Chunk = 4096;
+    // One request per colour as a rule: every request costs the server a read and a dispatch.
+    constexpr int Chunk = 32768;
     static XPoint chunk[Chunk];
     int n = 0;
     bool colourSet = false;
@@ -261,18 +262,21 @@ void DrawImagePoints(const ScreenPoint* points, std::int32_t count, const Screen
         SentBytes += static_cast<unsigned long>(n) * 4u;
         n = 0;
     };
+    // Rows of the image below the window's bottom edge are not drawn: compared as unsigned,
+    // y - (imageRows - rows) is below `rows` only for the rows shown.
     const auto w = static_cast<std::uint32_t>(columns);
-    const auto h = static_cast<std::uint32_t>(imageRows);
-    const std::int32_t last = imageRows - 1;
+    const auto shownRows = static_cast<std::uint32_t>(rows);
+    const std::int32_t hidden = imageRows - rows;
+    const std::int32_t last = top + imageRows - 1;
     for (std::int32_t i = 0; i < count; ++i) {
         const ScreenPoint p = points[i];
-        if (static_cast<std::uint32_t>(p.x) >= w || static_cast<std::uint32_t>(p.y) >= h) continue;
-        if (i < skipCount && skip[i].x == p.x && skip[i].y == p.y) continue;
-        const std::int32_t row = last - p.y;
-        if (row >= rows) continue;
+        bool keep = static_cast<std::uint32_t>(p.x) < w && static_cast<std::uint32_t>(p.y) - static_cast<std::uint32_t>(hidden) < shownRows;
+        if (keep && lit != nullptr) keep = lit[static_cast<std::size_t>(p.y) * stride + static_cast<std::uint32_t>(p.x)] == 0;
+        // Written whether kept or not; only a kept point advances.
         chunk[n].x = static_cast<short>(p.x);
-        chunk[n].y = static_cast<short>(top + row);
-        if (++n == Chunk) flush();
+        chunk[n].y = static_cast<short>(last - p.y);
+        n += keep ? 1 : 0;
+        if (n == Chunk) flush();
     }
     flush();
 }
@@ -539,8 +543,8 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
     } else {
         if (first == 0) PutPicture(0, strip);
         // The image's changed pixels one by one: those cleared, then those plotted. A cleared
-        // point that is plotted again at the same index needs no clearing.
-        DrawImagePoints(damage.cleared, damage.clearedCount, damage.plotted, damage.plottedCount, colours[0], top,
+        // pixel that the frame lights again needs no clearing.
+        DrawImagePoints(damage.cleared, damage.clearedCount, bits, static_cast<std::size_t>(stride), colours[0], top,
                         imageRows, rows, columns);
         DrawImagePoints(damage.plotted, damage.plottedCount, nullptr, 0, colours[1], top, imageRows, rows, columns);
     }
