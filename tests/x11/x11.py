@@ -249,11 +249,13 @@ class Rendered:
 
     EVERY = 40  # a hold lasts 150 ticks of 10 ms: at least three of its ticks are kept
 
-    def __init__(self, opts, folder, ini, width, height, seed, ticks=3000):
+    def __init__(self, opts, folder, ini, width, height, seed, ticks=3000, dt=10):
         pictures = os.path.join(folder, "render-%dx%d" % (width, height))
         shutil.rmtree(pictures, ignore_errors=True)
+        self.EVERY = Rendered.EVERY * 10 // dt  # the same share of a hold at a slower clock
         result = subprocess.run([opts.render, "--ini", ini, "--size", "%dx%d" % (width, height), "--seed", str(seed),
-                                 "--ticks", str(ticks), "--dump", "-", "--png", pictures, "--every", str(self.EVERY)],
+                                 "--ticks", str(ticks), "--dt", str(dt), "--dump", "-", "--png", pictures,
+                                 "--every", str(self.EVERY)],
                                 check=True, capture_output=True, timeout=180)
         self.width, self.height = width, height
         self.frames = {}
@@ -273,14 +275,17 @@ class Rendered:
             before = tick["phase"]
         check(len(self.frames) >= 3, "the renderer held only %d frames" % len(self.frames))
 
-    def match(self, shot):
+    def match(self, shot, strip=True):
         """The screenshot's window equals a held frame of the renderer: True; its image matches
-        none: False; its image matches but another pixel differs: a failure."""
+        none: False; its image matches but another pixel differs: a failure. Without strip, the
+        status strip is left out of the comparison."""
         h, _lit = shot.image_mask_hash(STRIP, self.height - STRIP, self.width)
         picture = self.frames.get(h)
         if picture is None:
             return False
         window = crop(shot, self.width, self.height)
+        if not strip:
+            window, picture = window[STRIP * self.width * 3:], picture[STRIP * self.width * 3:]
         if window != picture:
             differ = [i // 3 for i in range(0, len(window), 3) if window[i:i + 3] != picture[i:i + 3]]
             x, y = differ[0] % self.width, differ[0] // self.width
@@ -290,14 +295,14 @@ class Rendered:
         return True
 
 
-def wait_exact(s, saver, rendered, timeout=16):
+def wait_exact(s, saver, rendered, timeout=16, strip=True):
     """Screenshots until one equals a held frame of the renderer, pixel for pixel."""
     deadline = time.time() + timeout
     shots = 0
     while time.time() < deadline:
         check(saver.poll() is None, "the saver ended (exit code %s)" % saver.poll())
         shots += 1
-        if rendered.match(s.shot()):
+        if rendered.match(s.shot(), strip):
             log("ok: the %dx%d window equals a held frame of lumivex-render, strip included (screenshot %d)"
                 % (rendered.width, rendered.height, shots))
             return
@@ -340,6 +345,63 @@ def case_pixel_exact(opts):
         ends_with(saver, 0, 5, "window destroyed under the saver")
         lines = stderr_of(saver).splitlines()
         check(len(lines) <= 1, "standard error holds %d lines: %s" % (len(lines), lines))
+
+
+def partial_presents(opts, name, xvfb_args):
+    """Only what a tick changed goes to the server: the window still equals the renderer's held
+    frames through many cycles, with the status line changing, after it was covered and uncovered,
+    and after a resize; ticks that changed nothing send nothing."""
+    seed = 777
+    with Session(opts, name, 480, 360, xvfb_args) as s:
+        ini = write_ini(s.dir, -1200)  # negative: the status line too
+        # A tick every 100 ms: the regulation takes the count down to its floor over the first
+        # ticks, as the renderer does with the same interval.
+        renders = {size: Rendered(opts, s.dir, ini, size[0], size[1], seed, ticks=900, dt=100)
+                   for size in ((320, 240), (400, 300))}
+        log_path = os.path.join(s.dir, "presents.txt")
+        window = s.x.window(320, 240)
+        saver = s.start("-window-id", "0x%x" % window, "--ini", ini, "--seed", str(seed), "--delay", "100000",
+                        env=dict(s.env, LUMIVEX_PRESENT_LOG=log_path))
+        s.wait_points(saver, 320, 240)
+        for _ in range(3):  # three holds, a cycle apart at least
+            wait_exact(s, saver, renders[(320, 240)], timeout=20)
+            time.sleep(2.0)
+        # Covered by another window and uncovered: the saver repaints what was lost.
+        cover = s.x.window(200, 150)
+        time.sleep(0.5)
+        s.x.destroy(cover)
+        time.sleep(0.3)
+        wait_exact(s, saver, renders[(320, 240)], timeout=20)
+        # A status line leaves the cells of a longer one white until the strip is blackened: the
+        # renderer, which began at this size with longer lines, keeps one more cell than the
+        # resized saver. The strip is left out after the resize.
+        s.x.resize(window, 400, 300)
+        time.sleep(0.3)
+        wait_exact(s, saver, renders[(400, 300)], timeout=20, strip=False)
+        saver.send_signal(signal.SIGTERM)
+        ends_with(saver, 0, 3, "%s, SIGTERM" % name)
+
+        presents = [dict(field.split("=") for field in line.split()[1:]) for line in open(log_path)]
+        nothing = [p for p in presents if p["whole"] == "0" and p["rects"] == "0"]
+        check(len(nothing) > len(presents) // 5, "only %d of %d presents changed nothing" % (len(nothing), len(presents)))
+        sent = [p for p in nothing if p["requests"] != "0" or p["bytes"] != "0"]
+        check(not sent, "%d presents that changed nothing sent something, the first: %s" % (len(sent), sent[:1]))
+        wholes = sum(p["whole"] == "1" for p in presents)
+        check(3 <= wholes <= 8, "%d whole presents, expected the first, after the Expose and after the resize" % wholes)
+        partial = [p for p in presents if p["whole"] == "0" and p["rects"] != "0"]
+        most = max(int(p["bytes"]) for p in partial)
+        check(most < 400 * 300 * 4 // 2, "a partial present sent %d bytes" % most)
+        log("ok: %d presents: %d changed nothing and sent nothing, %d whole, the largest partial %d bytes"
+            % (len(presents), len(nothing), wholes, most))
+
+
+def case_partial(opts):
+    partial_presents(opts, "partial", [])
+
+
+def case_partial_plain(opts):
+    """The same on a display without shared memory: plain XPutImage."""
+    partial_presents(opts, "partial_plain", ["-extension", "MIT-SHM"])
 
 
 def case_hosts(opts):
