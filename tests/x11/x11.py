@@ -303,8 +303,8 @@ def wait_exact(s, saver, rendered, timeout=16, strip=True):
         check(saver.poll() is None, "the saver ended (exit code %s)" % saver.poll())
         shots += 1
         if rendered.match(s.shot(), strip):
-            log("ok: the %dx%d window equals a held frame of lumivex-render, strip included (screenshot %d)"
-                % (rendered.width, rendered.height, shots))
+            log("ok: the %dx%d window equals a held frame of lumivex-render, strip %s (screenshot %d)"
+                % (rendered.width, rendered.height, "included" if strip else "left out", shots))
             return
         time.sleep(0.1)
     raise Failure("none of %d screenshots in %d s equals a held frame of lumivex-render at %dx%d"
