@@ -192,7 +192,9 @@ bool HandleSaverMessage(PlatformHandle window, SaverMessage message) {
             return true;
         case SaverMessage::Timer: {
             std::int32_t x = 0, y = 0;
-            if (platform::ReadCursorPosition(&x, &y)) {
+            // In the Linux window that input does not end the position is never compared, and
+            // reading it costs a round trip to the X server: it is not read.
+            if (State.Mode != RunMode::Window && platform::ReadCursorPosition(&x, &y)) {
                 if (!State.SavedCursorValid) {
                     // The start-up position could not be read: the first one read stands in.
                     State.SavedCursorX = x;
