@@ -88,31 +88,31 @@ void MorphAndPlotPoints(ScreenPoint* out, const ScreenPoint* source, const std::
     const auto w = static_cast<std::uint32_t>(width);
     const auto h = static_cast<std::uint32_t>(height);
     const auto s = static_cast<std::size_t>(stride);
-    // A block of points is moved, then plotted from the cache: the plot's scattered stores, which
-    // miss the cache on a large image, then do not hold up the streaming of the point arrays.
-    constexpr std::int32_t Block = 512;
-    for (std::int32_t first = 0; first < count; first += Block) {
-        const std::int32_t end = count - first < Block ? count : first + Block;
-        std::int32_t i = first;
+    std::int32_t i = 0;
 #if defined(__SSE2__) && !defined(LUMIVEX_NO_SSE2)
-        // Four points at a time: x and y side by side as in memory, so the differences are
-        // interleaved to match; the multiply wraps, the shift is arithmetic as in MorphPoints.
-        const __m128i kk = _mm_set1_epi32(k);
-        for (; i + 4 <= end; i += 4) {
-            const __m128i ddx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dx + i));
-            const __m128i ddy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dy + i));
-            const __m128i p01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
-            const __m128i p23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i + 2));
-            const __m128i m01 = _mm_add_epi32(p01, _mm_srai_epi32(WrapMul4(_mm_unpacklo_epi32(ddx, ddy), kk), 10));
-            const __m128i m23 = _mm_add_epi32(p23, _mm_srai_epi32(WrapMul4(_mm_unpackhi_epi32(ddx, ddy), kk), 10));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), m01);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 2), m23);
-        }
+    // Four points at a time: x and y side by side as in memory, so the differences are
+    // interleaved to match; the multiply wraps, the shift is arithmetic as in MorphPoints.
+    const __m128i kk = _mm_set1_epi32(k);
+    for (; i + 4 <= count; i += 4) {
+        const __m128i ddx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dx + i));
+        const __m128i ddy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dy + i));
+        const __m128i p01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+        const __m128i p23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i + 2));
+        const __m128i m01 = _mm_add_epi32(p01, _mm_srai_epi32(WrapMul4(_mm_unpacklo_epi32(ddx, ddy), kk), 10));
+        const __m128i m23 = _mm_add_epi32(p23, _mm_srai_epi32(WrapMul4(_mm_unpackhi_epi32(ddx, ddy), kk), 10));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), m01);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 2), m23);
+        PlotOne(image, s, w, h, _mm_cvtsi128_si32(m01), _mm_cvtsi128_si32(_mm_srli_si128(m01, 4)), 1);
+        PlotOne(image, s, w, h, _mm_cvtsi128_si32(_mm_srli_si128(m01, 8)), _mm_cvtsi128_si32(_mm_srli_si128(m01, 12)), 1);
+        PlotOne(image, s, w, h, _mm_cvtsi128_si32(m23), _mm_cvtsi128_si32(_mm_srli_si128(m23, 4)), 1);
+        PlotOne(image, s, w, h, _mm_cvtsi128_si32(_mm_srli_si128(m23, 8)), _mm_cvtsi128_si32(_mm_srli_si128(m23, 12)), 1);
+    }
 #endif
-        for (; i < end; ++i) {
-            out[i].x = WrapAdd(source[i].x, WrapMul(k, dx[i]) >> 10);
-            out[i].y = WrapAdd(source[i].y, WrapMul(k, dy[i]) >> 10);
-        }
-        for (i = first; i < end; ++i) PlotOne(image, s, w, h, out[i].x, out[i].y, 1);
+    for (; i < count; ++i) {
+        const std::int32_t x = WrapAdd(source[i].x, WrapMul(k, dx[i]) >> 10);
+        const std::int32_t y = WrapAdd(source[i].y, WrapMul(k, dy[i]) >> 10);
+        out[i].x = x;
+        out[i].y = y;
+        PlotOne(image, s, w, h, x, y, 1);
     }
 }

@@ -27,8 +27,8 @@ void PlotPoints(std::uint8_t* image, std::int32_t stride, std::int32_t width, st
 void UnplotPoints(std::uint8_t* image, std::int32_t stride, std::int32_t width, std::int32_t height,
                   const ScreenPoint* points, std::int32_t count);
 
-// MorphPoints and then PlotPoints of its output, in one pass over the arrays: block by block,
-// each block's moved points plotted while they are still in the cache.
+// MorphPoints and then PlotPoints of its output, in one pass over the points: each point is
+// plotted while it is still in a register, so the moved points are not read back from memory.
 void MorphAndPlotPoints(ScreenPoint* out, const ScreenPoint* source, const std::int32_t* dx,
                         const std::int32_t* dy, std::int32_t k, std::int32_t count, std::uint8_t* image,
                         std::int32_t stride, std::int32_t width, std::int32_t height);

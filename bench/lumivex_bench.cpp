@@ -55,7 +55,8 @@ Setup Current;
 
 void FreeArrays() {
     for (void* p : {static_cast<void*>(State.VScreen), static_cast<void*>(State.Pts1), static_cast<void*>(State.Pts2),
-                    static_cast<void*>(State.PtsA), static_cast<void*>(State.PtsDX), static_cast<void*>(State.PtsDY),
+                    static_cast<void*>(State.PtsA), static_cast<void*>(State.PtsLast),
+                    static_cast<void*>(State.PtsDX), static_cast<void*>(State.PtsDY),
                     static_cast<void*>(State.CosTable), static_cast<void*>(Current.copyTarget)}) {
         std::free(p);
     }

@@ -13,8 +13,8 @@ namespace {
 
 void FreeSaverMemory() {
     for (void* block : {static_cast<void*>(State.VScreen), static_cast<void*>(State.Pts1), static_cast<void*>(State.Pts2),
-                        static_cast<void*>(State.PtsA), static_cast<void*>(State.PtsDX), static_cast<void*>(State.PtsDY),
-                        static_cast<void*>(State.CosTable)}) {
+                        static_cast<void*>(State.PtsA), static_cast<void*>(State.PtsLast), static_cast<void*>(State.PtsDX),
+                        static_cast<void*>(State.PtsDY), static_cast<void*>(State.CosTable)}) {
         std::free(block);  // AllocateBytes hands out malloc'd blocks
     }
     for (IfsDefinition* def = State.FirstDefinition; def != nullptr;) {

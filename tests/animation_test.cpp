@@ -59,10 +59,12 @@ TEST_F(AnimationTest, ZeroPointsStillPickTwoColours) {
 }
 
 TEST_F(AnimationTest, EachFailedArrayShowsItsOwnMessage) {
-    // Start-up allocates the frame image, the maps, the five point arrays and the table, in order.
+    // Start-up allocates the frame image, the maps, the five point arrays, the table and the
+    // second half of PtsA (the last frame's positions), in order.
     const char* const expected[] = {PointArrayMessages[0], PointArrayMessages[1], PointArrayMessages[2],
-                                    PointArrayMessages[3], PointArrayMessages[4], CosTableMessage};
-    for (int failing = 0; failing < 6; ++failing) {
+                                    PointArrayMessages[3], PointArrayMessages[4], CosTableMessage,
+                                    PointArrayMessages[2]};
+    for (int failing = 0; failing < 7; ++failing) {
         ResetAll();
         FailAllocationsAfter(2 + failing);  // after the frame image and the fractal's maps
         EXPECT_EQ(StartSaver({Fern}), 1);
