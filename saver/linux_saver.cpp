@@ -101,10 +101,8 @@ int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
     State.Window = window;
 
     // The picture fills the window, the status strip on top and the image below it.
-    platform::Rect rect = {0, 0, 0, 0};
-    platform::ParentClientRect(window, &rect);
-    State.ScreenWidth = WrapSub(rect.right, rect.left);
-    State.ScreenHeight = WrapSub(rect.bottom, rect.top);
+    State.ScreenWidth = State.ScreenHeight = 0;
+    platform::WindowClientSize(window, &State.ScreenWidth, &State.ScreenHeight);
     if (State.ScreenWidth < 0) State.ScreenWidth = 0;
     if (State.ScreenHeight < 0) State.ScreenHeight = 0;
     SetImageFillsWindow(false);

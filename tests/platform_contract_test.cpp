@@ -60,7 +60,7 @@ TEST_F(PlatformContract, DestroyDeliversTheDestroyMessageOnceBeforeItReturns) {
     platform::DestroySaverWindow(State.Window);
     EXPECT_TRUE(Host().quitPosted) << "the saver's Destroy handler has run";
     platform::DestroySaverWindow(State.Window);
-    EXPECT_EQ(Host().calls, (std::vector<std::string>{"DestroySaverWindow", "LeaveTopmostAndQuit", "DestroySaverWindow"}));
+    EXPECT_EQ(Host().calls, (std::vector<std::string>{"DestroySaverWindow", "EndMessageLoop", "DestroySaverWindow"}));
 }
 
 TEST_F(PlatformContract, TheLoopHandsTimerMessagesToTheSaverUntilTheQuit) {
@@ -70,7 +70,7 @@ TEST_F(PlatformContract, TheLoopHandsTimerMessagesToTheSaverUntilTheQuit) {
         return true;
     };
     Host().afterTick = [](std::uint32_t tick) {
-        if (tick == 3) platform::LeaveTopmostAndQuit(State.Window);
+        if (tick == 3) platform::EndMessageLoop(State.Window);
     };
     platform::RunMessageLoop();
     EXPECT_EQ(Host().ticksRun, 3u);
