@@ -188,6 +188,37 @@ TEST_F(LinuxSaverTest, AHostsWindowShowsTheFullScreenPictureOfTheSameSeed) {
     EXPECT_FALSE(linuxStatus.empty());
 }
 
+TEST_F(LinuxSaverTest, RootDrawsOnTheWholeScreenUntilTheRootGoes) {
+    // --root without XSCREENSAVER_WINDOW: window 0, the root window, as large as the screen. The
+    // host may resize it (a new screen size) and end it; input ends nothing.
+    Host().metrics = {0, 0, 320, 240, 320, 240};
+    const Parsed p = Parse({"--root"});
+    ASSERT_TRUE(p.ok);
+    std::int32_t firstWidth = 0, firstHeight = 0, firstImage = 0;
+    const int code = RunLinux(p.options, Gallery, [&](std::uint32_t tick) {
+        if (tick == 1) {
+            firstWidth = State.ScreenWidth;
+            firstHeight = State.ScreenHeight;
+            firstImage = State.ImageHeight;
+            HandleSaverMessage(State.Window, SaverMessage::KeyDown);
+        }
+        if (tick == 5) Host().ResizeWindow(State.Window, 400, 300);
+        if (tick == 10) Host().DestroyWindow(State.Window);
+        return tick < 50;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(State.Mode, RunMode::Window);
+    EXPECT_EQ(firstWidth, 320);
+    EXPECT_EQ(firstHeight, 240);
+    EXPECT_EQ(firstImage, 240 - StatusStripHeight);
+    EXPECT_EQ(State.ScreenWidth, 400) << "the root's new size";
+    EXPECT_EQ(State.ScreenHeight, 300);
+    EXPECT_EQ(Host().pictureWidth, 400);
+    EXPECT_EQ(Host().ticksRun, 10u) << "the root gone ends the run at once";
+    EXPECT_EQ(std::count(Host().calls.begin(), Host().calls.end(), "EndMessageLoop"), 1);
+    EXPECT_TRUE(Host().messages.empty());
+}
+
 TEST_F(LinuxSaverTest, DesktopWindowsAndHowTheyEnd) {
     Host().metrics = {0, 0, 640, 480, 640, 480};
     LinuxOptions options;

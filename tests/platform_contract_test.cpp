@@ -1,5 +1,5 @@
-// The seam's rules (platform/platform.h), held against the headless backend; the Win32 backend
-// keeps the same ones.
+// The seam's rules (platform/platform.h) that need the headless host's own data or the real saver
+// behind the backend; those any host keeps are the list of platform_contract_checks.cpp.
 #include <cstring>
 #include <string>
 #include <vector>

@@ -44,6 +44,10 @@ void HeadlessHost::ResizeWindow(PlatformHandle handle, std::int32_t width, std::
         windowWidth = width;
         windowHeight = height;
     }
+    if (handle == RootHandle) {  // the screen itself has a new size
+        metrics.virtualWidth = width;
+        metrics.virtualHeight = height;
+    }
     for (auto& known : parentWindows) {
         if (known.first == handle) known.second = {0, 0, width, height};
     }
