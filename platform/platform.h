@@ -30,8 +30,8 @@
 // Paint: the host asks for the window to be painted (answered with AcceptPaint).
 // Resize: the window has a new size (ask WindowClientSize). Close: the window's close button, or
 // the host ending the run (a signal); the run ends with 0 in every mode. Win32 hands up neither:
-// its window is never resized, and its WM_CLOSE takes the default path, which destroys the
-// window (Destroy).
+// WM_SIZE takes the default path (the saver keeps its start-up size there), and so does
+// WM_CLOSE, which destroys the window (Destroy).
 enum class SaverMessage { Destroy, Paint, KeyDown, LeftButtonDown, RightButtonDown, MiddleButtonDown, Timer, Other,
                           Resize, Close };
 
