@@ -1,6 +1,7 @@
 """Runs one command on a display of its own: a fresh Xvfb, stopped when the command ends.
 
-usage: under_xvfb.py COMMAND [ARG...]   (the command's exit code is the script's)
+usage: under_xvfb.py COMMAND [ARG...]   (the command's exit code is the script's; a command still
+running after 100 s is killed and the script fails, before CTest's own limit, so nothing is left)
 """
 import contextlib
 import os
@@ -32,7 +33,11 @@ def xvfb_display():
 
 def main():
     with xvfb_display() as display:
-        return subprocess.run(sys.argv[1:], env=dict(os.environ, DISPLAY=display)).returncode
+        try:
+            return subprocess.run(sys.argv[1:], env=dict(os.environ, DISPLAY=display), timeout=100).returncode
+        except subprocess.TimeoutExpired:
+            print("under_xvfb.py: %s still running after 100 s, killed" % sys.argv[1], file=sys.stderr)
+            return 1
 
 
 if __name__ == "__main__":
