@@ -285,7 +285,7 @@ void InstallEndSignals() {
 
 namespace platform {
 
-// The Linux start-up reads its argument vector itself; this is the same, as the seam gives it.
+// The words KeepCommandLine was given (the Linux start-up itself reads them from argv).
 const char* CommandLine() { return TheCommandLine.c_str(); }
 
 std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
