@@ -13,7 +13,7 @@ The API, all of it:
 
   Failure, check(cond, msg), log(msg)     a case fails by raising Failure; check raises it
   SKIPPED (77)                            a case that returns it is skipped (CTest SKIP_RETURN_CODE)
-  main(cases, options=(), needs=None, extra=None)
+  main(cases, options=(), needs=None, extra=None, timeouts=None, prepare=None)
                                           parses --work (required), --render, --source, --timeout and
                                           the named `options`; runs one case under an alarm; on
                                           failure, signal or timeout stops everything started
@@ -33,8 +33,8 @@ The API, all of it:
                                           .display, .env, .shot(), .xdotool(...)
   Session(opts, name, width, height, ...) a case's folder (work/NAME, fresh), an optional Xvfb and
                                           what the case started, all stopped when the block ends;
-                                          .start(), .shot(), .xdotool(), .save(), a screenshot
-                                          of the screen is kept when the block fails
+                                          .start(), .shot(), .xdotool(), .save(), .wait_points();
+                                          a screenshot is kept when the block fails
   Rendered(opts, folder, ini, width, height, seed, ...)
                                           lumivex-render's held frames of the same file, seed, size
                                           and clock; .match(shot, top) compares a screenshot with them
@@ -354,11 +354,14 @@ class Session:
                 log("screen at the failure: %s" % self.save(self.shot(), "at-failure"))
             except Exception:  # noqa: BLE001 - the failure itself matters more
                 pass
-        for process in reversed(self.processes):
-            stop(process)
+        self.stop_programs()
         if self.xvfb is not None:
             self.xvfb.stop()
         return False
+
+    def stop_programs(self):
+        for process in reversed(self.processes):
+            stop(process)
 
     def start(self, argv, env=None, cwd=None):
         """Starts a program of the case; its output goes to NAME/out-N.txt (output_of reads it)."""
@@ -375,6 +378,19 @@ class Session:
 
     def save(self, shot, name):
         return save_ppm(shot, os.path.join(self.dir, name + ".ppm"))
+
+    def wait_points(self, process, width, height, timeout=20):
+        """Waits until the window at the screen's corner shows points on black below the strip;
+        the screenshot that shows them."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            check(process.poll() is None, "the saver ended (exit code %s) before drawing" % process.poll())
+            shot = self.shot()
+            image = shot.colours(STRIP, height, 0, width)
+            if (0, 0, 0) in image and len(image) >= 2:
+                return shot
+            time.sleep(0.2)
+        raise Failure("no points appeared within %d s" % timeout)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -589,11 +605,12 @@ def on_signal(number, _frame):
     raise Failure("stopped by signal %d" % number)
 
 
-def main(all_cases, options=(), needs=None, extra=None, timeouts=None):
+def main(all_cases, options=(), needs=None, extra=None, timeouts=None, prepare=None):
     """Runs the case named on the command line; its exit code: 0, 1 (failure) or SKIPPED.
     `options`: names of further required options (--name); `extra(parser)` adds others;
     `needs(opts)`: {case: [files that must exist]}, the key None for every other case;
-    `timeouts`: {case: seconds} where the default --timeout does not fit."""
+    `timeouts`: {case: seconds} where the default --timeout does not fit; `prepare(opts)` runs
+    after the options are read (it may add to opts)."""
     parser = argparse.ArgumentParser(description=sys.modules["__main__"].__doc__)
     parser.add_argument("case", choices=sorted(all_cases))
     parser.add_argument("--work", required=True, help="folder of the cases' files")
@@ -608,6 +625,8 @@ def main(all_cases, options=(), needs=None, extra=None, timeouts=None):
     opts.work = os.path.abspath(opts.work)
     os.makedirs(opts.work, exist_ok=True)
     timeout = (timeouts or {}).get(opts.case, opts.timeout)
+    if prepare is not None:
+        prepare(opts)
 
     def too_long(*_):
         raise Failure("the case took over %d s" % timeout)
