@@ -6,7 +6,7 @@ A test file holds its cases as functions `case_NAME(opts)` and ends with
         sys.exit(harness.main(harness.cases(globals()), options=("scr64", ...)))
 
 CTest runs `python3 FILE [--work DIR --render EXE --source DIR ...] CASE`, with PYTHONPATH naming
-this folder (the CMake function `lumivex_harness_cases` in tests/CMakeLists.txt sets it; by hand:
+this folder (the CMake function `lumivex_harness_cases` of cmake/harness.cmake sets it; by hand:
 `PYTHONPATH=tests python3 tests/x11/x11.py ... CASE`).
 
 The API, all of it:
@@ -31,17 +31,19 @@ The API, all of it:
                                           RGB screenshots; colours(), region(), crop(), mask_hash()
   Xvfb(width, height, depth=24, args=())  an X server on a free display (context manager):
                                           .display, .env, .shot(), .xdotool(...)
-  Session(opts, name, width, height, ...) a case's folder (work/NAME, fresh), an optional Xvfb and
-                                          what the case started, all stopped when the block ends;
-                                          .start(), .shot(), .xdotool(), .save(), .wait_points();
-                                          a screenshot is kept when the block fails
+  Session(opts, name, width, height, ...) a case's folder (work/NAME, fresh), an Xvfb (unless
+                                          display=False) and what the case started, all stopped when
+                                          the block ends; .start(argv, env, cwd, user), .shot(),
+                                          .xdotool(), .save(), .wait_points(); a screenshot is kept
+                                          when the block fails. Another screen (a compositor, a
+                                          browser): a subclass starts it in __enter__ and gives shot()
   Rendered(opts, folder, ini, width, height, seed, ...)
                                           lumivex-render's held frames of the same file, seed, size
                                           and clock; .match(shot, top) compares a screenshot with them
   wait_exact(s, process, rendered, timeout)
                                           screenshots until one equals a held frame
   User(name)                              an unprivileged user with its own XDG_RUNTIME_DIR (made when
-                                          missing): .command(argv), .env(base)
+                                          missing): .command(argv), .env(base), .give(path)
   Wine(prefix)                            a Wine prefix: .env(), .boot(), .run(), .start(), .kill()
 """
 import argparse
@@ -348,7 +350,7 @@ class Session:
         return self
 
     def __exit__(self, exc_type, *_exc):
-        if exc_type is not None and self.xvfb is not None and self.xvfb.process.poll() is None:
+        if exc_type is not None:
             # The screen as the failure left it, for whoever reads the log.
             try:
                 log("screen at the failure: %s" % self.save(self.shot(), "at-failure"))
@@ -363,14 +365,19 @@ class Session:
         for process in reversed(self.processes):
             stop(process)
 
-    def start(self, argv, env=None, cwd=None):
-        """Starts a program of the case; its output goes to NAME/out-N.txt (output_of reads it)."""
-        process = start(argv, log=os.path.join(self.dir, "out-%d.txt" % len(self.processes)),
-                        env=env or self.env, cwd=cwd or self.dir)
+    def start(self, argv, env=None, cwd=None, user=None):
+        """Starts a program of the case; its output goes to NAME/out-N.txt (output_of reads it).
+        With a User, the program runs as that user, in its surroundings (env is the base)."""
+        env = env or self.env
+        if user is not None:
+            argv, env = user.command(argv), user.env(env)
+        process = start(argv, log=os.path.join(self.dir, "out-%d.txt" % len(self.processes)), env=env,
+                        cwd=cwd or self.dir)
         self.processes.append(process)
         return process
 
     def shot(self):
+        check(self.xvfb is not None and self.xvfb.process.poll() is None, "this session has no X screen")
         return self.xvfb.shot()
 
     def xdotool(self, *args):
