@@ -18,9 +18,9 @@ The API, all of it:
                                           the named `options`; runs one case under an alarm; on
                                           failure, signal or timeout stops everything started
   cases(namespace)                        {name: fn} of the case_NAME functions of a module
-  start(argv, log=None, env=None, cwd=None)
+  start(argv, output=None, env=None, cwd=None)
                                           starts a program in a process group of its own, kept for
-                                          cleanup; its output (both streams) goes to `log`
+                                          cleanup; its output (both streams) goes to the file `output`
   stop(process)                           ends the process's group: TERM, then KILL after 5 s
   at_cleanup(fn)                          fn() runs at the end of the case, also on failure
   wait_exit(process, timeout, what)       the exit code, or a Failure after timeout s
@@ -111,16 +111,17 @@ _started = []
 _cleanups = []
 
 
-def start(argv, log=None, env=None, cwd=None):
-    """Starts a program without waiting. Its output goes to the file `log` (or nowhere)."""
-    out = open(log, "wb") if log else subprocess.DEVNULL
+def start(argv, output=None, env=None, cwd=None):
+    """Starts a program without waiting. Its output (both streams) goes to the file `output`, or
+    nowhere."""
+    out = open(output, "wb") if output else subprocess.DEVNULL
     try:
         process = subprocess.Popen([str(a) for a in argv], env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
                                    stderr=subprocess.STDOUT, start_new_session=True)
     finally:
-        if log:
+        if output:
             out.close()
-    process.log_path = log
+    process.log_path = output
     _started.append(process)
     return process
 
@@ -371,7 +372,7 @@ class Session:
         env = env or self.env
         if user is not None:
             argv, env = user.command(argv), user.env(env)
-        process = start(argv, log=os.path.join(self.dir, "out-%d.txt" % len(self.processes)), env=env,
+        process = start(argv, output=os.path.join(self.dir, "out-%d.txt" % len(self.processes)), env=env,
                         cwd=cwd or self.dir)
         self.processes.append(process)
         return process

@@ -50,7 +50,7 @@ def case_cleanup(opts):
         # Started through the harness, so that a failure here ends it too.
         out_path = os.path.join(opts.work, "hang-out.txt")
         case = harness.start([sys.executable, os.path.abspath(__file__), "--work", opts.work] + extra + ["hang"],
-                             log=out_path)
+                             output=out_path)
         deadline = time.time() + 20
         while not os.path.exists(record) and time.time() < deadline and case.poll() is None:
             time.sleep(0.1)
