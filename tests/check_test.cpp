@@ -12,6 +12,8 @@
 
 #include "test_support.h"
 #include "tools/render/check.h"
+#include "tools/render/check_report.h"
+#include "tools/render/fit.h"
 
 namespace {
 
