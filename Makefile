@@ -88,6 +88,8 @@ run-windows:
 install:
 	@test -x build/default/lumivex || { echo "make install: nothing to install; run make build first" >&2; exit 1; }
 	DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)"
+	@# The list of installed files that cmake leaves in the build goes back to the build's owner.
+	@chown --reference=build/default build/default/install_manifest.txt 2>/dev/null || true
 
 # The README's pictures, from the shipped definitions (docs/gallery/, docs/gallery.md).
 gallery: build
