@@ -117,10 +117,36 @@ TEST(LinuxOptionsTest, WrongOptionsAndValuesSayWhichInOneLine) {
     EXPECT_TRUE(Parse({"--window-id", "0xFFFFFFFF"}).ok);
 }
 
+// The shipped file is found from where the program is, so that one build serves any prefix.
+TEST(LinuxFilesTest, ShippedFileIsFoundFromTheProgramsOwnPlace) {
+    const struct {
+        const char* program;
+        const char* folder;
+    } cases[] = {
+        {"/usr/local/libexec/xscreensaver/lumivex", "/usr/local/share/lumivex/"},  // the hack
+        {"/usr/lib/xscreensaver/lumivex", "/usr/share/lumivex/"},                  // a distribution's hack folder
+        {"/usr/local/bin/lumivex", "/usr/local/share/lumivex/"},                    // a copy on the PATH
+        {"/home/ann/.local/bin/lumivex", "/home/ann/.local/share/lumivex/"},
+        {"/tmp/x/lumivex-install-1/bin/lumivex", "/tmp/x/lumivex-install-1/share/lumivex/"},
+        {"/home/ann/lumivex/build/default/lumivex", "/home/ann/lumivex/build/default/"},  // not installed
+        {"/home/ann/binary/lumivex", "/home/ann/binary/"},  // "bin" only as a whole folder name
+        {"", "/usr/share/lumivex/"},                        // the program's place unknown
+        {"lumivex", "/usr/share/lumivex/"},                 // nor a relative one
+    };
+    for (const auto& c : cases) EXPECT_EQ(ShippedDefinitionFolder(c.program), c.folder) << c.program;
+
+    LinuxOptions options;
+    LinuxEnvironment env;
+    env.programPath = "/home/ann/lumivex/build/default/lumivex";
+    EXPECT_EQ(DefinitionFileCandidates(options, env),
+              (std::vector<std::string>{"/home/ann/lumivex/build/default/lumivex.ini"}));
+    EXPECT_NE(MissingDefinitionMessage(options, env).find("'/home/ann/lumivex/build/default/'"), std::string::npos);
+}
+
 TEST(LinuxFilesTest, TheUsualPlacesInOrder) {
     LinuxOptions options;
     LinuxEnvironment env;
-    env.dataDir = "/opt/lx/share";
+    env.programPath = "/opt/lx/libexec/xscreensaver/lumivex";
     env.home = "/home/ann";
     EXPECT_EQ(DefinitionFileCandidates(options, env),
               (std::vector<std::string>{"/home/ann/.config/lumivex/lumivex.ini", "/opt/lx/share/lumivex/lumivex.ini"}));
