@@ -111,7 +111,7 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     opts = parser.parse_args()
     if shutil.which("Xvfb") is None:
-        raise SystemExit("Xvfb is missing (make deps)")
+        raise SystemExit("Xvfb is missing (bash scripts/install-deps.sh headless)")
     opts.ini = os.path.abspath(opts.ini)
     print("CPU time per second of display, %% of one core; %g s a run, seed %d, %s"
           % (opts.seconds, opts.seed, opts.ini), flush=True)

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "core/font8x16.h"
 #include "platform/platform.h"
@@ -29,6 +30,8 @@ Display* TheDisplay = nullptr;
 Window TheWindow = 0;
 bool OwnWindow = false;   // created here: only such a window is ever mapped, destroyed or given a cursor
 bool WindowGone = false;  // destroyed, or refused by the server: nothing more is drawn into it
+bool DestroyHandedUp = false;  // the saver has had this window's Destroy: never a second one
+std::string TheCommandLine;
 Visual* TheVisual = nullptr;
 int TheDepth = 0;
 std::uint32_t RedMask = 0, GreenMask = 0, BlueMask = 0, AlphaBits = 0;
@@ -48,9 +51,9 @@ int ShmCompletionType = -1;  // the event type of MIT-SHM's completion events
 // XShmPutImage, whose request serial this is, has come.
 bool ShmPending = false;
 unsigned long ShmPendingSerial = 0;
-// The window may no longer show the last frame (exposed, resized, a new picture): the next
-// present sends the whole picture.
-bool RepaintAll = true;
+// The window may no longer show the last frame (the host asked for a paint after an Expose, or a
+// new picture): the next present sends the whole picture.
+bool RepaintWhole = true;
 
 // With LUMIVEX_PRESENT_LOG naming a file, one line per present: what the tick said changed and
 // what went to the server (requests and bytes), for the tests.
@@ -300,6 +303,7 @@ void UseWindow(Window window, bool own) {
     TheWindow = window;
     OwnWindow = own;
     WindowGone = false;
+    DestroyHandedUp = false;
     TheGc = XCreateGC(TheDisplay, window, 0, nullptr);
 }
 
@@ -309,14 +313,19 @@ std::uint64_t MonotonicNs() {
     return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
 }
 
+// The window's one Destroy, whichever way it went: by the saver, by its host, or refused.
+void HandUpDestroy() {
+    WindowGone = true;
+    if (DestroyHandedUp) return;
+    DestroyHandedUp = true;
+    HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Destroy);
+}
+
 void Dispatch(XEvent& event) {
     const PlatformHandle window = AsHandle(TheWindow);
     switch (event.type) {
         case DestroyNotify:
-            if (event.xdestroywindow.window == TheWindow && !WindowGone) {
-                WindowGone = true;
-                HandleSaverMessage(window, SaverMessage::Destroy);
-            }
+            if (event.xdestroywindow.window == TheWindow) HandUpDestroy();
             break;
         case ConfigureNotify:
             if (event.xconfigure.window == TheWindow &&
@@ -327,8 +336,7 @@ void Dispatch(XEvent& event) {
             }
             break;
         case Expose:
-            // Part of the window lost its picture: the next present sends all of it.
-            RepaintAll = true;
+            // Part of the window lost its picture: the saver's AcceptPaint has the next present send all of it.
             if (event.xexpose.count == 0) HandleSaverMessage(window, SaverMessage::Paint);
             break;
         case KeyPress:
@@ -354,6 +362,14 @@ void Dispatch(XEvent& event) {
 
 }  // namespace
 
+void KeepCommandLine(int argc, const char* const* argv) {
+    TheCommandLine.clear();
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) TheCommandLine += ' ';
+        TheCommandLine += argv[i];
+    }
+}
+
 void InstallEndSignals() {
     if (SignalPipe[0] >= 0) return;
     if (pipe(SignalPipe) != 0) return;
@@ -369,8 +385,8 @@ void InstallEndSignals() {
 
 namespace platform {
 
-// The Linux program reads its own command line and takes no lock; these serve the Windows start-up.
-const char* CommandLine() { return ""; }
+// The words KeepCommandLine was given (the Linux start-up itself reads them from argv).
+const char* CommandLine() { return TheCommandLine.c_str(); }
 
 std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
@@ -388,6 +404,17 @@ void ParentClientRect(PlatformHandle parent, Rect* rect) {
     *rect = {0, 0, attributes.width, attributes.height};
 }
 
+void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
+    if (TheDisplay == nullptr || WindowGone || static_cast<Window>(reinterpret_cast<std::uintptr_t>(window)) != TheWindow)
+        return;
+    XWindowAttributes attributes;
+    BeginTrap();
+    const Status ok = XGetWindowAttributes(TheDisplay, TheWindow, &attributes);
+    if (EndTrap() != 0 || ok == 0) return;
+    *width = attributes.width;
+    *height = attributes.height;
+}
+
 ScreenMetrics ReadScreenMetrics() {
     if (!Connect()) return {0, 0, 0, 0, 0, 0};
     const int screen = DefaultScreen(TheDisplay);
@@ -396,7 +423,7 @@ ScreenMetrics ReadScreenMetrics() {
     return {0, 0, width, height, width, height};
 }
 
-bool RegisterSaverClass(PlatformHandle) { return true; }
+bool PrepareWindowing(PlatformHandle) { return true; }
 
 PlatformHandle CreateSaverWindow(PlatformHandle, PlatformHandle, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
     return nullptr;
@@ -457,7 +484,6 @@ void StartFrameTimer(PlatformHandle) { TimerRunning = true; }
 
 void RunMessageLoop() {
     if (TheDisplay == nullptr) return;
-    QuitPosted = false;
     const int xfd = ConnectionNumber(TheDisplay);
     std::uint64_t next = MonotonicNs() + PeriodNs;
     while (!QuitPosted) {
@@ -467,9 +493,9 @@ void RunMessageLoop() {
             Dispatch(event);
         }
         if (QuitPosted) break;
-        if (WindowGone) {
+        if (WindowGone && !DestroyHandedUp) {
             // Refused by the server before its DestroyNotify came: gone all the same.
-            HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Destroy);
+            HandUpDestroy();
             continue;
         }
         const std::uint64_t now = MonotonicNs();
@@ -496,26 +522,22 @@ void RunMessageLoop() {
             HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Close);
         }
     }
+    QuitPosted = false;  // consumed: the next loop waits for a quit of its own
 }
 
 void DestroySaverWindow(PlatformHandle window) {
-    if (TheDisplay == nullptr || (WindowGone && !OwnWindow)) {
-        HandleSaverMessage(window, SaverMessage::Destroy);
-        return;
-    }
-    const bool wasGone = WindowGone;
-    WindowGone = true;
-    if (OwnWindow && !wasGone) {
+    if (TheDisplay == nullptr || static_cast<Window>(reinterpret_cast<std::uintptr_t>(window)) != TheWindow) return;
+    if (OwnWindow && !WindowGone) {
         XDestroyWindow(TheDisplay, TheWindow);
         XFlush(TheDisplay);
     }
     // A host's window is left as it is: the saver only stops drawing into it.
-    HandleSaverMessage(window, SaverMessage::Destroy);
+    HandUpDestroy();
 }
 
-void LeaveTopmostAndQuit(PlatformHandle) { QuitPosted = true; }
+void EndMessageLoop(PlatformHandle) { QuitPosted = true; }
 
-void PaintNothing(PlatformHandle) {}
+void AcceptPaint(PlatformHandle) { RepaintWhole = true; }
 
 std::uint32_t TickCount() { return static_cast<std::uint32_t>(MonotonicNs() / 1000000u); }
 
@@ -524,7 +546,7 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
     if (Picture == nullptr || WindowGone || top < 0) return;
     const unsigned long firstRequest = NextRequest(TheDisplay);
     SentBytes = 0;
-    const bool whole = damage.whole || RepaintAll;
+    const bool whole = damage.whole || RepaintWhole;
     const std::int32_t height = Picture->height;
     const std::int32_t room = height > top ? height - top : 0;
     const std::int32_t imageRows = header.Height < 0 ? 0 : header.Height;
@@ -553,8 +575,11 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
         first = 0;
     }
     if (whole) {
-        PutPicture(first, top + rows - first);
-        RepaintAll = false;
+        // After a paint request or a new picture the strip and any rows below the image go too.
+        const std::int32_t last = RepaintWhole ? height : top + rows;
+        if (RepaintWhole) first = 0;
+        PutPicture(first, last - first);
+        RepaintWhole = false;
     } else {
         if (first == 0) PutPicture(0, strip);
         // The image's changed pixels one by one: those cleared, then those plotted. A point that
@@ -636,7 +661,7 @@ WindowOutcome CreateDesktopWindow(bool fullScreen, const char* title, std::int32
 bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t height) {
     if (TheDisplay == nullptr) return false;
     DropPicture();
-    RepaintAll = true;
+    RepaintWhole = true;
     if (width <= 0 || height <= 0) return true;  // nothing to show
     return SharedPicture(width, height) || PlainPicture(width, height);
 }
