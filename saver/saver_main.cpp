@@ -209,11 +209,15 @@ bool HandleSaverMessage(PlatformHandle window, SaverMessage message) {
         case SaverMessage::Resize: {
             platform::Rect rect = {0, 0, State.ScreenWidth, State.ScreenHeight};
             platform::ParentClientRect(window, &rect);
+            const std::int32_t oldWidth = State.ScreenWidth, oldHeight = State.ScreenHeight;
             if (!ResizeFrame(WrapSub(rect.right, rect.left), WrapSub(rect.bottom, rect.top))) {
                 ShowErrorMessage(VScreenMessage);
                 EndCode = static_cast<int>(StartResult::VScreenFailed);
                 platform::DestroySaverWindow(window);
+                return true;
             }
+            // The picture follows the window at once, not only from the next pick on.
+            RefitPoints(oldWidth, oldHeight);
             return true;
         }
         case SaverMessage::Close:
