@@ -121,13 +121,28 @@ var Lumivex = (function () {
     this.halt();
     this.running = false;
   };
+  // A pause stops the clock: it runs on from where it stood, without the paused time as a gap.
   Player.prototype.pause = function (paused) {
+    if (paused === this.paused) return;
     this.paused = paused;
-    if (paused) this.halt();
-    else if (this.running) this.go();
+    if (paused) {
+      this.halt();
+      this.pausedAt = this.lastNow === undefined ? this.now() : this.lastNow;
+    } else {
+      this.clockBase = (this.clockBase + this.pausedAt - this.now()) >>> 0;
+      if (this.running) this.go();
+    }
   };
-  Player.prototype.tick = function () {
-    var alive = this.m._lvx_tick(this.now());
+  // One tick 10 ms after the last, while paused.
+  Player.prototype.stepOnce = function () {
+    if (!this.paused || !this.running) return false;
+    this.pausedAt = (this.pausedAt + TickPeriod) >>> 0;
+    return this.tick(this.pausedAt);
+  };
+  Player.prototype.tick = function (at) {
+    var now = at === undefined ? this.now() : at;
+    this.lastNow = now;
+    var alive = this.m._lvx_tick(now);
     this.screen.show(false);
     this.onTick();
     if (!alive) {
