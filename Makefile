@@ -1,11 +1,13 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build build-asan build-windows build-fuzz build-soak test fuzz soak run run-windows install bench gallery dist clean
+.PHONY: all deps build build-asan build-windows build-fuzz build-soak build-web web run-web test fuzz soak run run-windows install bench bench-web gallery dist clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Where `make install` puts lumivex (DESTDIR is honoured too, for packaging).
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 300
 SOAK_TICKS ?= 10000000
+# The port of make run-web's server.
+WEB_PORT ?= 8123
 
 all: build
 
@@ -37,10 +39,23 @@ build-soak: deps
 	cmake --preset soak >/dev/null
 	cmake --build --preset soak -j $(JOBS)
 
+# The browser build (Emscripten): the saver page and the playground in build/web/site.
+build-web: deps
+	cmake --preset web >/dev/null
+	cmake --build --preset web -j $(JOBS)
+
+web: build-web
+	@echo "make web: the site is in build/web/site (index.html, playground.html)"
+
+# Serves the site on this machine only; Ctrl-C ends it.
+run-web: web
+	@echo "Lumivex in your browser: http://127.0.0.1:$(WEB_PORT)/ and the playground: http://127.0.0.1:$(WEB_PORT)/playground.html"
+	python3 -m http.server --bind 127.0.0.1 $(WEB_PORT) --directory build/web/site
+
 # The default tests include the end-to-end tests of lumivex64.scr under Wine (label e2e); the
 # fuzz preset's tests run every fuzz target over its seeds and 20 s more (label fuzz), the soak
 # preset's 200,000 ticks of the soak (label soak).
-test: build build-asan build-windows build-fuzz build-soak
+test: build build-web build-asan build-windows build-fuzz build-soak
 	ctest --preset default -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 	ctest --preset fuzz -j $(JOBS)
@@ -87,8 +102,8 @@ bench: deps
 	  | tee build/default/bench.txt
 
 # Release files in dist/: the Windows zip and installer, the Debian package (with the Linux
-# saver) and their SHA256SUMS.
-dist: build build-windows
+# saver), the web site's zip and their SHA256SUMS.
+dist: build build-windows build-web
 	cmake --build --preset default --target dist
 
 clean:

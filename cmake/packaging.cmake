@@ -1,6 +1,6 @@
 # Release files: `make dist` builds the target `dist` of the native build, which writes the Windows
-# zip and installer from the Windows builds, the Debian package of the Linux saver (CPack) and
-# their SHA256SUMS into dist/ (scripts/dist.py).
+# zip and installer from the Windows builds, the Debian package of the Linux saver (CPack), the web
+# site's zip from the web build and their SHA256SUMS into dist/ (scripts/dist.py).
 if(CMAKE_CROSSCOMPILING)
   return()
 endif()
@@ -9,12 +9,13 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(LUMIVEX_WIN64_DIR "${CMAKE_SOURCE_DIR}/build/mingw64" CACHE PATH "Build folder of the 64-bit Windows build")
 set(LUMIVEX_WIN32_DIR "${CMAKE_SOURCE_DIR}/build/mingw32" CACHE PATH "Build folder of the 32-bit Windows build")
 set(LUMIVEX_DIST_DIR "${CMAKE_SOURCE_DIR}/dist" CACHE PATH "Where make dist writes the release files")
+set(LUMIVEX_WEB_SITE "${CMAKE_SOURCE_DIR}/build/web/site" CACHE PATH "The web site of the web preset (make web)")
 set(LUMIVEX_MAINTAINER "the Lumivex authors <lumivex@example.org>" CACHE STRING
     "Maintainer of the Debian package: name <address>")
 
 set(dist_command ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/dist.py
   --version ${LUMIVEX_VERSION} --source ${CMAKE_SOURCE_DIR} --out ${LUMIVEX_DIST_DIR}
-  --scr32 ${LUMIVEX_WIN32_DIR}/lumivex.scr --scr64 ${LUMIVEX_WIN64_DIR}/lumivex64.scr)
+  --scr32 ${LUMIVEX_WIN32_DIR}/lumivex.scr --scr64 ${LUMIVEX_WIN64_DIR}/lumivex64.scr --site ${LUMIVEX_WEB_SITE})
 
 # The Debian package holds what the Linux saver's install rules install; without that saver there
 # is nothing to package and CPack is left out.

@@ -12,7 +12,9 @@ packages=(g++ cmake make libgtest-dev libbenchmark-dev libpng-dev libgif-dev
   # The native Linux saver, and its tests against a real host and of its installed files.
   libx11-dev libxext-dev xsecurelock libxml2-utils desktop-file-utils
   # Release files (make dist): the Windows installer, the Debian package and its checks.
-  nsis dpkg-dev lintian)
+  nsis dpkg-dev lintian
+  # web: the browser build (Debian's Emscripten) and its tests in headless Chromium (Selenium).
+  emscripten chromium chromium-driver python3-selenium)
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then
