@@ -162,10 +162,10 @@ def main():
     parser.add_argument("--strict", action="store_true", help="treat NSIS warnings as errors")
     opts = parser.parse_args()
     opts.source = os.path.abspath(opts.source)
-    for path in (opts.scr32, opts.scr64):
+    parts = opts.only or ["zip", "exe", "deb", "web"]
+    for path in (opts.scr32, opts.scr64) if set(parts) & {"zip", "exe"} else ():
         if not os.path.isfile(path):
             fail("%s is missing: build the mingw32 and mingw64 presets first (make build-windows)" % path)
-    parts = opts.only or ["zip", "exe", "deb", "web"]
     if "web" in parts and not (opts.site and os.path.isfile(os.path.join(opts.site, "index.html"))):
         fail("the web site is missing: build it first (make web)")
     if "exe" in parts and shutil.which(opts.makensis) is None:

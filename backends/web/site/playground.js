@@ -99,9 +99,16 @@
     return withCode(checker, function (p) { return checker._lvx_check(size.width, size.height, p); });
   }
 
+  // The line a warning is about: the one it names, else its map's or box's line, else the header.
   function lineOf(warning, report) {
     var m = /\bline (\d+)/.exec(warning);
-    return m ? Number(m[1]) : report.line;
+    if (m) return Number(m[1]);
+    var uses = report.lines.filter(function (l) { return l.use === "map"; });
+    m = /^map (\d+)\b/.exec(warning);
+    if (m && uses[Number(m[1]) - 1]) return uses[Number(m[1]) - 1].line;
+    var box = report.lines.find(function (l) { return l.use === "box"; });
+    if (/\bbox\b/.test(warning) && box) return box.line;
+    return report.line;
   }
 
   function link(line, label) {
@@ -339,6 +346,20 @@
     shareOut.select();
     if (navigator.clipboard) navigator.clipboard.writeText(shareOut.value).catch(function () {});
   });
+
+  // For a reproducible picture (and the tests): the run started again, paused, and ticks ticks
+  // of a simulated clock dt ms apart run at once, as lumivex-render --dt --ticks runs them.
+  window.LumivexPlayground = {
+    still: function (dt, ticks) {
+      if (!paused) $("pause").click();
+      runPicture();
+      player.pause(true);
+      Lumivex.still(runner, dt, ticks);
+      screen.show(true);
+      showStatus();
+      return Lumivex.messages(runner);
+    },
+  };
 
   refresh();
   document.body.dataset.ready = "1";
