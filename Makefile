@@ -101,6 +101,11 @@ bench: deps
 	  --benchmark_color=false --benchmark_out=build/default/bench.json --benchmark_out_format=json \
 	  | tee build/default/bench.txt
 
+# The tick as WebAssembly in headless Chromium beside the native one of make bench (run that first
+# for the ratios).
+bench-web: web
+	/usr/bin/python3 bench/web/bench_web.py --site build/web/site --native build/default/bench.json
+
 # Release files in dist/: the Windows zip and installer, the Debian package (with the Linux
 # saver), the web site's zip and their SHA256SUMS.
 dist: build build-windows build-web

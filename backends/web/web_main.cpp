@@ -125,6 +125,22 @@ EMSCRIPTEN_KEEPALIVE int lvx_definition_count() { return State.DefinitionCount; 
 EMSCRIPTEN_KEEPALIVE int lvx_phase() { return static_cast<int>(State.Phase); }
 EMSCRIPTEN_KEEPALIVE int lvx_point_count() { return State.PointCount; }
 
+// For the benchmark (bench/web/): ticks ticks, each the same tick of the cycle (phase and its clock
+// put back before it, the clock 10 ms on), as the native benchmark's ticks; with convert, each
+// frame is also converted for the canvas.
+EMSCRIPTEN_KEEPALIVE void lvx_bench_ticks(int phase, int clock, int ticks, int convert) {
+    if (Web().ended || State.Window == nullptr) return;
+    Web().converting = convert != 0;
+    for (int i = 0; i < ticks; ++i) {
+        State.Phase = static_cast<Phase>(phase);
+        State.PhaseClock = clock;
+        TickAt(Web().now + 10);
+    }
+    Web().converting = true;
+    Web().wholePending = false;
+    Web().dirty.clear();
+}
+
 // The page's size parameter "WxH": false unless both sides are whole numbers from 1 to 16384.
 EMSCRIPTEN_KEEPALIVE int lvx_parse_size(const char* text, int* width, int* height) {
     return ParseWebSize(text, width, height) ? 1 : 0;
