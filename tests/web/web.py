@@ -281,6 +281,18 @@ def site_folder(opts):
     return os.path.abspath(opts.site)
 
 
+def site_with(opts, files):
+    """A folder that serves the site and, beside it, the given files ({name: bytes})."""
+    site = site_folder(opts)
+    folder = tempfile.mkdtemp(prefix="site-", dir=opts.work)
+    for name in os.listdir(site):
+        os.symlink(os.path.join(site, name), os.path.join(folder, name))
+    for name, data in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    return folder
+
+
 def saver_url(base, **query):
     return base + "index.html?" + urllib.parse.urlencode(query)
 
@@ -288,21 +300,33 @@ def saver_url(base, **query):
 def case_saver_pixels(opts):
     """The saver page's stills equal lumivex-render's last frame: mid-morph, in a hold, just after a
     pick, at device scale factors 1 and 2."""
-    site = site_folder(opts)
-    # (width, height, seed, dt, ticks, what): the first morph runs 3000 ms, the hold 1500 ms.
+    wild = os.path.join(opts.source, "tests", "data", "golden_wild.ini")
+    with open(wild, "rb") as f:
+        folder = site_with(opts, {"wild.ini": f.read()})
+    # (width, height, seed, dt, ticks, ini, what): the first morph runs 3000 ms, the hold 1500 ms.
+    # The wild file's maps push coordinates past 2^32 and 2^63, to NaN and to empty boxes: the
+    # vector loops' long way.
     stills = [
-        (320, 240, 7, 10, 150, "mid-morph"),
-        (320, 240, 7, 10, 400, "hold"),
-        (300, 200, 11, 13, 360, "just after a pick"),
-        (257, 181, 3, 37, 400, "a later morph, odd size"),
+        (320, 240, 7, 10, 150, None, "mid-morph"),
+        (320, 240, 7, 10, 400, None, "hold"),
+        (300, 200, 11, 13, 360, None, "just after a pick"),
+        (257, 181, 3, 37, 400, None, "a later morph, odd size"),
+        (1023, 769, 13, 16, 700, "wild.ini", "wild coordinates"),
+        (333, 222, 31337, 40, 2100, "wild.ini", "wild coordinates, later"),
     ]
-    with static_server(site) as base:
+    with static_server(folder) as base:
         for scale in (2, 1):
-            for width, height, seed, dt, ticks, what in stills:
-                expected = rendered_frame(opts.render, opts.work, width, height, seed, dt, ticks)
+            for width, height, seed, dt, ticks, ini, what in stills:
+                if scale == 2 and width > 400:
+                    continue  # the viewport holds 800x600 device pixels
+                expected = rendered_frame(opts.render, opts.work, width, height, seed, dt, ticks,
+                                          ini=os.path.join(folder, ini) if ini else None)
                 check(len(expected.colours()) >= 2, "the renderer's %s frame is all one colour" % what)
-                with chromium(400, 300, scale) as driver:
-                    driver.get(saver_url(base, size="%dx%d" % (width, height), seed=seed, dt=dt, ticks=ticks))
+                query = {"size": "%dx%d" % (width, height), "seed": seed, "dt": dt, "ticks": ticks}
+                if ini:
+                    query["ini"] = ini
+                with chromium(1100, 800, scale) if width > 400 else chromium(400, 300, scale) as driver:
+                    driver.get(saver_url(base, **query))
                     wait_for(driver, "return document.body.dataset.ready", what=what)
                     compare(screenshot(driver), expected, "%s at scale %d" % (what, scale))
                     errors = console_errors(driver)
@@ -315,15 +339,11 @@ def case_saver_page(opts):
     """The running saver page: canvas in device pixels at scale 2, points drawn, a resize followed
     within a tick with the points re-fitted, the status line with status=1; ini=URL with a file of
     its own (status line on) gives lumivex-render's still for that file."""
-    site = site_folder(opts)
-    folder = tempfile.mkdtemp(prefix="site-", dir=opts.work)
-    for name in os.listdir(site):
-        os.symlink(os.path.join(site, name), os.path.join(folder, name))
     with open(os.path.join(opts.source, "resources", "lumivex.ini")) as f:
         gallery = f.read()
+    # A negative count: the status line on.
+    folder = site_with(opts, {"status.ini": gallery.replace("\n30000\n", "\n-2000\n", 1).encode()})
     status_ini = os.path.join(folder, "status.ini")
-    with open(status_ini, "w") as f:
-        f.write(gallery.replace("\n30000\n", "\n-2000\n", 1))  # a negative count: the status line on
     with static_server(folder) as base:
         with chromium(400, 300, 2) as driver:
             driver.get(saver_url(base, seed=5, status=1))
