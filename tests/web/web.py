@@ -235,11 +235,11 @@ def screenshot(driver):
     return read_png(base64.b64decode(shot["data"]))
 
 
-def rendered_frame(render, work, width, height, seed, dt, ticks, ini=None):
+def rendered_frame(render, work, width, height, seed, dt, ticks, ini=None, extra=()):
     """lumivex-render's last frame for the same arguments, as a Picture."""
     folder = tempfile.mkdtemp(prefix="render-", dir=work)
     args = [render, "--size", "%dx%d" % (width, height), "--seed", str(seed), "--dt", str(dt), "--ticks", str(ticks),
-            "--png", folder, "--every", str(ticks)]
+            "--png", folder, "--every", str(ticks)] + list(extra)
     if ini:
         args += ["--ini", ini]
     subprocess.run(args, check=True, capture_output=True, timeout=300)
@@ -505,6 +505,12 @@ def case_playground_share(opts):
                   "the file's markup became elements")
             driver.execute_script("return LumivexPlayground.still(10, 700)")
             second = canvas_pixels(driver)
+            # The settings preview: a tenth of the points in a child window, as lumivex-render
+            # --preview --child draws it.
+            driver.execute_script("var z = document.getElementById('size'); z.value = '152x112';"
+                                  "z.dispatchEvent(new Event('change'));")
+            driver.execute_script("return LumivexPlayground.still(10, 300)")
+            preview = canvas_pixels(driver)
             errors = console_errors(driver)
             check(not errors, "console errors: %s" % errors)
         check(first[:2] == [800, 600] and first == second, "the shared link's frame differs from the original's")
@@ -516,6 +522,10 @@ def case_playground_share(opts):
         compare(got, expected, "the shared picture")
         log("ok: a share link (%d characters) opens the same text, seed, size and frame, lumivex-render's"
             % len(link))
+        expected = rendered_frame(opts.render, opts.work, 152, 112, 4242, 10, 300, ini=ini,
+                                  extra=["--preview", "--child"])
+        compare(read_png(base64.b64decode(preview[2].split(",", 1)[1])), expected, "the 152x112 preview")
+        log("ok: the 152x112 preview equals lumivex-render --preview --child's frame")
 
 
 HOSTILE = [
