@@ -368,9 +368,27 @@ def case_saver_page(opts):
             time.sleep(0.2)
             shot = screenshot(driver)
             check(shot.crop(600, 400).colours() - {b"\x00\x00\x00", b"\xff\xff\xff"}, "no points after the resize")
+            log("ok: a resize to 300x200 at scale 2 gives a 600x400 canvas with the picture at once")
+            # Hidden: no tick; shown again: the gap taken by one tick, then ticks at the frame rate.
+            hide = ("Object.defineProperty(document, 'hidden', {get: function () { return %s; }, configurable: true});"
+                    "document.dispatchEvent(new Event('visibilitychange'));"
+                    "var p = LumivexSaverPage.player; return [p.ticks, p.lastNow];")
+            ticks, before = driver.execute_script(hide % "true")
+            time.sleep(1.5)
+            check(driver.execute_script("return LumivexSaverPage.player.ticks") == ticks, "ticks while hidden")
+            driver.execute_script(hide % "false")
+            wait_for(driver, "return LumivexSaverPage.player.ticks > %d" % ticks, timeout=5, what="the page shown again")
+            time.sleep(0.5)
+            after, recent = driver.execute_script("var p = LumivexSaverPage.player; return [p.ticks, p.recent];")
+            steps = [(b - a) % 2 ** 32 for a, b in zip([before] + recent, recent)][-(after - ticks):]
+            check(steps[0] >= 1400 and all(10 <= s < 200 for s in steps[1:]),
+                  "shown again: the ticks came %s ms apart" % steps)
+            burst = after - ticks - 1
+            check(0 < burst <= 0.5 * 120, "%d ticks in the 0.5 s after showing again" % burst)
             errors = console_errors(driver)
             check(not errors, "console errors: %s" % errors)
-            log("ok: a resize to 300x200 at scale 2 gives a 600x400 canvas with the picture at once")
+            log("ok: hidden, the page does not tick; shown, one tick takes the %d ms gap, then %d ticks in 0.5 s"
+                % (steps[0], burst))
         expected = rendered_frame(opts.render, opts.work, 320, 240, 9, 10, 500, ini=status_ini)
         with chromium(400, 300, 1) as driver:
             driver.get(saver_url(base, ini="status.ini", size="320x240", seed=9, dt=10, ticks=500))

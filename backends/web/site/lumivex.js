@@ -142,6 +142,9 @@ var Lumivex = (function () {
   Player.prototype.tick = function (at) {
     var now = at === undefined ? this.now() : at;
     this.lastNow = now;
+    this.ticks = (this.ticks || 0) + 1;
+    (this.recent = this.recent || []).push(now);  // the last clock values, for the tests
+    if (this.recent.length > 16) this.recent.shift();
     var alive = this.m._lvx_tick(now);
     this.screen.show(false);
     this.onTick();

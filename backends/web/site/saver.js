@@ -69,6 +69,7 @@
   say(Lumivex.messages(m));
   if (code !== 0) return;
   player.go();
+  window.LumivexSaverPage = { player: player };  // for the tests: its tick count and clock
   document.body.dataset.ready = "running";
 
   // Resizes are followed at once: a new frame, the points re-fitted, shown on the next tick.
