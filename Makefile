@@ -40,8 +40,10 @@ build-soak: deps
 	cmake --build --preset soak -j $(JOBS)
 
 # The browser build (Emscripten): the saver page and the playground in build/web/site.
+# Emscripten's configure step is slow: it runs once, and the build configures again by itself
+# when a CMakeLists.txt changes.
 build-web: deps
-	cmake --preset web >/dev/null
+	test -f build/web/CMakeCache.txt || cmake --preset web >/dev/null
 	cmake --build --preset web -j $(JOBS)
 
 web: build-web
