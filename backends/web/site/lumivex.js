@@ -95,7 +95,6 @@ var Lumivex = (function () {
     this.paused = false;
     this.running = false;
     this.frame = 0;
-    this.last = -Infinity;
     this.restUntil = 0;
     this.onTick = (options && options.onTick) || function () {};
     this.onEnd = (options && options.onEnd) || function () {};
@@ -144,7 +143,7 @@ var Lumivex = (function () {
     this.lastNow = now;
     this.ticks = (this.ticks || 0) + 1;
     (this.recent = this.recent || []).push(now);  // the last clock values, for the tests
-    if (this.recent.length > 16) this.recent.shift();
+    if (this.recent.length > 64) this.recent.shift();
     var alive = this.m._lvx_tick(now);
     this.screen.show(false);
     this.onTick();
@@ -157,10 +156,11 @@ var Lumivex = (function () {
   Player.prototype.step = function (t) {
     this.frame = 0;
     if (!this.running || this.paused) return;
-    if (t - this.last >= TickPeriod - 0.5 && t >= this.restUntil) {
-      this.last = t;
+    // The clock of the frame's own time: ticks a whole period apart on the saver's clock.
+    var now = (Math.floor(t) + this.clockBase) >>> 0;
+    if ((this.lastNow === undefined || ((now - this.lastNow) >>> 0) >= TickPeriod) && t >= this.restUntil) {
       var begun = performance.now();
-      if (!this.tick()) return;
+      if (!this.tick(now)) return;
       var took = performance.now() - begun;
       this.restUntil = took > TickPeriod ? performance.now() + took : 0;
     }
