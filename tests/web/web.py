@@ -482,6 +482,33 @@ def case_playground_edit(opts):
             check(editor_text(driver) == gallery, "undo does not take the fit back")
             log("ok: fit the box%s gives lumivex-render --fit's text, undone in one step"
                 % (" and weights" if weights else ""))
+
+        # Open a file, download the text, save the frame as PNG.
+        downloads = tempfile.mkdtemp(prefix="downloads-", dir=opts.work)
+        driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+        opened = os.path.join(opts.work, "opened.ini")
+        with open(opened, "w") as f:
+            f.write("500\n" + "\n".join(lines[13:19]) + "\n")
+        driver.execute_script("document.getElementById('file').hidden = false;")
+        driver.find_element("id", "file").send_keys(opened)
+        wait_for(driver, "return document.getElementById('text').value.startsWith('500\\n')", what="the opened file")
+        driver.find_element("id", "download").click()
+        driver.find_element("id", "png").click()
+        deadline = time.time() + 20
+        while time.time() < deadline and sorted(os.listdir(downloads)) != ["lumivex-%s.png" % driver.execute_script(
+                "return document.getElementById('seed').value"), "lumivex.ini"]:
+            time.sleep(0.2)
+        with open(os.path.join(downloads, "lumivex.ini")) as f:
+            check(f.read() == editor_text(driver), "the downloaded file differs from the editor's text")
+        png = glob.glob(os.path.join(downloads, "*.png"))
+        check(len(png) == 1, "no PNG of the frame was saved: %s" % os.listdir(downloads))
+        with open(png[0], "rb") as f:
+            frame = read_png(f.read())
+        check((frame.width, frame.height) == (800, 600) and len(frame.colours()) >= 2,
+              "the PNG is %dx%d in %d colours" % (frame.width, frame.height, len(frame.colours())))
+        driver.find_element("id", "undo").click()
+        check(editor_text(driver) == gallery, "undo does not take the opened file back")
+        log("ok: a file opened (undoable), the text downloaded as it stands, the frame saved as an 800x600 PNG")
         errors = console_errors(driver)
         check(not errors, "console errors: %s" % errors)
 
