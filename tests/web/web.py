@@ -579,6 +579,7 @@ HOSTILE = [
     # (what, file, text the page must show)
     ("10^8 maps header", b"1000\n100000000\n0.5 0 0 0.5 0 0 100\n0 0 1 1\n", "there are no IFS definitions"),
     ("10^8 points", b"100000000\n1\n0.5 0 0 0.5 0 0 100\n0 0 1 1\n", "Not enough memory (Pts1)"),
+    ("10^7 points, within the bound: heavy ticks", b"10000000\n1\n0.5 0 0 0.5 0 0 100\n0 0 1 1\n", None),
     ("a 2 MB line", b"1000\n2\n0.5 0 0 0.5 0 0 50\n0.5 0 0 0.5 0.5 0 50 " + b"9" * (2 << 20) + b"\n0 0 1 1\n", None),
     ("NaN", b"1000\n2\n0.5 0 0 0.5 0 0 50\nnan nan 0 0.5 0.5 0 50\nnan 0 1 1\n", None),
     ("huge boxes", b"1000\n1\n0.5 0 0 0.5 0 0 100\n-1e308 -1e308 1e308 1e308\n2\n0.5 0 0 0.5 0 0 50\n"
