@@ -125,6 +125,9 @@ def chromium(width=800, height=600, scale=1):
             with contextlib.suppress(Exception):
                 driver.quit()
         stop_process(getattr(service, "process", None))
+        deadline = time.time() + 10  # the browser's own processes take a moment to go
+        while processes_using(profile) and time.time() < deadline:
+            time.sleep(0.1)
         left = processes_using(profile)
         for pid in left:
             with contextlib.suppress(OSError):
