@@ -166,7 +166,14 @@
       summary.file_warnings.forEach(function (warning) {
         var p = document.createElement("div");
         p.className = "warning";
-        p.textContent = "warning: " + warning;
+        var m = /\bline (\d+)/.exec(warning);
+        if (m) {
+          warnedLines.add(Number(m[1]));
+          p.appendChild(link(Number(m[1]), "line " + m[1]));
+          p.appendChild(document.createTextNode(": " + warning));
+        } else {
+          p.textContent = "warning: " + warning;
+        }
         frag.appendChild(p);
       });
       var s = document.createElement("p");
