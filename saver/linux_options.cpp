@@ -79,6 +79,14 @@ bool ParseWindowId(const char* text, std::uint64_t* id) {
 
 namespace {
 
+bool KnownOption(const std::string& name) {
+    if (name == "h") return true;
+    for (const char* known : LinuxOptionNames) {
+        if (name == known) return true;
+    }
+    return false;
+}
+
 bool ReadLinuxOptions(int argc, const char* const* argv, const char* screensaverWindow, LinuxOptions* options,
                       std::string* error) {
     bool windowIdGiven = false;
@@ -95,6 +103,10 @@ bool ReadLinuxOptions(int argc, const char* const* argv, const char* screensaver
             inlineValue = name.substr(eq + 1);
             name.erase(eq);
             hasInline = true;
+        }
+        if (!KnownOption(name)) {
+            *error = "unknown option '" + std::string(arg) + "'";
+            return false;
         }
         const std::string shown = "--" + name;
         auto value = [&](std::string* out) {

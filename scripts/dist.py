@@ -151,8 +151,8 @@ def main():
     parser.add_argument("--version", required=True)
     parser.add_argument("--source", required=True, help="the top of the source tree")
     parser.add_argument("--out", required=True, help="the folder for the release files")
-    parser.add_argument("--scr32", required=True)
-    parser.add_argument("--scr64", required=True)
+    parser.add_argument("--scr32", help="the 32-bit lumivex.scr (for the zip and the installer)")
+    parser.add_argument("--scr64", help="the 64-bit lumivex64.scr (for the zip and the installer)")
     parser.add_argument("--deb-config", help="CPackConfig.cmake of a native build with the Linux saver")
     parser.add_argument("--site", help="the built web site (make web: build/web/site)")
     parser.add_argument("--makensis", default="makensis")
@@ -163,9 +163,12 @@ def main():
     opts = parser.parse_args()
     opts.source = os.path.abspath(opts.source)
     parts = opts.only or ["zip", "exe", "deb", "web"]
-    for path in (opts.scr32, opts.scr64) if set(parts) & {"zip", "exe"} else ():
-        if not os.path.isfile(path):
-            fail("%s is missing: build the mingw32 and mingw64 presets first (make build-windows)" % path)
+    # The Debian package and the web site's zip need no Windows build.
+    if "zip" in parts or "exe" in parts:
+        for path in (opts.scr32, opts.scr64):
+            if not path or not os.path.isfile(path):
+                fail("%s is missing: build the mingw32 and mingw64 presets first (make build-windows)"
+                     % (path or "--scr32/--scr64"))
     if "web" in parts and not (opts.site and os.path.isfile(os.path.join(opts.site, "index.html"))):
         fail("the web site is missing: build it first (make web)")
     if "exe" in parts and shutil.which(opts.makensis) is None:

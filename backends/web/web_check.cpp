@@ -10,6 +10,7 @@
 #include "core/arrays.h"
 #include "saver/web_saver.h"
 #include "tools/render/check.h"
+#include "tools/render/fit.h"
 
 // The checker looks beside the program when it is given no file; the page always gives one.
 std::string ProgramDirectory() { return ""; }

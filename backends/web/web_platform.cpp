@@ -89,13 +89,18 @@ LockOutcome TakeInstanceLock(PlatformHandle* lock) {
     return LockOutcome::Unavailable;  // every tab runs its own saver
 }
 
-void ParentClientRect(PlatformHandle parent, Rect* rect) {
-    if (parent == Canvas && WindowAlive) *rect = {0, 0, TheWeb.width, TheWeb.height};
+// A page has no window but the saver's own canvas: no parent to measure.
+void ParentClientRect(PlatformHandle, Rect*) {}
+
+void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
+    if (window != Canvas || !WindowAlive) return;
+    *width = TheWeb.width;
+    *height = TheWeb.height;
 }
 
 ScreenMetrics ReadScreenMetrics() { return {0, 0, TheWeb.width, TheWeb.height, TheWeb.width, TheWeb.height}; }
 
-bool RegisterSaverClass(PlatformHandle) { return true; }
+bool PrepareWindowing(PlatformHandle) { return true; }
 
 PlatformHandle CreateSaverWindow(PlatformHandle, PlatformHandle, std::int32_t, std::int32_t, std::int32_t width,
                                  std::int32_t height) {
@@ -132,8 +137,8 @@ void DestroySaverWindow(PlatformHandle window) {
     WindowAlive = false;
     HandleSaverMessage(window, SaverMessage::Destroy);
 }
-void LeaveTopmostAndQuit(PlatformHandle) { TheWeb.ended = true; }
-void PaintNothing(PlatformHandle) {}
+void EndMessageLoop(PlatformHandle) { TheWeb.ended = true; }
+void AcceptPaint(PlatformHandle) { TheWeb.wholePending = true; }  // the canvas keeps its pixels; never asked
 
 std::uint32_t TickCount() { return TheWeb.now; }
 

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "core/font8x16.h"
 #include "platform/platform.h"
@@ -29,6 +30,9 @@ Display* TheDisplay = nullptr;
 Window TheWindow = 0;
 bool OwnWindow = false;   // created here: only such a window is ever mapped, destroyed or given a cursor
 bool WindowGone = false;  // destroyed, or refused by the server: nothing more is drawn into it
+bool DestroyHandedUp = false;  // the saver has had this window's Destroy: never a second one
+bool RepaintWhole = false;     // the host asked for a paint: the next frame sends the whole picture
+std::string TheCommandLine;
 Visual* TheVisual = nullptr;
 int TheDepth = 0;
 std::uint32_t RedMask = 0, GreenMask = 0, BlueMask = 0, AlphaBits = 0;
@@ -203,6 +207,7 @@ void UseWindow(Window window, bool own) {
     TheWindow = window;
     OwnWindow = own;
     WindowGone = false;
+    DestroyHandedUp = false;
     TheGc = XCreateGC(TheDisplay, window, 0, nullptr);
 }
 
@@ -212,14 +217,19 @@ std::uint64_t MonotonicNs() {
     return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
 }
 
+// The window's one Destroy, whichever way it went: by the saver, by its host, or refused.
+void HandUpDestroy() {
+    WindowGone = true;
+    if (DestroyHandedUp) return;
+    DestroyHandedUp = true;
+    HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Destroy);
+}
+
 void Dispatch(XEvent& event) {
     const PlatformHandle window = AsHandle(TheWindow);
     switch (event.type) {
         case DestroyNotify:
-            if (event.xdestroywindow.window == TheWindow && !WindowGone) {
-                WindowGone = true;
-                HandleSaverMessage(window, SaverMessage::Destroy);
-            }
+            if (event.xdestroywindow.window == TheWindow) HandUpDestroy();
             break;
         case ConfigureNotify:
             if (event.xconfigure.window == TheWindow &&
@@ -252,6 +262,14 @@ void Dispatch(XEvent& event) {
 
 }  // namespace
 
+void KeepCommandLine(int argc, const char* const* argv) {
+    TheCommandLine.clear();
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) TheCommandLine += ' ';
+        TheCommandLine += argv[i];
+    }
+}
+
 void InstallEndSignals() {
     if (SignalPipe[0] >= 0) return;
     if (pipe(SignalPipe) != 0) return;
@@ -267,8 +285,8 @@ void InstallEndSignals() {
 
 namespace platform {
 
-// The Linux program reads its own command line and takes no lock; these serve the Windows start-up.
-const char* CommandLine() { return ""; }
+// The words KeepCommandLine was given (the Linux start-up itself reads them from argv).
+const char* CommandLine() { return TheCommandLine.c_str(); }
 
 std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
@@ -286,6 +304,17 @@ void ParentClientRect(PlatformHandle parent, Rect* rect) {
     *rect = {0, 0, attributes.width, attributes.height};
 }
 
+void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
+    if (TheDisplay == nullptr || WindowGone || static_cast<Window>(reinterpret_cast<std::uintptr_t>(window)) != TheWindow)
+        return;
+    XWindowAttributes attributes;
+    BeginTrap();
+    const Status ok = XGetWindowAttributes(TheDisplay, TheWindow, &attributes);
+    if (EndTrap() != 0 || ok == 0) return;
+    *width = attributes.width;
+    *height = attributes.height;
+}
+
 ScreenMetrics ReadScreenMetrics() {
     if (!Connect()) return {0, 0, 0, 0, 0, 0};
     const int screen = DefaultScreen(TheDisplay);
@@ -294,7 +323,7 @@ ScreenMetrics ReadScreenMetrics() {
     return {0, 0, width, height, width, height};
 }
 
-bool RegisterSaverClass(PlatformHandle) { return true; }
+bool PrepareWindowing(PlatformHandle) { return true; }
 
 PlatformHandle CreateSaverWindow(PlatformHandle, PlatformHandle, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
     return nullptr;
@@ -354,7 +383,6 @@ void StartFrameTimer(PlatformHandle) { TimerRunning = true; }
 
 void RunMessageLoop() {
     if (TheDisplay == nullptr) return;
-    QuitPosted = false;
     const int xfd = ConnectionNumber(TheDisplay);
     std::uint64_t next = MonotonicNs() + PeriodNs;
     while (!QuitPosted) {
@@ -364,9 +392,9 @@ void RunMessageLoop() {
             Dispatch(event);
         }
         if (QuitPosted) break;
-        if (WindowGone) {
+        if (WindowGone && !DestroyHandedUp) {
             // Refused by the server before its DestroyNotify came: gone all the same.
-            HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Destroy);
+            HandUpDestroy();
             continue;
         }
         const std::uint64_t now = MonotonicNs();
@@ -393,26 +421,22 @@ void RunMessageLoop() {
             HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Close);
         }
     }
+    QuitPosted = false;  // consumed: the next loop waits for a quit of its own
 }
 
 void DestroySaverWindow(PlatformHandle window) {
-    if (TheDisplay == nullptr || (WindowGone && !OwnWindow)) {
-        HandleSaverMessage(window, SaverMessage::Destroy);
-        return;
-    }
-    const bool wasGone = WindowGone;
-    WindowGone = true;
-    if (OwnWindow && !wasGone) {
+    if (TheDisplay == nullptr || static_cast<Window>(reinterpret_cast<std::uintptr_t>(window)) != TheWindow) return;
+    if (OwnWindow && !WindowGone) {
         XDestroyWindow(TheDisplay, TheWindow);
         XFlush(TheDisplay);
     }
     // A host's window is left as it is: the saver only stops drawing into it.
-    HandleSaverMessage(window, SaverMessage::Destroy);
+    HandUpDestroy();
 }
 
-void LeaveTopmostAndQuit(PlatformHandle) { QuitPosted = true; }
+void EndMessageLoop(PlatformHandle) { QuitPosted = true; }
 
-void PaintNothing(PlatformHandle) {}
+void AcceptPaint(PlatformHandle) { RepaintWhole = true; }
 
 std::uint32_t TickCount() { return static_cast<std::uint32_t>(MonotonicNs() / 1000000u); }
 
@@ -433,7 +457,12 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
                          static_cast<std::size_t>(stride), static_cast<std::size_t>(columns),
                          static_cast<std::size_t>(rows), colours, PictureRow(top), pitch);
     }
-    std::int32_t first = top;
+    std::int32_t first = top, last = top + rows;
+    if (RepaintWhole) {
+        first = 0;
+        last = height;
+        RepaintWhole = false;
+    }
     if (status != nullptr) {
         DrawTextCells<std::uint32_t>(PictureRow(0), pitch, static_cast<std::size_t>(Picture->width),
                                      height < StatusStripHeight ? height : StatusStripHeight, status,
@@ -441,7 +470,7 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
                                      Pixel(0xFFFFFF));
         first = 0;
     }
-    PutPicture(first, top + rows - first);
+    PutPicture(first, last - first);
 }
 
 unsigned SystemDirectory(char* buffer, unsigned capacity) {
