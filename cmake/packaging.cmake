@@ -9,7 +9,6 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(LUMIVEX_WIN64_DIR "${CMAKE_SOURCE_DIR}/build/mingw64" CACHE PATH "Build folder of the 64-bit Windows build")
 set(LUMIVEX_WIN32_DIR "${CMAKE_SOURCE_DIR}/build/mingw32" CACHE PATH "Build folder of the 32-bit Windows build")
 set(LUMIVEX_DIST_DIR "${CMAKE_SOURCE_DIR}/dist" CACHE PATH "Where make dist writes the release files")
-set(LUMIVEX_WEB_SITE "${CMAKE_SOURCE_DIR}/build/web/site" CACHE PATH "The web site of the web preset (make web)")
 set(LUMIVEX_MAINTAINER "the Lumivex authors <lumivex@example.org>" CACHE STRING
     "Maintainer of the Debian package: name <address>")
 

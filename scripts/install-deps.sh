@@ -41,9 +41,10 @@ group_dist() {
 }
 
 # The browser build (Debian's Emscripten, make web) and its tests and benchmark in headless
-# Chromium driven by Selenium; the build runs through cmake, the server of make run-web is Python's.
+# Chromium driven by Selenium; the build runs through cmake, the server of make run-web is Python's,
+# the tests read pictures with ImageMagick.
 group_web() {
-  packages+=(cmake make python3 emscripten chromium chromium-driver python3-selenium)
+  packages+=(cmake make python3 emscripten chromium chromium-driver python3-selenium imagemagick)
 }
 
 # Every group: what `make test` needs.

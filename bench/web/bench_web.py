@@ -9,8 +9,8 @@ import json
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "web"))
-import web  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
+import harness  # noqa: E402
 
 SCRIPT = """
 const [points, phase, clock, ticks, convert] = arguments;
@@ -71,9 +71,9 @@ def main():
                     native[b["run_name"]] = b["real_time"] / 1000.0  # microseconds to ms
     transfer_sizes(opts.site)
     rows = []
-    with web.static_server(os.path.abspath(opts.site)) as base, web.chromium(800, 600) as driver:
+    with harness.static_server(os.path.abspath(opts.site)) as base, harness.chromium(800, 600) as driver:
         driver.get(base + "index.html?size=16x16&ticks=1")
-        web.wait_for(driver, "return document.body.dataset.ready")
+        harness.wait_script(driver, "return document.body.dataset.ready")
         for points in (100000, 1000000):
             for name, phase, clock in CASES:
                 for convert in (0, 1):
