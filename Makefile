@@ -1,11 +1,13 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build build-asan build-windows build-fuzz build-soak test fuzz soak run run-windows install bench bench-x11 gallery dist clean
+.PHONY: all deps build build-asan build-windows build-fuzz build-soak build-web web run-web test fuzz soak run run-windows install bench bench-x11 bench-web gallery dist clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Where `make install` puts lumivex (DESTDIR is honoured too, for packaging).
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 300
 SOAK_TICKS ?= 10000000
+# The port of make run-web's server.
+WEB_PORT ?= 8123
 
 # Each target installs only what it uses, by group of scripts/install-deps.sh, and only where it is
 # missing: when all is there the check is quick and silent, and apt-get is never called.
@@ -47,12 +49,28 @@ build-soak:
 	cmake --preset soak >/dev/null
 	cmake --build --preset soak -j $(JOBS)
 
+# The browser build (Emscripten): the saver page and the playground in build/web/site.
+# Emscripten's configure step is slow: it runs once, and the build configures again by itself
+# when a CMakeLists.txt changes.
+build-web:
+	$(DEPS) web
+	test -f build/web/CMakeCache.txt || cmake --preset web >/dev/null
+	cmake --build --preset web -j $(JOBS)
+
+web: build-web
+	@echo "make web: the site is in build/web/site (index.html, playground.html)"
+
+# Serves the site on this machine only; Ctrl-C ends it.
+run-web: web
+	@echo "Lumivex in your browser: http://127.0.0.1:$(WEB_PORT)/ and the playground: http://127.0.0.1:$(WEB_PORT)/playground.html"
+	python3 -m http.server --bind 127.0.0.1 $(WEB_PORT) --directory build/web/site
+
 # The default tests include the end-to-end tests of lumivex64.scr under Wine (label e2e); the
 # fuzz preset's tests run every fuzz target over its seeds and 20 s more (label fuzz), the soak
 # preset's 200,000 ticks of the soak (label soak).
 test:
 	$(DEPS) all
-	$(MAKE) build build-asan build-windows build-fuzz build-soak
+	$(MAKE) build build-web build-asan build-windows build-fuzz build-soak
 	ctest --preset default -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 	ctest --preset fuzz -j $(JOBS)
@@ -113,9 +131,14 @@ bench-x11:
 	python3 scripts/bench-x11.py --lumivex build/default/lumivex --render build/default/lumivex-render \
 	  | tee build/default/bench-x11.txt
 
+# The tick as WebAssembly in headless Chromium beside the native one of make bench (run that first
+# for the ratios).
+bench-web: web
+	/usr/bin/python3 bench/web/bench_web.py --site build/web/site --native build/default/bench.json
+
 # Release files in dist/: the Windows zip and installer, the Debian package (with the Linux
-# saver) and their SHA256SUMS.
-dist: build build-windows
+# saver), the web site's zip and their SHA256SUMS.
+dist: build build-windows build-web
 	$(DEPS) dist
 	cmake --build --preset default --target dist
 

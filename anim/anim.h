@@ -37,6 +37,12 @@ bool StepKeepsPoints();
 // pass over the points.
 void StepPhaseAndPlot(std::int32_t dt);
 
+// The window has changed size from oldWidth x oldHeight to ScreenWidth x ScreenHeight: every
+// point set (source, target, shown) is scaled to the new size and the deltas are worked out again,
+// so the next tick shows the same picture fitted to the new window instead of waiting for a pick.
+// Nothing happens when the old size was empty or is the new one.
+void RefitPoints(std::int32_t oldWidth, std::int32_t oldHeight);
+
 // One timer tick: time, clear, phase step, plot, colour, regulation, copy to the window and
 // status line.
 void FrameTick(PlatformHandle window);

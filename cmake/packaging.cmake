@@ -1,6 +1,6 @@
 # Release files: `make dist` builds the target `dist` of the native build, which writes the Windows
-# zip and installer from the Windows builds, the Debian package of the Linux saver (CPack) and
-# their SHA256SUMS into dist/ (scripts/dist.py).
+# zip and installer from the Windows builds, the Debian package of the Linux saver (CPack), the web
+# site's zip from the web build and their SHA256SUMS into dist/ (scripts/dist.py).
 if(CMAKE_CROSSCOMPILING)
   return()
 endif()
@@ -14,7 +14,7 @@ set(LUMIVEX_MAINTAINER "the Lumivex authors <lumivex@example.org>" CACHE STRING
 
 set(dist_command ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/dist.py
   --version ${LUMIVEX_VERSION} --source ${CMAKE_SOURCE_DIR} --out ${LUMIVEX_DIST_DIR}
-  --scr32 ${LUMIVEX_WIN32_DIR}/lumivex.scr --scr64 ${LUMIVEX_WIN64_DIR}/lumivex64.scr)
+  --scr32 ${LUMIVEX_WIN32_DIR}/lumivex.scr --scr64 ${LUMIVEX_WIN64_DIR}/lumivex64.scr --site ${LUMIVEX_WEB_SITE})
 
 # The Debian package holds what the Linux saver's install rules install; without that saver there
 # is nothing to package and CPack is left out.

@@ -1,7 +1,10 @@
 // Line reader and number grammar of the definition file.
 #include "ifs/text_input.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstdlib>
+#include <string>
 #include <cmath>
 #include <limits>
 
@@ -107,6 +110,29 @@ const char* ScanIntAnyBase(const char* text, std::int32_t* value) {
     return ScanDigits(p, 10, negative, value);
 }
 
+namespace {
+
+// The decimal number in [first, last), correctly rounded, as std::from_chars reads it.
+std::errc ConvertDecimal(const char* first, const char* last, double* result) {
+#if defined(__EMSCRIPTEN__)
+    // Emscripten's C++ library has no from_chars for doubles; its strtod also rounds correctly,
+    // given exactly the span (strtod alone would read on into "0x..." or "inf").
+    const std::string digits(first, last);
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(digits.c_str(), &end);
+    if (end != digits.c_str() + digits.size()) return std::errc::invalid_argument;
+    *result = value;
+    // Out of range as from_chars says it: a result of infinity or zero from a number that is neither.
+    if (errno == ERANGE && (std::isinf(value) || value == 0.0)) return std::errc::result_out_of_range;
+    return std::errc();
+#else
+    return std::from_chars(first, last, *result, std::chars_format::general).ec;
+#endif
+}
+
+}  // namespace
+
 const char* ScanDouble(const char* text, double* value) {
     bool negative = false;
     const char* start = ScanSign(SkipSpace(text), &negative);
@@ -138,8 +164,8 @@ const char* ScanDouble(const char* text, double* value) {
         }
     }
     double result = 0.0;
-    const auto converted = std::from_chars(start, p, result, std::chars_format::general);
-    if (converted.ec == std::errc::result_out_of_range) {
+    const std::errc ec = ConvertDecimal(start, p, &result);
+    if (ec == std::errc::result_out_of_range) {
         // Decide overflow or underflow from the decimal magnitude of the text.
         long long magnitude = exponent;
         if (intDigits > 0) {
@@ -151,7 +177,7 @@ const char* ScanDouble(const char* text, double* value) {
             magnitude -= leadingFractionZeros + 1;
         }
         result = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-    } else if (converted.ec != std::errc()) {
+    } else if (ec != std::errc()) {
         return nullptr;
     }
     *value = negative ? -result : result;

@@ -209,13 +209,17 @@ bool HandleSaverMessage(PlatformHandle window, SaverMessage message) {
             return true;
         }
         case SaverMessage::Resize: {
-            std::int32_t width = State.ScreenWidth, height = State.ScreenHeight;
+            const std::int32_t oldWidth = State.ScreenWidth, oldHeight = State.ScreenHeight;
+            std::int32_t width = oldWidth, height = oldHeight;
             platform::WindowClientSize(window, &width, &height);
             if (!ResizeFrame(width, height)) {
                 ShowErrorMessage(VScreenMessage);
                 EndCode = static_cast<int>(StartResult::VScreenFailed);
                 platform::DestroySaverWindow(window);
+                return true;
             }
+            // The picture follows the window at once, not only from the next pick on.
+            RefitPoints(oldWidth, oldHeight);
             return true;
         }
         case SaverMessage::Close:

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes Lumivex's release files (make dist): the Windows zip, the Windows installer, the Debian
-package when the build has the Linux saver, and SHA256SUMS of what it wrote.
+package when the build has the Linux saver, the web site's zip, and SHA256SUMS of what it wrote.
 
 Every file is written beside its final name and renamed into place, so a failed or interrupted run
 leaves no half-written release file. The zip is reproducible: its entries are in a fixed order and
@@ -93,6 +93,25 @@ def zip_windows(opts, target):
             archive.writestr(info, entries[name], compresslevel=9)
 
 
+def zip_web(opts, target):
+    """The web site's zip: the two pages with their scripts and modules in one folder, and the licence."""
+    epoch = max(source_date_epoch(opts.source), 315532800)
+    stamp = time.gmtime(epoch)[:6]
+    folder = "lumivex-%s-web/" % opts.version
+    entries = {folder + "LICENSE": open(os.path.join(opts.source, "LICENSE"), "rb").read()}
+    for name in os.listdir(opts.site):
+        path = os.path.join(opts.site, name)
+        if os.path.isfile(path):
+            entries[folder + name] = open(path, "rb").read()
+    with zipfile.ZipFile(target, "w") as archive:
+        for name in sorted(entries):
+            info = zipfile.ZipInfo(name, date_time=stamp)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.create_system = 3
+            info.external_attr = 0o644 << 16
+            archive.writestr(info, entries[name], compresslevel=9)
+
+
 def installer(opts, target):
     command = [opts.makensis, "-V2"] + (["-WX"] if opts.strict else []) + [
                "-DVERSION=" + opts.version, "-DSCR64=" + os.path.abspath(opts.scr64),
@@ -135,26 +154,29 @@ def main():
     parser.add_argument("--scr32", help="the 32-bit lumivex.scr (for the zip and the installer)")
     parser.add_argument("--scr64", help="the 64-bit lumivex64.scr (for the zip and the installer)")
     parser.add_argument("--deb-config", help="CPackConfig.cmake of a native build with the Linux saver")
+    parser.add_argument("--site", help="the built web site (make web: build/web/site)")
     parser.add_argument("--makensis", default="makensis")
     parser.add_argument("--cpack", default="cpack")
-    parser.add_argument("--only", choices=["zip", "exe", "deb"], action="append",
+    parser.add_argument("--only", choices=["zip", "exe", "deb", "web"], action="append",
                         help="write only these (repeatable); SHA256SUMS is written only with all of them")
     parser.add_argument("--strict", action="store_true", help="treat NSIS warnings as errors")
     opts = parser.parse_args()
     opts.source = os.path.abspath(opts.source)
-    parts = opts.only or ["zip", "exe", "deb"]
-    # The Debian package alone needs no Windows build.
+    parts = opts.only or ["zip", "exe", "deb", "web"]
+    # The Debian package and the web site's zip need no Windows build.
     if "zip" in parts or "exe" in parts:
         for path in (opts.scr32, opts.scr64):
             if not path or not os.path.isfile(path):
                 fail("%s is missing: build the mingw32 and mingw64 presets first (make build-windows)"
                      % (path or "--scr32/--scr64"))
+    if "web" in parts and not (opts.site and os.path.isfile(os.path.join(opts.site, "index.html"))):
+        fail("the web site is missing: build it first (make web)")
     if "exe" in parts and shutil.which(opts.makensis) is None:
         fail("makensis is missing: run scripts/install-deps.sh (Debian package nsis)")
     os.makedirs(opts.out, exist_ok=True)
 
     names = {"zip": "lumivex-%s-windows.zip" % opts.version, "exe": "lumivex-%s-setup-x64.exe" % opts.version,
-             "deb": "lumivex_%s_amd64.deb" % opts.version}
+             "deb": "lumivex_%s_amd64.deb" % opts.version, "web": "lumivex-%s-web.zip" % opts.version}
     written = []
     if "zip" in parts:
         written.append(write_staged(opts.out, names["zip"], lambda p: zip_windows(opts, p)))
@@ -165,6 +187,8 @@ def main():
             written.append(write_staged(opts.out, names["deb"], lambda p: debian_package(opts, names["deb"], p)))
         else:
             print("dist: no Debian package: this build has no Linux saver (lumivex) to package")
+    if "web" in parts:
+        written.append(write_staged(opts.out, names["web"], lambda p: zip_web(opts, p)))
     if opts.only is None:
         sums = "".join("%s  %s\n" % (sha256(p), os.path.basename(p)) for p in sorted(written))
         written.append(write_staged(opts.out, "SHA256SUMS", lambda p: open(p, "w").write(sums)))

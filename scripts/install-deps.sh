@@ -40,6 +40,13 @@ group_dist() {
   packages+=(nsis dpkg-dev lintian)
 }
 
+# The browser build (Debian's Emscripten, make web) and its tests and benchmark in headless
+# Chromium driven by Selenium; the build runs through cmake, the server of make run-web is Python's,
+# the tests read pictures with ImageMagick.
+group_web() {
+  packages+=(cmake make python3 emscripten chromium chromium-driver python3-selenium imagemagick)
+}
+
 # Every group: what `make test` needs.
 group_all() {
   group_native
@@ -48,6 +55,7 @@ group_all() {
   group_windows
   group_fuzz
   group_dist
+  group_web
 }
 
 if [ $# -eq 0 ]; then

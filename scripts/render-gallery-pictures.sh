@@ -121,6 +121,13 @@ section() {  # $1: the path from the reading file to the images
     local prefix=$1 n=0 columns=3 row=""
     echo "## Gallery"
     echo
+    echo "**Try it in your browser**: \`make run-web\` builds the saver page and the playground and serves"
+    echo "them on <http://127.0.0.1:8123/> (the playground: <http://127.0.0.1:8123/playground.html>); the"
+    echo "folder it serves, or the web zip of a release, works on any static host. See"
+    echo "[In the browser](#in-the-browser)."
+    echo
+    echo "![The playground: a definition file, the checker's report and the picture]($(dirname "$prefix")/playground.png)"
+    echo
     echo "Lumivex morphing through the shipped definitions (\`make gallery\` renders these pictures with"
     echo "\`lumivex-render\` from \`$ini\`):"
     echo

@@ -43,11 +43,20 @@ The API, all of it:
                                           with them (strip=False: the status strip left out)
   wait_exact(s, process, rendered, timeout, strip)
                                           screenshots until one equals a held frame
+  render_still(opts, folder, width, height, seed, dt, ticks, ini=None, extra=())
+                                          lumivex-render's last frame of a run, as a Shot
+  check_corner(shot, expected, what)      the shot's top-left corner equals the expected Shot
+  static_server(folder, command=None)     serves a folder on 127.0.0.1 (context manager): base URL
+  chromium(width, height, scale)          a headless Chromium through Selenium (context manager):
+                                          the driver; page_shot(driver), console_errors(driver),
+                                          wait_script(driver, script, timeout, what)
   User(name)                              an unprivileged user with its own XDG_RUNTIME_DIR (made when
                                           missing): .command(argv), .env(base), .give(path)
   Wine(prefix)                            a Wine prefix: .env(), .boot(), .run(), .start(), .kill()
 """
 import argparse
+import base64
+import contextlib
 import json
 import os
 import pwd
@@ -55,8 +64,10 @@ import random
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 SKIPPED = 77
@@ -250,10 +261,26 @@ def parse_ppm(data):
     return Shot(width, height, pixels)
 
 
-def read_picture(path):
-    """Any picture ImageMagick reads (PNG from the renderer, PPM), as a Shot."""
-    return parse_ppm(subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, capture_output=True,
-                                    timeout=30).stdout)
+def read_picture(path, data=None):
+    """Any picture ImageMagick reads (PNG from the renderer, PPM), as a Shot: the file at path,
+    or with data, those bytes (path "-")."""
+    return parse_ppm(subprocess.run(["convert", path, "-depth", "8", "ppm:-"], input=data, check=True,
+                                    capture_output=True, timeout=30).stdout)
+
+
+def check_corner(shot, expected, what, skip=0):
+    """Fails unless the shot's top-left corner equals the expected Shot, pixel for pixel (its first
+    `skip` rows left out)."""
+    check(expected.width <= shot.width and expected.height <= shot.height, "%s: a %dx%d picture has no %dx%d corner"
+          % (what, shot.width, shot.height, expected.width, expected.height))
+    start = skip * expected.width * 3
+    window, data = shot.crop(expected.width, expected.height)[start:], expected.data[start:]
+    if window == data:
+        return
+    differ = [i // 3 for i in range(0, len(window), 3) if window[i:i + 3] != data[i:i + 3]]
+    x, y = differ[0] % expected.width, differ[0] // expected.width + skip
+    raise Failure("%s: %d pixels differ, the first at (%d, %d): %s, expected %s"
+                  % (what, len(differ), x, y, tuple(window[differ[0] * 3:differ[0] * 3 + 3]), expected.pixel(x, y)))
 
 
 def save_ppm(shot, path):
@@ -406,6 +433,30 @@ class Session:
 # The renderer's frames of the same run
 
 
+def render_command(opts, ini, width, height, seed, ticks, dt=None, extra=()):
+    """lumivex-render run for `ticks` ticks (`dt` ms apart, else its own clock) of the file `ini`
+    (None: the shipped one beside it) at width x height from seed."""
+    command = [opts.render, "--size", "%dx%d" % (width, height), "--seed", str(seed), "--ticks", str(ticks)]
+    if ini:
+        command += ["--ini", ini]
+    if dt is not None:
+        command += ["--dt", str(dt)]
+    return command + list(extra)
+
+
+def render_still(opts, folder, width, height, seed, dt, ticks, ini=None, extra=()):
+    """lumivex-render's last frame of `ticks` ticks `dt` ms apart, as a Shot (its PNG is kept in
+    folder)."""
+    out = os.path.join(folder, "still-%dx%d-%d-%d-%d" % (width, height, seed, dt, ticks))
+    shutil.rmtree(out, ignore_errors=True)
+    subprocess.run(render_command(opts, ini, width, height, seed, ticks, dt, extra)
+                   + ["--png", out, "--every", str(ticks)], check=True, capture_output=True, timeout=300)
+    picture = read_picture(os.path.join(out, "frame-00001.png"))
+    check((picture.width, picture.height) == (width, height), "the renderer's still is %dx%d, expected %dx%d"
+          % (picture.width, picture.height, width, height))
+    return picture
+
+
 class Rendered:
     """The frames lumivex-render holds (ticks run in the Hold phase) for a file, size, seed and
     clock (`dt` ms a tick): {image hash: (colour, picture or None)}. With pictures, every
@@ -416,10 +467,8 @@ class Rendered:
 
     def __init__(self, opts, folder, ini, width, height, seed, ticks=3000, pictures=True, dt=None, extra=()):
         self.width, self.height, self.seed = width, height, seed
-        command = [opts.render, "--ini", ini, "--size", "%dx%d" % (width, height), "--seed", str(seed),
-                   "--ticks", str(ticks), "--dump", "-"] + list(extra)
+        command = render_command(opts, ini, width, height, seed, ticks, dt, extra) + ["--dump", "-"]
         if dt is not None:
-            command += ["--dt", str(dt)]
             self.EVERY = max(1, Rendered.EVERY * 10 // dt)
         out = None
         if pictures:
@@ -442,7 +491,7 @@ class Rendered:
                     picture = read_picture(os.path.join(out, "frame-%05d.png" % (tick["tick"] // self.EVERY)))
                     check((picture.width, picture.height) == (width, height), "the renderer's picture is %dx%d"
                           % (picture.width, picture.height))
-                    self.frames[tick["image"]] = (colour, picture.data)
+                    self.frames[tick["image"]] = (colour, picture)
             before = tick["phase"]
         if pictures:
             check(len(self.frames) >= 3, "the renderer held only %d frames" % len(self.frames))
@@ -457,17 +506,8 @@ class Rendered:
             return False
         colour, picture = self.frames[h]
         check(lit == {colour}, "the held frame's points are %s, expected %s" % (sorted(lit), colour))
-        if picture is None:
-            return True
-        window = shot.crop(self.width, self.height)
-        if not strip:
-            window, picture = window[STRIP * self.width * 3:], picture[STRIP * self.width * 3:]
-        if window != picture:
-            differ = [i // 3 for i in range(0, len(window), 3) if window[i:i + 3] != picture[i:i + 3]]
-            x, y = differ[0] % self.width, differ[0] // self.width + (0 if strip else STRIP)
-            raise Failure("%d pixels differ from the renderer's held frame, the first at (%d, %d): %s, expected %s"
-                          % (len(differ), x, y, tuple(window[differ[0] * 3:differ[0] * 3 + 3]),
-                             tuple(picture[differ[0] * 3:differ[0] * 3 + 3])))
+        if picture is not None:
+            check_corner(shot, picture, "the window against the renderer's held frame", 0 if strip else STRIP)
         return True
 
 
@@ -486,6 +526,123 @@ def wait_exact(s, process, rendered, timeout=16, strip=True):
         time.sleep(0.1)
     raise Failure("none of %d screenshots in %d s equals a held frame of lumivex-render at %dx%d"
                   % (shots, timeout, rendered.width, rendered.height))
+
+
+# ---------------------------------------------------------------------------------------------
+# A browser: Debian's Chromium, headless, through Selenium and chromedriver, on pages that a
+# static server of the case serves.
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+@contextlib.contextmanager
+def static_server(folder, command=None):
+    """Serves folder on 127.0.0.1 (with `python3 -m http.server` unless command, a list with
+    {port} and {folder} in it, says otherwise). Yields the base URL; the server is stopped after."""
+    port = free_port()
+    argv = command or [sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "{port}", "--directory", "{folder}"]
+    argv = [a.format(port=port, folder=folder) for a in argv]
+    server = start(argv)
+    try:
+        deadline = time.time() + 20
+        while True:
+            check(server.poll() is None, "the static server ended at once (%s)" % " ".join(argv))
+            try:
+                with socket.create_connection(("127.0.0.1", port), timeout=1):
+                    break
+            except OSError:
+                check(time.time() < deadline, "the static server does not answer on port %d" % port)
+                time.sleep(0.1)
+        yield "http://127.0.0.1:%d/" % port
+    finally:
+        stop(server)
+
+
+CHROMIUM_ARGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
+                 "--disable-component-update", "--disable-sync", "--disable-dev-shm-usage", "--hide-scrollbars",
+                 "--mute-audio", "--disable-features=Translate"]
+
+
+@contextlib.contextmanager
+def chromium(width=800, height=600, scale=1):
+    """A headless Chromium of its own (fresh profile) with a viewport of width x height CSS pixels
+    at the device scale factor `scale`, set through the DevTools protocol (the command-line flag
+    does not give exact screenshots). Yields the Selenium driver; the browser, its driver and the
+    profile are gone after, and a browser process that outlives them is a Failure."""
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+
+    profile = tempfile.mkdtemp(prefix="lumivex-chromium-")
+    options = webdriver.ChromeOptions()
+    options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
+    for arg in CHROMIUM_ARGS + ["--user-data-dir=" + profile, "--window-size=%d,%d" % (width, height)]:
+        options.add_argument(arg)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    service = Service(shutil.which("chromedriver") or "/usr/bin/chromedriver", popen_kw={"start_new_session": True})
+    driver = None
+    try:
+        driver = webdriver.Chrome(service=service, options=options)
+        driver.set_page_load_timeout(60)
+        driver.set_script_timeout(120)
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                               {"width": width, "height": height, "deviceScaleFactor": scale, "mobile": False})
+        yield driver
+    finally:
+        if driver is not None:
+            with contextlib.suppress(Exception):
+                driver.quit()
+        if getattr(service, "process", None) is not None:
+            stop(service.process)
+        deadline = time.time() + 10  # the browser's own processes take a moment to go
+        while processes_using(profile) and time.time() < deadline:
+            time.sleep(0.1)
+        left = processes_using(profile)
+        for pid in left:
+            with contextlib.suppress(OSError):
+                os.kill(pid, signal.SIGKILL)
+        shutil.rmtree(profile, ignore_errors=True)
+        check(not left, "chromium processes %s outlived their driver" % left)
+
+
+def processes_using(marker):
+    """Process ids whose command line holds marker (a browser's own profile folder)."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                if marker.encode() in f.read():
+                    found.append(int(entry))
+        except OSError:
+            pass
+    return found
+
+
+def console_errors(driver):
+    """The browser console's errors since the last call (SEVERE entries)."""
+    return [e["message"] for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
+
+
+def page_shot(driver):
+    """The page's viewport in device pixels, as the DevTools protocol captures it, as a Shot."""
+    shot = driver.execute_cdp_cmd("Page.captureScreenshot", {"format": "png", "captureBeyondViewport": False})
+    return read_picture("-", base64.b64decode(shot["data"]))
+
+
+def wait_script(driver, script, timeout=30, what="the page"):
+    """Runs a script in the page until it returns something true; returns that."""
+    deadline = time.time() + timeout
+    while True:
+        value = driver.execute_script(script)
+        if value:
+            return value
+        check(time.time() < deadline, "%s: not ready within %d s (%s)" % (what, timeout, script))
+        time.sleep(0.1)
 
 
 # ---------------------------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Tests of the release files, run by CTest, one case per call: the Windows programs' PE files, the zip
-and SHA256SUMS (dist), the installer in a Wine prefix of its own, and the Debian package (no Wine).
+"""Tests of the release files, run by CTest, one case per call: the Windows programs' PE files, the zips
+(Windows, web) and SHA256SUMS (dist), the installer in a Wine prefix of its own, and the Debian package (no Wine).
 """
 import copy
 import hashlib
@@ -23,7 +23,7 @@ DIST_EPOCH = 1780000000  # 2026-05-28 20:26:40 UTC
 
 def release_names(version):
     return {"zip": "lumivex-%s-windows.zip" % version, "exe": "lumivex-%s-setup-x64.exe" % version,
-            "deb": "lumivex_%s_amd64.deb" % version}
+            "deb": "lumivex_%s_amd64.deb" % version, "web": "lumivex-%s-web.zip" % version}
 
 
 def run_dist(opts, out, *extra):
@@ -35,6 +35,8 @@ def run_dist(opts, out, *extra):
         command += ["--scr32", opts.scr32, "--scr64", opts.scr64]
     if opts.deb_config != "none":
         command += ["--deb-config", opts.deb_config]
+    if opts.site:
+        command += ["--site", opts.site]
     result = subprocess.run(command + list(extra), env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                             timeout=300)
     check(result.returncode == 0, "dist.py failed:\n%s" % result.stdout.decode("latin-1")[-3000:])
@@ -61,11 +63,12 @@ def case_dist(opts):
     first, second = os.path.join(opts.work, "dist", "a"), os.path.join(opts.work, "dist", "b")
     run_dist(opts, first)
     time.sleep(2)  # a zip stores times to two seconds: a wall-clock time inside would now differ
-    run_dist(opts, second, "--only", "zip")
+    run_dist(opts, second, "--only", "zip", "--only", "web")
 
-    zip_a, zip_b = (os.path.join(d, names["zip"]) for d in (first, second))
-    with open(zip_a, "rb") as a, open(zip_b, "rb") as b:
-        check(a.read() == b.read(), "two builds of %s differ" % names["zip"])
+    for kind in ("zip", "web"):
+        with open(os.path.join(first, names[kind]), "rb") as a, open(os.path.join(second, names[kind]), "rb") as b:
+            check(a.read() == b.read(), "two builds of %s differ" % names[kind])
+    zip_a = os.path.join(first, names["zip"])
     with zipfile.ZipFile(zip_a) as archive:
         infos = archive.infolist()
         check([i.filename for i in infos] == ZIP_FILES, "the zip holds %s, expected %s"
@@ -81,6 +84,13 @@ def case_dist(opts):
         install = archive.read("INSTALL.txt").decode("utf-8")
         check("lumivex64.scr" in install and "System32" in install and "\r\n" in install and "@" not in install,
               "INSTALL.txt does not say which file goes where (in Windows line ends)")
+
+    # The web site's zip: the site's files and the licence, in one folder (tests/web/ runs its pages).
+    with zipfile.ZipFile(os.path.join(first, names["web"])) as archive:
+        held = sorted(archive.namelist())
+    folder = "lumivex-%s-web/" % version
+    site = sorted(folder + n for n in os.listdir(opts.site) if os.path.isfile(os.path.join(opts.site, n)))
+    check(held == sorted(site + [folder + "LICENSE"]), "the web zip holds %s, expected the site and LICENSE" % held)
 
     expected = sorted(n for k, n in names.items() if k != "deb" or opts.deb_config != "none")
     present = sorted(n for n in os.listdir(first) if not n.startswith("."))
@@ -100,8 +110,8 @@ def case_dist(opts):
         check(numbers == version and strings.get("FileVersion") == version
               and strings.get("ProductVersion") == version,
               "%s carries version %s %s, expected %s" % (os.path.basename(path), numbers, strings, version))
-    log("ok: %s holds %s, the same bytes twice; SHA256SUMS of %d files; version %s in lumivex-render, "
-        "both .scr and the installer" % (names["zip"], " ".join(ZIP_FILES), len(sums), version))
+    log("ok: %s holds %s, %s the site; each the same bytes twice; SHA256SUMS of %d files; version %s in lumivex-render, "
+        "both .scr and the installer" % (names["zip"], " ".join(ZIP_FILES), names["web"], len(sums), version))
 
 
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumivex"
@@ -374,8 +384,10 @@ if __name__ == "__main__":
         parser.add_argument("--scr64", help="the 64-bit lumivex64.scr")
         parser.add_argument("--release-version", default="0.0.0", help="the project's version")
         parser.add_argument("--deb-config", default="none", help="CPackConfig.cmake of the Debian package, or none")
+        parser.add_argument("--site", help="the web site of make web (build/web/site)")
 
     sys.exit(harness.main(harness.cases(globals()), extra=extra,
                           needs=lambda opts: {"files": [opts.scr32, opts.scr64],
-                                              "dist": [opts.scr32, opts.scr64, opts.render],
+                                              "dist": [opts.scr32, opts.scr64, opts.render,
+                                                       opts.site and os.path.join(opts.site, "index.html")],
                                               "installer": [opts.scr64, Wine.WINE], "deb": []}))

@@ -1,0 +1,75 @@
+// The renderer's check and fit for the playground: the page's text judged and framed as
+// lumivex-render --check --json and --fit do it.
+#include <emscripten/emscripten.h>
+
+#include <cstdio>
+#include <string>
+
+#include "backends/headless/headless_host.h"
+#include "backends/web/web_backend.h"
+#include "core/arrays.h"
+#include "saver/web_saver.h"
+#include "tools/render/check.h"
+#include "tools/render/fit.h"
+
+// The checker looks beside the program when it is given no file; the page always gives one.
+std::string ProgramDirectory() { return ""; }
+
+namespace {
+
+std::string Answer;
+
+std::string ReadFile(const char* path) {
+    std::string text;
+    if (std::FILE* file = std::fopen(path, "rb")) {
+        char chunk[4096];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+        std::fclose(file);
+    }
+    return text;
+}
+
+}  // namespace
+
+extern "C" {
+
+// The checker's report on the file for a screen of width x height: JSON lines, one per
+// definition, then the summary (as lumivex-render --check --json). *code: its exit code.
+EMSCRIPTEN_KEEPALIVE const char* lvx_check(int width, int height, int* code) {
+    EndWebRun();
+    CheckSettings settings;
+    settings.screenWidth = width;
+    settings.screenHeight = height;
+    SetMemoryBound(WebMemoryBound);
+    std::FILE* out = std::fopen("/check.out", "wb");
+    std::FILE* err = std::fopen("/check.err", "wb");
+    *code = out != nullptr && err != nullptr ? RunCheck(WebFilePath, settings, true, out, err) : 2;
+    if (out != nullptr) std::fclose(out);
+    if (err != nullptr) std::fclose(err);
+    Answer = ReadFile("/check.out") + ReadFile("/check.err");
+    return Answer.c_str();
+}
+
+// The file with every box line (and, with weights, every weight) replaced by the suggested one,
+// as lumivex-render --fit writes it; *code: its exit code. What it said goes to lvx_fit_log.
+EMSCRIPTEN_KEEPALIVE const char* lvx_fit(int weights, int width, int height, int* code) {
+    EndWebRun();
+    CheckSettings settings;
+    settings.screenWidth = width;
+    settings.screenHeight = height;
+    SetMemoryBound(WebMemoryBound);
+    std::remove("/fit.out");
+    std::FILE* out = std::fopen("/fit.log", "wb");
+    std::FILE* err = std::fopen("/fit.err", "wb");
+    *code = out != nullptr && err != nullptr ? RunFit(WebFilePath, "/fit.out", weights != 0, settings, out, err) : 2;
+    if (out != nullptr) std::fclose(out);
+    if (err != nullptr) std::fclose(err);
+    Answer = ReadFile("/fit.out");
+    return Answer.c_str();
+}
+EMSCRIPTEN_KEEPALIVE const char* lvx_fit_log() {
+    Answer = ReadFile("/fit.log") + ReadFile("/fit.err");
+    return Answer.c_str();
+}
+
+}  // extern "C"

@@ -1,0 +1,215 @@
+// The platform seam in a web page: a canvas's picture kept in memory, the page's clock and events.
+// The page (site/lumivex.js) drives the run: it sets the clock, calls each tick and copies the
+// changed rectangles of the picture to its canvas.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "backends/web/web_backend.h"
+#include "core/font8x16.h"
+#include "saver/saver_main.h"
+
+namespace {
+
+WebHost TheWeb;
+// The one canvas: the saver's window.
+PlatformHandle const Canvas = reinterpret_cast<PlatformHandle>(std::intptr_t{1});
+bool WindowAlive = false;
+
+constexpr std::uint32_t Opaque = 0xFF000000u;
+
+// 0x00RRGGBB as the canvas's bytes R, G, B, A read as one little-endian word.
+std::uint32_t CanvasPixel(Colour c) {
+    return Opaque | (c & 0xFFu) << 16 | (c & 0xFF00u) | (c >> 16 & 0xFFu);
+}
+
+// The last presented frame, kept for a conversion that comes later.
+struct Frame {
+    FrameHeaderData header{};
+    const std::uint8_t* bits = nullptr;
+    std::int32_t stride = 0, top = 0;
+} Last;
+
+// Writes window rows [top, bottom) x columns [left, right) of the image part from the frame.
+void ConvertRect(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
+    WebHost& w = TheWeb;
+    if (w.picture == nullptr || Last.bits == nullptr) return;
+    const std::int32_t rows = Last.header.Height < 0 ? 0 : Last.header.Height;
+    const std::int32_t imageWidth = std::min(w.pictureWidth, Last.header.Width < 0 ? 0 : Last.header.Width);
+    top = std::max(top, Last.top);
+    bottom = std::min({bottom, w.pictureHeight, Last.top + rows});
+    left = std::max(left, 0);
+    right = std::min(right, imageWidth);
+    if (left >= right) return;
+    const std::uint32_t colours[2] = {Opaque, CanvasPixel(Last.header.Colours[1])};
+    for (std::int32_t y = top; y < bottom; ++y) {
+        const std::uint8_t* in = Last.bits + static_cast<std::size_t>(rows - 1 - (y - Last.top)) * Last.stride;
+        std::uint32_t* out = w.picture + static_cast<std::size_t>(y) * w.pictureWidth;
+        for (std::int32_t x = left; x < right; ++x) out[x] = colours[in[x] != 0];
+    }
+}
+
+}  // namespace
+
+WebHost& Web() { return TheWeb; }
+
+void MarkDirty(const platform::Rect& r) {
+    platform::Rect c = {std::max(r.left, 0), std::max(r.top, 0), std::min(r.right, TheWeb.pictureWidth),
+                        std::min(r.bottom, TheWeb.pictureHeight)};
+    if (c.left >= c.right || c.top >= c.bottom) return;
+    // A handful of rectangles at most: beyond that, the page copies their bounds.
+    if (TheWeb.dirty.size() >= 16) {
+        platform::Rect& b = TheWeb.dirty.front();
+        for (const platform::Rect& d : TheWeb.dirty) {
+            b.left = std::min(b.left, d.left);
+            b.top = std::min(b.top, d.top);
+            b.right = std::max(b.right, d.right);
+            b.bottom = std::max(b.bottom, d.bottom);
+        }
+        TheWeb.dirty.resize(1);
+    }
+    TheWeb.dirty.push_back(c);
+}
+
+void ConvertWholeFrame() {
+    if (!TheWeb.wholePending) return;
+    TheWeb.wholePending = false;
+    ConvertRect(0, 0, TheWeb.pictureWidth, TheWeb.pictureHeight);
+    MarkDirty({0, 0, TheWeb.pictureWidth, TheWeb.pictureHeight});
+}
+
+namespace platform {
+
+const char* CommandLine() { return "lumivex"; }
+std::int64_t CalendarSeconds() { return 0; }  // the page hands the seed over itself
+
+LockOutcome TakeInstanceLock(PlatformHandle* lock) {
+    *lock = nullptr;
+    return LockOutcome::Unavailable;  // every tab runs its own saver
+}
+
+// A page has no window but the saver's own canvas: no parent to measure.
+void ParentClientRect(PlatformHandle, Rect*) {}
+
+void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
+    if (window != Canvas || !WindowAlive) return;
+    *width = TheWeb.width;
+    *height = TheWeb.height;
+}
+
+ScreenMetrics ReadScreenMetrics() { return {0, 0, TheWeb.width, TheWeb.height, TheWeb.width, TheWeb.height}; }
+
+bool PrepareWindowing(PlatformHandle) { return true; }
+
+PlatformHandle CreateSaverWindow(PlatformHandle, PlatformHandle, std::int32_t, std::int32_t, std::int32_t width,
+                                 std::int32_t height) {
+    TheWeb.width = width;
+    TheWeb.height = height;
+    WindowAlive = true;
+    return Canvas;
+}
+
+void ShowMessage(const char* caption, const char* text) {
+    (void)caption;
+    TheWeb.messages.emplace_back(text);
+}
+
+bool ReadCursorPosition(std::int32_t*, std::int32_t*) { return false; }  // a page is never ended by the pointer
+void HideCursor() {}
+void ShowCursorAgain() {}
+void ShowSaverWindow(PlatformHandle) {}
+
+void BlackenStrip(PlatformHandle, std::int32_t width, std::int32_t height) {
+    const std::int32_t rows = std::min(height, TheWeb.pictureHeight);
+    const std::int32_t columns = std::min(width, TheWeb.pictureWidth);
+    if (TheWeb.picture == nullptr || rows <= 0 || columns <= 0) return;
+    for (std::int32_t y = 0; y < rows; ++y)
+        std::fill_n(TheWeb.picture + static_cast<std::size_t>(y) * TheWeb.pictureWidth, columns, Opaque);
+    MarkDirty({0, 0, columns, rows});
+}
+
+void StartFrameTimer(PlatformHandle) {}  // the page's animation frames are the timer
+void RunMessageLoop() {}                 // the page's event loop is the message loop
+
+void DestroySaverWindow(PlatformHandle window) {
+    if (!WindowAlive) return;
+    WindowAlive = false;
+    HandleSaverMessage(window, SaverMessage::Destroy);
+}
+void EndMessageLoop(PlatformHandle) { TheWeb.ended = true; }
+void AcceptPaint(PlatformHandle) { TheWeb.wholePending = true; }  // the canvas keeps its pixels; never asked
+
+std::uint32_t TickCount() { return TheWeb.now; }
+
+void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
+                  std::int32_t top, const char* status, int statusLength, const FrameDamage& damage) {
+    WebHost& w = TheWeb;
+    Last = Frame{header, bits, stride, top};
+    if (w.picture == nullptr) return;
+    if (!w.converting || w.wholePending) {
+        w.wholePending = true;
+    } else if (damage.whole) {
+        ConvertRect(0, top, w.pictureWidth, w.pictureHeight);
+        MarkDirty({0, top, w.pictureWidth, w.pictureHeight});
+    } else {
+        for (int i = 0; i < damage.count && i < FrameDamage::MaxRects; ++i) {
+            const Rect& r = damage.rects[i];
+            ConvertRect(r.left, r.top, r.right, r.bottom);
+            MarkDirty(r);
+        }
+    }
+    if (status != nullptr && statusLength > 0) {
+        const auto length = static_cast<std::size_t>(statusLength);
+        DrawTextCells<std::uint32_t>(w.picture, static_cast<std::size_t>(w.pictureWidth),
+                                     static_cast<std::size_t>(w.pictureWidth), std::min(StatusStripHeight, w.pictureHeight),
+                                     status, length, Opaque, CanvasPixel(0xFFFFFF));
+        const auto cells = static_cast<std::int32_t>(std::min<std::size_t>(length * FontCellWidth, static_cast<std::size_t>(w.pictureWidth)));
+        MarkDirty({0, 0, cells, StatusStripHeight});
+        w.statusText.assign(status, length);
+    }
+}
+
+unsigned SystemDirectory(char* buffer, unsigned capacity) {
+    if (capacity > 0) buffer[0] = '\0';
+    return 0;
+}
+
+std::uint64_t PhysicalMemoryBytes() { return 0; }  // start-up bounds the arrays by the page's bound
+
+std::FILE* OpenDefinitionFile(const char*) {
+    // The page offers one file, whatever name the saver asks for.
+    return std::fopen(WebFilePath, "rb");
+}
+
+WindowOutcome AdoptHostWindow(std::uint64_t, PlatformHandle* window) {
+    *window = nullptr;
+    return WindowOutcome::NoSuchWindow;
+}
+
+WindowOutcome CreateDesktopWindow(bool, const char*, std::int32_t width, std::int32_t height, PlatformHandle* window) {
+    *window = CreateSaverWindow(nullptr, nullptr, 0, 0, width, height);
+    return WindowOutcome::Ok;
+}
+
+bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t height) {
+    std::free(TheWeb.picture);
+    TheWeb.picture = nullptr;
+    TheWeb.pictureWidth = TheWeb.pictureHeight = 0;
+    TheWeb.dirty.clear();
+    TheWeb.wholePending = false;
+    Last = Frame{};
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width < 0 ? 0 : width) * static_cast<std::uint64_t>(height < 0 ? 0 : height);
+    if (pixels > (std::uint64_t{1} << 28)) return false;
+    TheWeb.picture = static_cast<std::uint32_t*>(std::malloc(pixels == 0 ? 4 : static_cast<std::size_t>(pixels) * 4));
+    if (TheWeb.picture == nullptr) return false;
+    TheWeb.pictureWidth = width;
+    TheWeb.pictureHeight = height;
+    std::fill_n(TheWeb.picture, static_cast<std::size_t>(pixels), Opaque);
+    MarkDirty({0, 0, width, height});
+    return true;
+}
+
+void SetFrameTimerPeriod(std::uint32_t) {}
+
+}  // namespace platform

@@ -1,0 +1,417 @@
+#!/usr/bin/env python3
+"""Tests of the browser build (the saver page and the playground) in headless Chromium, driven by
+Selenium and chromedriver; run by CTest, one case per call.
+
+Every case starts its own static server on 127.0.0.1 and a browser of its own for each page (through
+tests/harness.py), and stops them when it ends: also on failure, timeout or signal.
+"""
+import base64
+import glob
+import os
+import subprocess
+import sys
+import time
+import urllib.parse
+import zipfile
+import zlib
+
+import harness
+from harness import Session, check, check_corner, chromium, console_errors, log, page_shot, read_picture, \
+    render_still, static_server, wait_script
+
+
+def site_folder(opts):
+    index = os.path.join(opts.site, "index.html")
+    check(os.path.isfile(index), "no web site at %s: build it first with `make web`" % opts.site)
+    return os.path.abspath(opts.site)
+
+
+def site_with(opts, s, files):
+    """A folder of the session that serves the site and, beside it, the given files ({name: bytes})."""
+    site = site_folder(opts)
+    folder = os.path.join(s.dir, "site")
+    os.makedirs(folder)
+    for name in os.listdir(site):
+        os.symlink(os.path.join(site, name), os.path.join(folder, name))
+    for name, data in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    return folder
+
+
+def saver_url(base, **query):
+    return base + "index.html?" + urllib.parse.urlencode(query)
+
+
+def case_saver_pixels(opts):
+    """The saver page's stills equal lumivex-render's last frame: mid-morph, in a hold, just after a
+    pick, at device scale factors 1 and 2."""
+    with Session(opts, "saver_pixels", display=False) as s:
+        wild = os.path.join(opts.source, "tests", "data", "golden_wild.ini")
+        with open(wild, "rb") as f:
+            folder = site_with(opts, s, {"wild.ini": f.read()})
+        # (width, height, seed, dt, ticks, ini, what): the first morph runs 3000 ms, the hold 1500 ms.
+        # The wild file's maps push coordinates past 2^32 and 2^63, to NaN and to empty boxes: the
+        # vector loops' long way.
+        stills = [
+            (320, 240, 7, 10, 150, None, "mid-morph"),
+            (320, 240, 7, 10, 400, None, "hold"),
+            (300, 200, 11, 13, 360, None, "just after a pick"),
+            (257, 181, 3, 37, 400, None, "a later morph, odd size"),
+            (1023, 769, 13, 16, 700, "wild.ini", "wild coordinates"),
+            (333, 222, 31337, 40, 2100, "wild.ini", "wild coordinates, later"),
+        ]
+        with static_server(folder) as base:
+            for scale in (2, 1):
+                for width, height, seed, dt, ticks, ini, what in stills:
+                    if scale == 2 and width > 400:
+                        continue  # the viewport holds 800x600 device pixels
+                    expected = render_still(opts, s.dir, width, height, seed, dt, ticks,
+                                            ini=os.path.join(folder, ini) if ini else None)
+                    check(len(expected.colours(0, expected.height)) >= 2,
+                          "the renderer's %s frame is all one colour" % what)
+                    query = {"size": "%dx%d" % (width, height), "seed": seed, "dt": dt, "ticks": ticks}
+                    if ini:
+                        query["ini"] = ini
+                    with chromium(1100, 800, scale) if width > 400 else chromium(400, 300, scale) as driver:
+                        driver.get(saver_url(base, **query))
+                        wait_script(driver, "return document.body.dataset.ready", what=what)
+                        check_corner(page_shot(driver), expected,
+                                     "%s at scale %d, against lumivex-render's frame" % (what, scale))
+                        errors = console_errors(driver)
+                        check(not errors, "console errors: %s" % errors)
+                    log("ok: %s (%dx%d seed %d dt %d ticks %d) at device scale %d equals lumivex-render's frame"
+                        % (what, width, height, seed, dt, ticks, scale))
+
+
+def case_saver_page(opts):
+    """The running saver page: canvas in device pixels at scale 2, points drawn, a resize followed
+    within a tick with the points re-fitted, the status line with status=1; ini=URL with a file of
+    its own (status line on) gives lumivex-render's still for that file."""
+    with Session(opts, "saver_page", display=False) as s:
+        with open(os.path.join(opts.source, "resources", "lumivex.ini")) as f:
+            gallery = f.read()
+        # A negative count: the status line on.
+        folder = site_with(opts, s, {"status.ini": gallery.replace("\n30000\n", "\n-2000\n", 1).encode()})
+        status_ini = os.path.join(folder, "status.ini")
+        with static_server(folder) as base:
+            with chromium(400, 300, 2) as driver:
+                driver.get(saver_url(base, seed=5, status=1))
+                wait_script(driver, "return document.body.dataset.ready", what="the saver page")
+                size = driver.execute_script("var c = document.getElementById('screen'); return [c.width, c.height, "
+                                             "innerWidth, innerHeight];")
+                check(size[:2] == [size[2] * 2, size[3] * 2], "the canvas is %dx%d for a %dx%d window at scale 2"
+                      % tuple(size))
+                time.sleep(1.5)
+                shot = page_shot(driver)
+                check((shot.width, shot.height) == (800, 600), "the screenshot is %dx%d" % (shot.width, shot.height))
+                check((255, 255, 255) in {shot.pixel(x, y) for x in range(0, 160) for y in range(0, 16)},
+                      "status=1 draws no status line in the strip")
+                image = shot.colours(0, 600, 0, 800) - {(0, 0, 0), (255, 255, 255)}
+                check(image, "no points on the saver page")
+                log("ok: the saver page runs full window in device pixels (800x600 at scale 2), status line shown")
+                # A resize: the next tick fits the picture to the new size.
+                driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                       {"width": 300, "height": 200, "deviceScaleFactor": 2, "mobile": False})
+                wait_script(driver, "var c = document.getElementById('screen'); "
+                            "return c.width == 600 && c.height == 400", timeout=15, what="the resize")
+                time.sleep(0.2)
+                shot = page_shot(driver)
+                check(shot.colours(0, 400, 0, 600) - {(0, 0, 0), (255, 255, 255)}, "no points after the resize")
+                log("ok: a resize to 300x200 at scale 2 gives a 600x400 canvas with the picture at once")
+                # Hidden: no tick; shown again: the gap taken by one tick, then ticks at the frame rate.
+                hide = ("Object.defineProperty(document, 'hidden', "
+                        "{get: function () { return %s; }, configurable: true});"
+                        "document.dispatchEvent(new Event('visibilitychange'));"
+                        "var p = LumivexSaverPage.player; return [p.ticks, p.lastNow];")
+                ticks, before = driver.execute_script(hide % "true")
+                time.sleep(1.5)
+                check(driver.execute_script("return LumivexSaverPage.player.ticks") == ticks, "ticks while hidden")
+                driver.execute_script(hide % "false")
+                wait_script(driver, "return LumivexSaverPage.player.ticks > %d" % ticks, timeout=15,
+                            what="the page shown again")
+                time.sleep(0.5)
+                after, recent = driver.execute_script("var p = LumivexSaverPage.player; return [p.ticks, p.recent];")
+                shown = recent[-(after - ticks + 1):]  # the last tick before hiding, then those after
+                check(len(shown) == after - ticks + 1 and shown[0] == before, "the page's clock history is short")
+                steps = [(b - a) % 2 ** 32 for a, b in zip(shown, shown[1:])]
+                check(steps[0] >= 1400 and all(10 <= step < 1000 for step in steps[1:]),
+                      "shown again: the ticks came %s ms apart" % steps)
+                burst = after - ticks - 1
+                check(0 < burst <= 0.5 * 120, "%d ticks in the 0.5 s after showing again" % burst)
+                errors = console_errors(driver)
+                check(not errors, "console errors: %s" % errors)
+                log("ok: hidden, the page does not tick; shown, one tick takes the %d ms gap, then %d ticks in 0.5 s"
+                    % (steps[0], burst))
+            expected = render_still(opts, s.dir, 320, 240, 9, 10, 500, ini=status_ini)
+            with chromium(400, 300, 1) as driver:
+                driver.get(saver_url(base, ini="status.ini", size="320x240", seed=9, dt=10, ticks=500))
+                wait_script(driver, "return document.body.dataset.ready", what="the still of status.ini")
+                check_corner(page_shot(driver), expected, "ini=status.ini, against lumivex-render's frame")
+            log("ok: ini=URL with its status line equals lumivex-render's frame for the same file")
+
+
+def share_fragment(file_bytes, seed, size):
+    """A share link's fragment as the playground writes it: deflate-raw and base64url."""
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    packed = packer.compress(file_bytes) + packer.flush()
+    return "seed=%d&size=%s&file=%s" % (seed, size, base64.urlsafe_b64encode(packed).decode().rstrip("="))
+
+
+def open_playground(driver, base, fragment=""):
+    driver.get(base + "playground.html" + ("#" + fragment if fragment else ""))
+    wait_script(driver, "return document.body.dataset.ready && document.body.dataset.checked", what="the playground")
+
+
+def editor_text(driver):
+    return driver.execute_script("return document.getElementById('text').value")
+
+
+def wait_checked_after(driver, before):
+    wait_script(driver, "return Number(document.body.dataset.checked) > %d" % before, what="the report after an edit")
+
+
+def checked(driver):
+    return int(driver.execute_script("return document.body.dataset.checked"))
+
+
+def warned_lines(driver):
+    return driver.execute_script("return Array.from(document.querySelectorAll('#report .warning a'))"
+                                 ".map(function (a) { return Number(a.dataset.line); })")
+
+
+def case_playground_edit(opts):
+    """An edit that breaks a map line shows its warning at that line; undo clears it; "fit the box"
+    (and the weights) gives lumivex-render --fit's text and is undone in one step."""
+    with Session(opts, "playground_edit", display=False) as s:
+        from selenium.webdriver.common.keys import Keys
+        site = site_folder(opts)
+        gallery_path = os.path.join(opts.source, "resources", "lumivex.ini")
+        with open(gallery_path) as f:
+            gallery = f.read()
+        lines = gallery.split("\n")
+        target = lines.index("0.85 0.04 -0.04 0.85 0 1.6 85") + 1  # the fern's second map, a line number
+        with static_server(site) as base, chromium(1280, 800) as driver:
+            open_playground(driver, base)
+            check(editor_text(driver) == gallery, "the playground does not start with the shipped gallery")
+            check(target not in warned_lines(driver), "the gallery already has a warning at line %d" % target)
+            start = len("\n".join(lines[:target - 1])) + 1
+            driver.execute_script("var t = document.getElementById('text'); t.focus(); t.setSelectionRange(%d, %d);"
+                                  % (start, start + len(lines[target - 1])))
+            before = checked(driver)
+            driver.switch_to.active_element.send_keys("0.85 0.04")
+            wait_checked_after(driver, before)
+            check(target in warned_lines(driver), "no warning at line %d after breaking it (warnings at %s)"
+                  % (target, warned_lines(driver)))
+            check(driver.execute_script("return document.querySelectorAll('#gutter span')[%d].className" % (target - 1))
+                  == "warned", "line %d is not marked in the gutter" % target)
+            log("ok: breaking line %d shows its warning, linked to that line" % target)
+            before = checked(driver)
+            for _ in range(len("0.85 0.04")):
+                driver.switch_to.active_element.send_keys(Keys.CONTROL, "z")
+                if editor_text(driver) == gallery:
+                    break
+            wait_checked_after(driver, before)
+            check(editor_text(driver) == gallery, "undo does not give the gallery back")
+            # A slow step between two undos lets a report of the text half-way come first: the one
+            # of the whole undo follows it within the page's delay.
+            wait_script(driver, "return !Array.from(document.querySelectorAll('#report .warning a'))"
+                        ".some(function (a) { return Number(a.dataset.line) == %d; })" % target, timeout=10,
+                        what="the warning at line %d after undo" % target)
+            log("ok: undo clears the warning")
+
+            driver.execute_script("var s = document.getElementById('size'); s.value = '800x600';"
+                                  "s.dispatchEvent(new Event('change'));")
+            for weights in (False, True):
+                out = os.path.join(s.dir, "fitted%s.ini" % ("-weights" if weights else ""))
+                subprocess.run([opts.render, "--fit", "--ini", gallery_path, "--out", out, "--size", "800x600"]
+                               + (["--weights"] if weights else []), capture_output=True, timeout=120)
+                with open(out) as f:
+                    fitted = f.read()
+                check(fitted != gallery, "lumivex-render --fit changed nothing")
+                before = checked(driver)
+                driver.find_element("id", "fit-weights" if weights else "fit").click()
+                check(editor_text(driver) == fitted, "the playground's fit%s differs from lumivex-render --fit"
+                      % (" with weights" if weights else ""))
+                wait_checked_after(driver, before)
+                driver.find_element("id", "undo").click()
+                check(editor_text(driver) == gallery, "undo does not take the fit back")
+                log("ok: fit the box%s gives lumivex-render --fit's text, undone in one step"
+                    % (" and weights" if weights else ""))
+
+            # Open a file, download the text, save the frame as PNG.
+            downloads = os.path.join(s.dir, "downloads")
+            os.makedirs(downloads)
+            driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+            opened = os.path.join(s.dir, "opened.ini")
+            with open(opened, "w") as f:
+                f.write("500\n" + "\n".join(lines[13:19]) + "\n")
+            driver.execute_script("document.getElementById('file').hidden = false;")
+            driver.find_element("id", "file").send_keys(opened)
+            wait_script(driver, "return document.getElementById('text').value.startsWith('500\\n')",
+                        what="the opened file")
+            driver.find_element("id", "download").click()
+            driver.find_element("id", "png").click()
+            deadline = time.time() + 20
+            while time.time() < deadline and sorted(os.listdir(downloads)) != ["lumivex-%s.png" % driver.execute_script(
+                    "return document.getElementById('seed').value"), "lumivex.ini"]:
+                time.sleep(0.2)
+            with open(os.path.join(downloads, "lumivex.ini")) as f:
+                check(f.read() == editor_text(driver), "the downloaded file differs from the editor's text")
+            png = glob.glob(os.path.join(downloads, "*.png"))
+            check(len(png) == 1, "no PNG of the frame was saved: %s" % os.listdir(downloads))
+            with open(png[0], "rb") as f:
+                frame = read_picture("-", f.read())
+            check((frame.width, frame.height) == (800, 600) and len(frame.colours(0, frame.height)) >= 2,
+                  "the PNG is %dx%d in %d colours" % (frame.width, frame.height, len(frame.colours(0, frame.height))))
+            driver.find_element("id", "undo").click()
+            check(editor_text(driver) == gallery, "undo does not take the opened file back")
+            log("ok: a file opened (undoable), the text downloaded as it stands, the frame saved as an 800x600 PNG")
+            errors = console_errors(driver)
+            check(not errors, "console errors: %s" % errors)
+
+
+def canvas_pixels(driver):
+    return driver.execute_script("var c = document.getElementById('screen');"
+                                 "return [c.width, c.height, c.toDataURL('image/png')];")
+
+
+def case_playground_share(opts):
+    """A share link opened in another browser gives the same text, seed, size and frame, and that
+    frame is lumivex-render's for the same file and arguments."""
+    with Session(opts, "playground_share", display=False) as s:
+        site = site_folder(opts)
+        with open(os.path.join(opts.source, "resources", "lumivex.ini")) as f:
+            gallery = f.read()
+        edited = gallery.replace("\n30000\n", "\n4000\n", 1) + "; shared <b>as text</b> & more\n"
+        with static_server(site) as base:
+            with chromium(1280, 800) as driver:
+                open_playground(driver, base)
+                before = checked(driver)
+                driver.execute_script("var t = document.getElementById('text'); t.focus(); t.select();"
+                                      "document.execCommand('insertText', false, arguments[0]);", edited)
+                wait_checked_after(driver, before)
+                driver.execute_script("var s = document.getElementById('seed'); s.value = '4242';"
+                                      "s.dispatchEvent(new Event('change'));"
+                                      "var z = document.getElementById('size'); z.value = '800x600';"
+                                      "z.dispatchEvent(new Event('change'));")
+                driver.find_element("id", "share").click()
+                link = wait_script(driver, "return document.getElementById('share-out').value", what="the share link")
+                driver.execute_script("return LumivexPlayground.still(10, 700)")
+                first = canvas_pixels(driver)
+            check(link.startswith(base + "playground.html#"), "the share link is %s" % link[:80])
+            with chromium(1024, 700) as driver:
+                driver.get(link)
+                wait_script(driver, "return document.body.dataset.ready && document.body.dataset.checked",
+                            what="the link")
+                check(editor_text(driver) == edited, "the shared text differs")
+                check(driver.execute_script("return document.getElementById('seed').value") == "4242",
+                      "the seed differs")
+                check(driver.execute_script("return document.getElementById('size').value") == "800x600",
+                      "the size differs")
+                check(driver.execute_script("return document.querySelector('#report b, #play-message b')") is None,
+                      "the file's markup became elements")
+                driver.execute_script("return LumivexPlayground.still(10, 700)")
+                second = canvas_pixels(driver)
+                # The settings preview: a tenth of the points in a child window, as lumivex-render
+                # --preview --child draws it.
+                driver.execute_script("var z = document.getElementById('size'); z.value = '152x112';"
+                                      "z.dispatchEvent(new Event('change'));")
+                driver.execute_script("return LumivexPlayground.still(10, 300)")
+                preview = canvas_pixels(driver)
+                errors = console_errors(driver)
+                check(not errors, "console errors: %s" % errors)
+            check(first[:2] == [800, 600] and first == second, "the shared link's frame differs from the original's")
+            ini = os.path.join(s.dir, "shared.ini")
+            with open(ini, "w") as f:
+                f.write(edited)
+            expected = render_still(opts, s.dir, 800, 600, 4242, 10, 700, ini=ini)
+            got = read_picture("-", base64.b64decode(second[2].split(",", 1)[1]))
+            check_corner(got, expected, "the shared picture, against lumivex-render's frame")
+            log("ok: a share link (%d characters) opens the same text, seed, size and frame, lumivex-render's"
+                % len(link))
+            expected = render_still(opts, s.dir, 152, 112, 4242, 10, 300, ini=ini, extra=["--preview", "--child"])
+            check_corner(read_picture("-", base64.b64decode(preview[2].split(",", 1)[1])), expected,
+                         "the 152x112 preview, against lumivex-render's frame")
+            log("ok: the 152x112 preview equals lumivex-render --preview --child's frame")
+
+
+HOSTILE = [
+    # (what, file, text the page must show)
+    ("10^8 maps header", b"1000\n100000000\n0.5 0 0 0.5 0 0 100\n0 0 1 1\n", "there are no IFS definitions"),
+    ("10^8 points", b"100000000\n1\n0.5 0 0 0.5 0 0 100\n0 0 1 1\n", "Not enough memory (Pts1)"),
+    ("10^7 points, within the bound: heavy ticks", b"10000000\n1\n0.5 0 0 0.5 0 0 100\n0 0 1 1\n", None),
+    ("a 2 MB line", b"1000\n2\n0.5 0 0 0.5 0 0 50\n0.5 0 0 0.5 0.5 0 50 " + b"9" * (2 << 20) + b"\n0 0 1 1\n", None),
+    ("NaN", b"1000\n2\n0.5 0 0 0.5 0 0 50\nnan nan 0 0.5 0.5 0 50\nnan 0 1 1\n", None),
+    ("huge boxes", b"1000\n1\n0.5 0 0 0.5 0 0 100\n-1e308 -1e308 1e308 1e308\n2\n0.5 0 0 0.5 0 0 50\n"
+                   b"0.5 0 0 0.5 1 0 50\n0 0 1e-300 1e-300\n", None),
+    ("markup", b"<img src=x onerror=alert(1)>\n1000\n1\n0.5 0 0 0.5 0 0 100\n<b>0 0 1 1</b>\n", None),
+]
+
+
+def case_hostile_links(opts):
+    """Share links from strangers: each opens with the saver's own message (or its picture) while a
+    page timer keeps running, and the file's text never becomes markup."""
+    with Session(opts, "hostile_links", display=False):
+        site = site_folder(opts)
+        with static_server(site) as base:
+            for what, data, message in HOSTILE:
+                with chromium(1024, 700) as driver:
+                    # The timer runs from the page's very start, before the link's file is read.
+                    driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {
+                        "source": "window.beats = 0; setInterval(function () { window.beats++; }, 50);"})
+                    open_playground(driver, base, share_fragment(data, 1, "800x600"))
+                    first = driver.execute_script("return window.beats")
+                    time.sleep(1.5)
+                    beats = driver.execute_script("return window.beats") - first
+                    check(beats >= 10, "%s: the page timer ran %d times in 1.5 s" % (what, beats))
+                    shown = driver.execute_script("return document.getElementById('play-message').textContent")
+                    if message:
+                        check(message in shown, "%s: the page shows %r, not the saver's message %r"
+                              % (what, shown, message))
+                    check(driver.execute_script("return document.querySelector('#report img, #report b, "
+                                                "#play-message img, #play-message b')") is None,
+                          "%s: the file's markup became elements" % what)
+                    check(driver.execute_script("return typeof window.alert === 'function'"),
+                          "%s: the page broke" % what)
+                    errors = console_errors(driver)
+                    check(not errors, "%s: console errors: %s" % (what, errors))
+                    log("ok: %s: %s, the page timer ran %d times in 1.5 s"
+                        % (what, "message %r" % message if message else "no message", beats))
+
+
+def case_pages_load(opts):
+    """Both pages load and run with no console error, from make run-web's server and from the
+    unpacked web zip of make dist."""
+    with Session(opts, "pages_load", display=False) as s:
+        site = site_folder(opts)
+        out = os.path.join(s.dir, "dist")
+        subprocess.run([sys.executable, os.path.join(opts.source, "scripts", "dist.py"), "--version", "test",
+                        "--source", opts.source, "--out", out, "--scr32", "-", "--scr64", "-", "--site", site,
+                        "--only", "web"], check=False, capture_output=True, timeout=120)
+        zips = glob.glob(os.path.join(out, "lumivex-*-web.zip"))
+        check(len(zips) == 1, "dist.py --only web wrote %s" % os.listdir(out))
+        unpacked = os.path.join(out, "unpacked")
+        with zipfile.ZipFile(zips[0]) as archive:
+            archive.extractall(unpacked)
+        folders = glob.glob(os.path.join(unpacked, "lumivex-*-web"))
+        check(len(folders) == 1, "the zip holds %s" % os.listdir(unpacked))
+        run_web = ["python3", "-m", "http.server", "--bind", "127.0.0.1", "{port}", "--directory", "{folder}"]
+        with open(os.path.join(opts.source, "Makefile")) as f:
+            check("python3 -m http.server --bind 127.0.0.1 $(WEB_PORT) --directory build/web/site" in f.read(),
+                  "make run-web no longer serves the site this way: update this test")
+        for where, folder in (("make run-web's server", site), ("the unpacked zip", folders[0])):
+            with static_server(folder, run_web) as base:
+                for page in ("index.html", "playground.html"):
+                    with chromium(1024, 700) as driver:
+                        driver.get(base + page)
+                        wait_script(driver, "return document.body.dataset.ready", what=page)
+                        time.sleep(1)
+                        errors = console_errors(driver)
+                        check(not errors, "%s from %s: console errors: %s" % (page, where, errors))
+                    log("ok: %s loads from %s with no console error" % (page, where))
+
+
+if __name__ == "__main__":
+    sys.exit(harness.main(harness.cases(globals()), options=("site",),
+                          needs=lambda opts: {None: [opts.render, opts.source]}))
