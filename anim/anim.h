@@ -20,6 +20,11 @@ Colour BlendColour(Colour from, Colour to, std::int32_t k);
 // Allocates the point arrays, builds the easing table and makes the first two point sets.
 int PrepareAnimation();
 
+// Makes Pts1 and Pts2 again from their origins at ScreenWidth x ScreenHeight, with their
+// deltas, and PtsA as the phase shows it: the current pair fitted to a new window size. The
+// random source and the colours are left as they were; the next tick clears the whole image.
+void RefitPointSets();
+
 // Runs one step of the current phase with the interval dt in milliseconds.
 void StepPhase(std::int32_t dt);
 

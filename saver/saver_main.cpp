@@ -34,6 +34,7 @@ namespace {
 // Whether the frame image is as tall as the window (a child of a host's window on Windows), or
 // starts below the status strip.
 bool ImageFillsWindow = false;
+bool RefitOnResize = false;
 // The exit code once the message loop ends: 0, unless the run ended on a failure.
 int EndCode = 0;
 
@@ -85,6 +86,8 @@ bool AllocateFrame() {
 
 void SetImageFillsWindow(bool fills) { ImageFillsWindow = fills; }
 
+void SetRefitOnResize(bool refit) { RefitOnResize = refit; }
+
 bool ResizeFrame(std::int32_t width, std::int32_t height) {
     if (width < 0) width = 0;
     if (height < 0) height = 0;
@@ -100,6 +103,7 @@ bool ResizeFrame(std::int32_t width, std::int32_t height) {
         State.PlottedPoints = -1;
         return false;
     }
+    if (RefitOnResize) RefitPointSets();
     platform::BlackenStrip(State.Window, width, StatusStripHeight);
     return true;
 }
@@ -138,6 +142,7 @@ StartResult InitWindow(PlatformHandle parent) {
 
     // A window shorter than the status strip has an empty image, never a negative one.
     ImageFillsWindow = parent != nullptr;
+    RefitOnResize = false;
     if (!AllocateFrame()) {
         ShowErrorMessage(VScreenMessage);
         return StartResult::VScreenFailed;

@@ -1,7 +1,7 @@
 // The entry point of the Linux program lumivex: gathers its surroundings and hands over to the saver.
 #include <cstdlib>
 
-#include "backends/x11/x11_backend.h"
+#include "backends/linux/linux_backend.h"
 #include "saver/linux_saver.h"
 
 int main(int argc, char** argv) {
@@ -11,7 +11,9 @@ int main(int argc, char** argv) {
     env.xdgConfigHome = std::getenv("XDG_CONFIG_HOME");
     env.home = std::getenv("HOME");
     env.display = std::getenv("DISPLAY");
+    env.waylandDisplay = std::getenv("WAYLAND_DISPLAY");
     env.dataDir = LUMIVEX_DATADIR;
     env.version = LUMIVEX_VERSION;
+    env.useHost = UseLinuxHost;
     return LinuxSaverMain(argc, argv, env);
 }
