@@ -1,0 +1,724 @@
+#!/usr/bin/env python3
+"""Tests of the native Linux saver `lumivex` on Wayland (run by CTest, one case per call).
+
+Every case starts its own headless sway as an unprivileged user, with its own XDG_RUNTIME_DIR,
+and stops it with everything started in it when the case ends: also on failure, timeout or signal.
+Screenshots come from grim; outputs, their size and scale from swaymsg; keys and pointer events
+from a virtual keyboard and pointer that this script makes over the Wayland wire protocol itself.
+"""
+import argparse
+import grp
+import os
+import pwd
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+sys.path.insert(0, os.path.join(HERE, "..", "x11"))
+from e2e import GALLERY, STRIP, Failure, check, log, on_signal, parse_ppm  # noqa: E402
+from x11 import Rendered, region_colours  # noqa: E402
+
+# =============================================================================================
+# Generic pieces for real-host tests (to move into the house harness): an unprivileged user,
+# process groups, headless sway, and screenshots compared with the renderer's frames.
+
+TEST_USER = "lumivex-test"
+EMPTY_OUTPUT = (63, 63, 63)  # what sway shows where nothing is drawn
+
+
+def unprivileged_user(name=TEST_USER):
+    """(uid, gid) of a user to run compositors as: the caller when not root, else `name`, made
+    when missing (sway refuses to run as root)."""
+    if os.geteuid() != 0:
+        return os.getuid(), os.getgid()
+    try:
+        entry = pwd.getpwnam(name)
+    except KeyError:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", name], check=True,
+                       timeout=30, stdout=subprocess.DEVNULL)
+        entry = pwd.getpwnam(name)
+    return entry.pw_uid, entry.pw_gid
+
+
+def as_user(argv, uid, gid):
+    """The command run as that user; setpriv execs it in place, so the pid stays the program's."""
+    if os.geteuid() != 0 or uid == 0:
+        return list(argv)
+    return ["setpriv", "--reuid=%d" % uid, "--regid=%d" % gid, "--init-groups", "--"] + list(argv)
+
+
+def start_group(argv, env, log_path):
+    """Starts a program in a process group of its own, standard error to log_path."""
+    err = open(log_path, "wb")
+    process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
+                               start_new_session=True)
+    process.log_path = log_path
+    err.close()
+    return process
+
+
+def stop_group(process, timeout=5):
+    """Ends a process started by start_group and whatever it started in its group."""
+    if process is None:
+        return
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.killpg(process.pid, sig)
+        except ProcessLookupError:
+            pass
+        try:
+            process.wait(timeout)
+            # Children that outlived the leader go too.
+            try:
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            return
+        except subprocess.TimeoutExpired:
+            continue
+
+
+def make_runtime_dir(folder, uid, gid):
+    path = os.path.join(folder, "runtime")
+    os.makedirs(path, exist_ok=True)
+    os.chown(path, uid, gid)
+    os.chmod(path, 0o700)
+    return path
+
+
+class HeadlessSway:
+    """One headless sway (pixman renderer, no input devices) as the unprivileged user, with its own
+    runtime folder; stops with everything started through it."""
+
+    def __init__(self, folder, config="", first_output=None):
+        self.folder = folder
+        os.makedirs(folder, exist_ok=True)
+        os.chmod(folder, 0o755)
+        self.uid, self.gid = unprivileged_user()
+        self.runtime = make_runtime_dir(folder, self.uid, self.gid)
+        self.config = os.path.join(folder, "sway.config")
+        with open(self.config, "w") as f:
+            f.write(config)
+        self.first_output = first_output
+        self.processes = []
+        self.sway = None
+
+    def __enter__(self):
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.folder, "XDG_RUNTIME_DIR": self.runtime,
+               "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1"}
+        self.sway = start_group(as_user(["sway", "--config", self.config], self.uid, self.gid), env,
+                                os.path.join(self.folder, "sway.log"))
+        deadline = time.time() + 20
+        self.display = self.ipc = None
+        while time.time() < deadline and (self.display is None or self.ipc is None):
+            check(self.sway.poll() is None, "sway ended at start (exit code %s): %s" % (self.sway.poll(), self.log()))
+            for name in os.listdir(self.runtime):
+                if name.startswith("wayland-") and not name.endswith(".lock"):
+                    self.display = name
+                elif name.startswith("sway-ipc.") and name.endswith(".sock"):
+                    self.ipc = os.path.join(self.runtime, name)
+            time.sleep(0.05)
+        check(self.display is not None and self.ipc is not None, "sway made no sockets within 20 s")
+        self.env = dict(env, WAYLAND_DISPLAY=self.display, SWAYSOCK=self.ipc)
+        for key in ("WLR_BACKENDS", "WLR_RENDERER", "WLR_LIBINPUT_NO_DEVICES"):
+            self.env.pop(key)
+        if self.first_output:
+            self.swaymsg("output HEADLESS-1 " + self.first_output)
+        return self
+
+    def __exit__(self, exc_type, *_exc):
+        if exc_type is not None:
+            try:
+                path = os.path.join(self.folder, "at-failure.png")
+                save_png(self.shot(None), path)
+                log("screen at the failure: %s" % path)
+            except Exception:
+                pass
+        for process in self.processes:
+            stop_group(process)
+        stop_group(self.sway)
+        return False
+
+    def log(self):
+        with open(os.path.join(self.folder, "sway.log"), "rb") as f:
+            return f.read().decode("utf-8", "replace")[-2000:]
+
+    def start(self, argv, name=None):
+        """A program run as the user on this compositor, in its own process group."""
+        path = os.path.join(self.folder, "%s-%d.txt" % (name or "stderr", len(self.processes)))
+        process = start_group(as_user(argv, self.uid, self.gid), self.env, path)
+        self.processes.append(process)
+        return process
+
+    def swaymsg(self, command, kind=None):
+        argv = ["swaymsg", "--socket", self.ipc] + (["-t", kind] if kind else []) + ([command] if command else [])
+        result = subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=20)
+        check(result.returncode == 0, "swaymsg %s: %s %s" % (command, result.stdout, result.stderr))
+        return result.stdout
+
+    def shot(self, output="HEADLESS-1"):
+        """One output as grim sees it, at the output's scale."""
+        argv = ["grim", "-t", "ppm"] + (["-o", output] if output else []) + ["-"]
+        result = subprocess.run(as_user(argv, self.uid, self.gid), env=self.env, capture_output=True, timeout=30)
+        check(result.returncode == 0, "grim: %s" % result.stderr.decode(errors="replace"))
+        return parse_ppm(result.stdout)
+
+
+def save_png(shot, path):
+    """A screenshot kept for people to look at."""
+    subprocess.run(["convert", "ppm:-", path], input=b"P6 %d %d 255\n" % (shot.width, shot.height) + shot.data,
+                   check=True, timeout=30)
+
+
+def lit_positions(data, colour, start):
+    """Byte offsets, from start on, of the pixels of that colour."""
+    found = set()
+    i = data.find(colour, start)
+    while i >= 0:
+        if i % 3 == 0:
+            found.add(i)
+        i = data.find(colour, i + 1)
+    return found
+
+
+def held_subset(shot, rendered):
+    """The image below the strip shows some of the points of a held frame of the renderer, in
+    its places and colour, and nothing else: what a saver shows that lowered its point count on
+    slow ticks (a busy machine). The share of the frame's lit pixels shown; 0 when none fits."""
+    start = STRIP * shot.width * 3
+    data = shot.data
+    first = next((i for i in range(start, len(data)) if data[i] != 0), None)
+    if first is None:
+        return 0
+    first -= first % 3
+    colour = data[first:first + 3]
+    lit = lit_positions(data, colour, start)
+    picture = bytearray(len(data) - start)
+    for i in lit:
+        picture[i - start:i - start + 3] = colour
+    if bytes(picture) != data[start:]:
+        return 0  # another colour below the strip
+    for frame in rendered.frames.values():
+        held = lit_positions(frame, colour, start)
+        if held and lit <= held:
+            return len(lit) / len(held)
+    return 0
+
+
+def wait_rendered(take_shot, process, rendered, timeout=20):
+    """Screenshots until one equals a held frame of lumivex-render, pixel for pixel; or, when the
+    saver lowered its point count on slow ticks, shows a subset of one of at least 3/4 of its
+    points (logged, as the exact comparison could not be made)."""
+    deadline = time.time() + timeout
+    shots = 0
+    while time.time() < deadline:
+        check(process.poll() is None, "the saver ended (exit code %s)" % process.poll())
+        shot = take_shot()
+        shots += 1
+        check((shot.width, shot.height) == (rendered.width, rendered.height),
+              "the screenshot is %dx%d, the renderer's frame %dx%d" % (shot.width, shot.height, rendered.width,
+                                                                        rendered.height))
+        if rendered.match(shot):
+            return shot, shots
+        share = held_subset(shot, rendered)
+        if share >= 0.75:
+            log("NOTE: the saver lowered its points on slow ticks; its picture shows %.0f%% of the lit pixels of a "
+                "held frame of lumivex-render, in their places and colour, and nothing else" % (100 * share))
+            return shot, shots
+        # Each screenshot costs the compositor a copy: a slower pace keeps the saver's ticks short,
+        # so that it shows all its points, as the renderer does.
+        time.sleep(0.4)
+    raise Failure("none of %d screenshots in %d s equals a held frame of lumivex-render at %dx%d"
+                  % (shots, timeout, rendered.width, rendered.height))
+
+
+def cpu_seconds(pid):
+    """User plus system time of a process, from /proc/PID/stat."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+# ---------------------------------------------------------------------------------------------
+# The Wayland wire protocol, enough for a virtual keyboard and pointer and for a compositor
+# that offers little.
+
+
+def wire_message(obj, opcode, body=b""):
+    return struct.pack("<II", obj, ((8 + len(body)) << 16) | opcode) + body
+
+
+def wire_string(text):
+    data = text.encode() + b"\0"
+    return struct.pack("<I", len(data)) + data + b"\0" * (-len(data) % 4)
+
+
+def wire_read(sock, buffer):
+    """One message (object, opcode, body) from the socket, the rest kept in buffer."""
+    while len(buffer) < 8 or len(buffer) < (struct.unpack_from("<I", buffer, 4)[0] >> 16):
+        data = sock.recv(65536)
+        if not data:
+            raise Failure("the peer closed the Wayland connection")
+        buffer.extend(data)
+    obj, word = struct.unpack_from("<II", buffer)
+    size = word >> 16
+    body = bytes(buffer[8:size])
+    del buffer[:size]
+    return obj, word & 0xFFFF, body
+
+
+def wire_read_string(body, offset):
+    length = struct.unpack_from("<I", body, offset)[0]
+    text = body[offset + 4:offset + 4 + length - 1].decode()
+    return text, offset + 4 + length + (-length % 4)
+
+
+KEYMAP = b"""xkb_keymap {
+  xkb_keycodes "lumivex" { minimum = 8; maximum = 255; <K30> = 38; };
+  xkb_types "lumivex" { include "complete" };
+  xkb_compat "lumivex" { include "complete" };
+  xkb_symbols "lumivex" { key <K30> { [ a ] }; };
+};
+"""
+KEY_A, BTN_LEFT, BTN_RIGHT, BTN_MIDDLE = 30, 0x110, 0x111, 0x112
+
+
+class VirtualInput:
+    """A virtual keyboard (zwp_virtual_keyboard_v1) and pointer (zwlr_virtual_pointer_v1) on the
+    compositor's seat: the input devices a headless compositor lacks."""
+
+    def __init__(self, runtime, display):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.connect(os.path.join(runtime, display))
+        self.buffer = bytearray()
+        self.ids = 1
+        self.globals = {}
+        registry = self.new_id()
+        self.send(1, 1, struct.pack("<I", registry))  # wl_display.get_registry
+        self.roundtrip(registry)
+        seat = self.bind(registry, "wl_seat", 1)
+        keyboards = self.bind(registry, "zwp_virtual_keyboard_manager_v1", 1)
+        pointers = self.bind(registry, "zwlr_virtual_pointer_manager_v1", 1)
+        self.keyboard = self.new_id()
+        self.send(keyboards, 0, struct.pack("<II", seat, self.keyboard))
+        fd = os.memfd_create("keymap")
+        os.write(fd, KEYMAP + b"\0")
+        self.send(self.keyboard, 0, struct.pack("<II", 1, len(KEYMAP) + 1), fds=[fd])  # xkb_v1
+        os.close(fd)
+        self.pointer = self.new_id()
+        self.send(pointers, 0, struct.pack("<II", seat, self.pointer))
+        self.roundtrip(registry)
+
+    def new_id(self):
+        self.ids += 1
+        return self.ids
+
+    def send(self, obj, opcode, body=b"", fds=()):
+        message = wire_message(obj, opcode, body)
+        if fds:
+            self.sock.sendmsg([message], [(socket.SOL_SOCKET, socket.SCM_RIGHTS, struct.pack("<%di" % len(fds), *fds))])
+        else:
+            self.sock.sendall(message)
+
+    def bind(self, registry, interface, version):
+        check(interface in self.globals, "the compositor offers no %s" % interface)
+        obj = self.new_id()
+        self.send(registry, 0, struct.pack("<I", self.globals[interface]) + wire_string(interface) +
+                  struct.pack("<II", version, obj))
+        return obj
+
+    def roundtrip(self, registry):
+        done = self.new_id()
+        self.send(1, 0, struct.pack("<I", done))  # wl_display.sync
+        while True:
+            obj, opcode, body = wire_read(self.sock, self.buffer)
+            if obj == 1 and opcode == 0:
+                raise Failure("the compositor refused the virtual input: %r" % body)
+            if obj == registry and opcode == 0:
+                name = struct.unpack_from("<I", body)[0]
+                interface, _ = wire_read_string(body, 4)
+                self.globals.setdefault(interface, name)
+            if obj == done:
+                return
+
+    def now(self):
+        return int(time.monotonic() * 1000) & 0xFFFFFFFF
+
+    def key(self, code=KEY_A):
+        for state in (1, 0):
+            self.send(self.keyboard, 1, struct.pack("<III", self.now(), code, state))
+
+    def motion(self, dx, dy):
+        self.send(self.pointer, 0, struct.pack("<Iii", self.now(), int(dx * 256), int(dy * 256)))
+        self.send(self.pointer, 4)  # frame
+
+    def button(self, button):
+        for state in (1, 0):
+            self.send(self.pointer, 2, struct.pack("<III", self.now(), button, state))
+            self.send(self.pointer, 4)
+
+    def wheel(self):
+        self.send(self.pointer, 3, struct.pack("<IIi", self.now(), 0, 10 * 256))  # vertical axis
+        self.send(self.pointer, 4)
+
+    def close(self):
+        self.sock.close()
+
+
+class ScantCompositor:
+    """A Wayland server of this script's own that offers only wl_compositor, wl_shm and
+    xdg_wm_base, or answers the first request after the registry with a protocol error."""
+
+    def __init__(self, folder, error=False):
+        self.path = os.path.join(folder, "wayland-scant")
+        if os.path.exists(self.path):
+            os.unlink(self.path)
+        self.server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.server.bind(self.path)
+        self.server.listen(1)
+        self.server.settimeout(10)
+        self.error = error
+
+    def serve(self, process):
+        """Answers one client until it hangs up or its process ends."""
+        client, _ = self.server.accept()
+        client.settimeout(0.2)
+        buffer = bytearray()
+        registry = None
+        interfaces = [("wl_compositor", 4), ("wl_shm", 1), ("xdg_wm_base", 1)]
+        while process.poll() is None:
+            try:
+                obj, opcode, body = wire_read(client, buffer)
+            except (socket.timeout, Failure, OSError):
+                continue
+            if obj == 1 and opcode == 1:
+                registry = struct.unpack_from("<I", body)[0]
+                for name, (interface, version) in enumerate(interfaces, 1):
+                    client.sendall(wire_message(registry, 0, struct.pack("<I", name) + wire_string(interface) +
+                                                struct.pack("<I", version)))
+            elif obj == 1 and opcode == 0:
+                callback = struct.unpack_from("<I", body)[0]
+                client.sendall(wire_message(callback, 0, struct.pack("<I", 1)) +
+                               wire_message(1, 1, struct.pack("<I", callback)))
+            elif self.error and obj != 1:
+                # wl_display.error: the object, code 0, a message.
+                client.sendall(wire_message(1, 0, struct.pack("<II", obj, 0) + wire_string("refused on purpose")))
+        client.close()
+
+    def close(self):
+        self.server.close()
+        if os.path.exists(self.path):
+            os.unlink(self.path)
+
+
+# =============================================================================================
+# Cases
+
+
+def write_ini(folder, count):
+    path = os.path.join(folder, "lumivex.ini")
+    with open(path, "w") as f:
+        f.write(GALLERY.format(count=count))
+    os.chmod(path, 0o644)
+    return path
+
+
+def case_folder(opts, name):
+    folder = os.path.join(opts.work, name)
+    subprocess.run(["rm", "-rf", folder], check=True)
+    os.makedirs(folder)
+    os.chmod(opts.work, 0o755)
+    return folder
+
+
+def lit_extent(shot):
+    """The rightmost column and lowest row of a pixel that is neither black, white nor grey."""
+    right = bottom = -1
+    data, width = shot.data, shot.width
+    for y in range(shot.height):
+        row = data[y * width * 3:(y + 1) * width * 3]
+        for x in range(width - 1, right, -1):
+            pixel = row[x * 3:x * 3 + 3]
+            if pixel not in (b"\0\0\0", b"\xff\xff\xff", b"\x3f\x3f\x3f"):
+                right = max(right, x)
+                bottom = y
+                break
+    return right, bottom
+
+
+def wait_fitted(s, process, width, height, what, within=1.0):
+    """Within `within` seconds of a resize, the picture spans the new size: lit points past three
+    quarters of it on both axes (the old picture, smaller, could not reach there)."""
+    deadline = time.time() + within
+    seen = None
+    while time.time() < deadline:
+        check(process.poll() is None, "%s: the saver ended (exit code %s)" % (what, process.poll()))
+        shot = s.shot()
+        if (shot.width, shot.height) == (width, height):
+            seen = lit_extent(shot)
+            if seen[0] >= width * 3 // 4 and seen[1] >= height * 3 // 4:
+                log("ok: %s: the picture spans %dx%d (lit up to %d, %d) within %.1f s" % (what, width, height, seen[0],
+                                                                                       seen[1], within))
+                return shot
+        time.sleep(0.2)
+    raise Failure("%s: the picture does not span %dx%d within %.1f s (lit up to %s)" % (what, width, height, within,
+                                                                                     seen))
+
+
+def ends_with(process, code, timeout, what):
+    try:
+        got = process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        raise Failure("%s: the saver did not end within %s s" % (what, timeout))
+    check(got == code % 256, "%s: exit code %d, expected %d" % (what, got, code % 256))
+    log("ok: %s, exit code %d" % (what, got))
+
+
+def stderr_of(process):
+    with open(process.log_path, "rb") as f:
+        return f.read().decode("utf-8", "replace")
+
+
+def case_pixel_exact(opts):
+    """--layer background on an 800x600 output equals the renderer's held frame, then at scale 2 on
+    1600x1200 (the buffer 1600x1200, fitted within a second of the change), then SIGTERM ends it."""
+    folder = case_folder(opts, "pixel_exact")
+    seed = 4242
+    ini = write_ini(folder, -1200)
+    renders = {size: Rendered(opts, folder, ini, size[0], size[1], seed) for size in ((800, 600), (1600, 1200))}
+    with HeadlessSway(folder, first_output="resolution 800x600") as s:
+        saver = s.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed)], "saver")
+        shot, shots = wait_rendered(s.shot, saver, renders[(800, 600)])
+        save_png(shot, os.path.join(folder, "layer-800x600.png"))
+        log("ok: --layer background at 800x600 equals a held frame of lumivex-render (screenshot %d)" % shots)
+        s.swaymsg("output HEADLESS-1 resolution 1600x1200 scale 2")
+        wait_fitted(s, saver, 1600, 1200, "output resized to 1600x1200 at scale 2 under the layer")
+        shot, shots = wait_rendered(s.shot, saver, renders[(1600, 1200)])
+        save_png(shot, os.path.join(folder, "layer-1600x1200-scale2.png"))
+        log("ok: at scale 2 the 1600x1200 buffer matches a held frame of lumivex-render (screenshot %d)" % shots)
+        saver.send_signal(signal.SIGTERM)
+        ends_with(saver, 0, 3, "--layer, SIGTERM")
+        check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
+
+
+def case_resize(opts):
+    """--window, tiled by sway: titled Lumivex with app id lumivex, exact at its tile, fitted within
+    a second when the output (and so the tile) grows; closed by the compositor: exit 0."""
+    folder = case_folder(opts, "resize")
+    seed = 77
+    ini = write_ini(folder, -1000)
+    rendered = Rendered(opts, folder, ini, 640, 480, seed)
+    with HeadlessSway(folder, "default_border none\n", first_output="resolution 640x480") as s:
+        saver = s.start([opts.lumivex, "--window", "--ini", ini, "--seed", str(seed)], "saver")
+        shot, shots = wait_rendered(s.shot, saver, rendered)
+        save_png(shot, os.path.join(folder, "window-640x480.png"))
+        tree = s.swaymsg(None, "get_tree")
+        check('"name": "Lumivex"' in tree and '"app_id": "lumivex"' in tree, "no window Lumivex (lumivex) in the tree")
+        log("ok: the tiled window Lumivex (app id lumivex) equals a held frame of lumivex-render (screenshot %d)" % shots)
+        s.swaymsg("output HEADLESS-1 resolution 1024x768")
+        shot = wait_fitted(s, saver, 1024, 768, "the tile grown to 1024x768")
+        save_png(shot, os.path.join(folder, "window-1024x768.png"))
+        s.swaymsg("[app_id=lumivex] kill")
+        ends_with(saver, 0, 3, "--window closed by the compositor")
+        check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
+
+
+def case_outputs(opts):
+    """Two outputs, one surface each with the same picture; one removed, the run goes on; a third
+    added gets its surface; --output draws on that output alone."""
+    folder = case_folder(opts, "outputs")
+    ini = write_ini(folder, 1500)
+    with HeadlessSway(folder, first_output="resolution 640x480") as s:
+        s.swaymsg("create_output")
+        s.swaymsg("output HEADLESS-2 resolution 640x480")
+        saver = s.start([opts.lumivex, "--layer", "bottom", "--ini", ini, "--seed", "5"], "saver")
+        deadline = time.time() + 10
+        while True:
+            one, two = s.shot("HEADLESS-1"), s.shot("HEADLESS-2")
+            if one.data == two.data and len(region_colours(one, 0, 16, 640, 480)) == 2:
+                break
+            check(time.time() < deadline and saver.poll() is None, "the two outputs never showed the same fractal")
+        save_png(one, os.path.join(folder, "two-outputs-1.png"))
+        log("ok: two outputs, the same fractal on each")
+        s.swaymsg("output HEADLESS-2 unplug")
+        time.sleep(0.5)
+        before = s.shot("HEADLESS-1").data
+        time.sleep(1.0)
+        check(saver.poll() is None, "the saver ended when one output went (exit code %s)" % saver.poll())
+        check(s.shot("HEADLESS-1").data != before, "the picture on the remaining output stands still")
+        log("ok: one output removed, the run goes on")
+        s.swaymsg("create_output")
+        outputs = s.swaymsg(None, "get_outputs")
+        third = "HEADLESS-3" if "HEADLESS-3" in outputs else "HEADLESS-2"
+        deadline = time.time() + 5
+        while len(region_colours(s.shot(third), 0, 16, 200, 200) - {EMPTY_OUTPUT}) < 2:
+            check(time.time() < deadline, "the new output %s got no surface" % third)
+            time.sleep(0.1)
+        log("ok: a new output (%s) gets its surface" % third)
+        saver.send_signal(signal.SIGINT)
+        ends_with(saver, 0, 3, "--layer, SIGINT")
+
+        only = s.start([opts.lumivex, "--layer", "bottom", "--output", third, "--ini", ini], "only")
+        deadline = time.time() + 5
+        while len(region_colours(s.shot(third), 0, 16, 200, 200) - {EMPTY_OUTPUT}) < 2:
+            check(time.time() < deadline and only.poll() is None, "--output %s drew nothing there" % third)
+            time.sleep(0.1)
+        time.sleep(0.3)
+        check(region_colours(s.shot("HEADLESS-1"), 0, 0, 640, 480) == {EMPTY_OUTPUT},
+              "--output %s drew on HEADLESS-1 too" % third)
+        log("ok: --output %s draws there alone" % third)
+        only.send_signal(signal.SIGHUP)
+        ends_with(only, 0, 3, "--layer --output, SIGHUP")
+
+
+def case_fullscreen(opts):
+    """--fullscreen: a pointer motion, a key and each of three buttons end it, each in its own run;
+    the wheel does not. The pointer is hidden over it."""
+    folder = case_folder(opts, "fullscreen")
+    ini = write_ini(folder, -800)
+    with HeadlessSway(folder, first_output="resolution 640x480") as s:
+        device = VirtualInput(s.runtime, s.display)
+        device.motion(100, 100)
+        try:
+            runs = [("the wheel", device.wheel, False), ("a one-pixel motion", lambda: device.motion(1, 0), True),
+                    ("a key", device.key, True)] + \
+                   [("the %s button" % name, lambda b=b: device.button(b), True)
+                    for name, b in (("left", BTN_LEFT), ("middle", BTN_MIDDLE), ("right", BTN_RIGHT))]
+            for name, action, ends in runs:
+                saver = s.start([opts.lumivex, "--fullscreen", "--ini", ini], "saver")
+                deadline = time.time() + 10
+                while len(region_colours(s.shot(), 0, 16, 640, 480)) < 2:
+                    check(time.time() < deadline and saver.poll() is None, "%s: nothing drawn" % name)
+                    time.sleep(0.1)
+                shot = s.shot()
+                check(shot.pixel(0, 0) == (255, 255, 255), "%s: no status line at the top left" % name)
+                time.sleep(0.3)
+                check(saver.poll() is None, "%s: the saver ended by itself" % name)
+                action()
+                if ends:
+                    ends_with(saver, 0, 3, "--fullscreen, %s" % name)
+                else:
+                    time.sleep(1.0)
+                    check(saver.poll() is None, "--fullscreen: %s ended the saver" % name)
+                    log("ok: --fullscreen, %s: the saver goes on" % name)
+                    saver.send_signal(signal.SIGTERM)
+                    ends_with(saver, 0, 3, "--fullscreen after %s, SIGTERM" % name)
+        finally:
+            device.close()
+
+
+def case_endings(opts):
+    """The compositor killed under a layer: 0, quietly. A compositor without the layer shell: one
+    line, 1. A protocol error: one line, 1. No compositor: one line, 253 (-3)."""
+    folder = case_folder(opts, "endings")
+    ini = write_ini(folder, 1000)
+    with HeadlessSway(folder, first_output="resolution 320x240") as s:
+        saver = s.start([opts.lumivex, "--layer", "overlay", "--ini", ini], "saver")
+        deadline = time.time() + 10
+        while len(region_colours(s.shot(), 0, 16, 320, 240)) < 2:
+            check(time.time() < deadline and saver.poll() is None, "nothing drawn")
+            time.sleep(0.1)
+        os.killpg(s.sway.pid, signal.SIGKILL)
+        ends_with(saver, 0, 3, "the compositor killed under --layer")
+        check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
+
+    def run(argv, env):
+        result = subprocess.run(argv, env=env, capture_output=True, text=True, timeout=20)
+        return result.returncode, result.stderr.strip()
+
+    base = {"PATH": os.environ.get("PATH", ""), "XDG_RUNTIME_DIR": folder}
+    for error, args, expected in ((False, ["--layer", "background"], "layer shell"),
+                                  (True, ["--window"], "protocol error")):
+        scant = ScantCompositor(folder, error)
+        try:
+            saver = subprocess.Popen([opts.lumivex, "--ini", ini] + args, env=dict(base, WAYLAND_DISPLAY="wayland-scant"),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            scant.serve(saver)
+            err = saver.stderr.read().decode().strip()
+            code = saver.wait(5)
+        finally:
+            scant.close()
+        check(code == 1 and expected in err and "\n" not in err, "%s: %d %r" % (args, code, err))
+        log("ok: %s on a scant compositor: exit 1, %r" % (" ".join(args), err))
+    code, err = run([opts.lumivex, "--layer", "top", "--ini", ini], dict(base, WAYLAND_DISPLAY="wayland-none"))
+    check(code == 253 and err == "lumivex: I cannot reach the Wayland compositor 'wayland-none'. Now quitting.",
+          "no compositor: %d %r" % (code, err))
+    log("ok: no compositor: exit 253 (-3), %r" % err)
+    code, err = run([opts.lumivex, "--layer", "top", "--x11"], base)
+    check(code == 2 and "--x11" in err and "\n" not in err, "--layer --x11: %d %r" % (code, err))
+    log("ok: --layer with --x11: exit 2, %r" % err)
+
+
+def case_covered(opts):
+    """A layer at 1920x1080 costs CPU while shown and about none while a full-screen window covers
+    it (no frame callbacks); uncovered, it draws again."""
+    folder = case_folder(opts, "covered")
+    ini = write_ini(folder, 1500)
+    with HeadlessSway(folder, first_output="resolution 1920x1080") as s:
+        layer = s.start([opts.lumivex, "--layer", "background", "--ini", ini], "layer")
+        deadline = time.time() + 10
+        while len(region_colours(s.shot(), 0, 16, 400, 400)) < 2:
+            check(time.time() < deadline and layer.poll() is None, "the layer drew nothing")
+            time.sleep(0.1)
+
+        def measure():
+            start, wall = cpu_seconds(layer.pid), time.time()
+            time.sleep(5)
+            return cpu_seconds(layer.pid) - start, time.time() - wall
+
+        shown, wall = measure()
+        log("the layer shown at 1920x1080: %.2f s of CPU in %.1f s (%.1f%%)" % (shown, wall, 100 * shown / wall))
+        cover = s.start([opts.lumivex, "--fullscreen", "--ini", ini], "cover")
+        time.sleep(1.5)
+        check(cover.poll() is None, "the covering window ended (exit code %s)" % cover.poll())
+        covered, wall = measure()
+        log("the layer covered: %.2f s of CPU in %.1f s (%.1f%%)" % (covered, wall, 100 * covered / wall))
+        check(covered < 0.02 * wall, "the covered layer used %.2f s of CPU in %.1f s" % (covered, wall))
+        cover.send_signal(signal.SIGTERM)
+        ends_with(cover, 0, 3, "the covering window, SIGTERM")
+        time.sleep(0.5)
+        before = cpu_seconds(layer.pid)
+        time.sleep(1.0)
+        check(cpu_seconds(layer.pid) > before, "the uncovered layer does not draw again")
+        log("ok: uncovered, the layer draws again")
+        layer.send_signal(signal.SIGTERM)
+        ends_with(layer, 0, 3, "--layer, SIGTERM")
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("case", choices=sorted(CASES))
+    for option in ("work", "lumivex", "render"):
+        parser.add_argument("--" + option, required=True)
+    parser.add_argument("--timeout", type=int, default=150, help="seconds before the case gives up")
+    opts = parser.parse_args()
+    opts.work = os.path.abspath(opts.work)
+    os.makedirs(opts.work, exist_ok=True)
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+    signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(Failure("the case took over %d s" % opts.timeout)))
+    signal.alarm(opts.timeout)
+    for path in (opts.lumivex, opts.render):
+        if not os.path.exists(path):
+            print("FAIL: %s is missing (build it first)" % path)
+            return 1
+    try:
+        CASES[opts.case](opts)
+    except Failure as failure:
+        print("FAIL: %s" % failure, flush=True)
+        return 1
+    finally:
+        signal.alarm(0)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
