@@ -6,6 +6,8 @@
 #include <wayland-client.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -110,14 +112,27 @@ void Post(SaverMessage message) {
     if (Queued < 64) Queue[Queued++] = message;
 }
 
+// What libwayland last had to say, kept for the one line of a protocol error instead of printed.
+char LibraryMessage[256] = "";
+void KeepLibraryMessage(const char* format, va_list args) {
+    std::vsnprintf(LibraryMessage, sizeof LibraryMessage, format, args);
+    for (char* c = LibraryMessage; *c != '\0'; ++c) {
+        if (*c == '\n' || *c == '\r') *c = (c[1] == '\0') ? '\0' : ' ';
+    }
+}
+
 [[noreturn]] void ConnectionLost() {
-    std::uint32_t code = 0;
-    const wl_interface* interface = nullptr;
     if (Display != nullptr && wl_display_get_error(Display) == EPROTO) {
+        const wl_interface* interface = nullptr;
         std::uint32_t id = 0;
-        code = wl_display_get_protocol_error(Display, &interface, &id);
-        std::fprintf(stderr, "lumivex: the compositor ended the connection over a protocol error (%s, code %u). Now quitting.\n",
-                     interface != nullptr ? interface->name : "unknown", code);
+        const std::uint32_t code = wl_display_get_protocol_error(Display, &interface, &id);
+        if (LibraryMessage[0] != '\0') {
+            std::fprintf(stderr, "lumivex: the compositor ended the connection over a protocol error (%s). Now quitting.\n",
+                         LibraryMessage);
+        } else {
+            std::fprintf(stderr, "lumivex: the compositor ended the connection over a protocol error (%s@%u, code %u). "
+                         "Now quitting.\n", interface != nullptr ? interface->name : "unknown", id, code);
+        }
         std::_Exit(ProtocolErrorExitCode);
     }
     // The compositor went away: the run ends as when its surface is closed.
@@ -470,6 +485,7 @@ void Roundtrip() {
 
 bool Connect() {
     if (Display != nullptr) return true;
+    wl_log_set_handler_client(KeepLibraryMessage);
     Display = wl_display_connect(nullptr);
     if (Display == nullptr) return false;
     Registry = wl_display_get_registry(Display);
