@@ -53,6 +53,7 @@ std::uint64_t AllocationsSoFar() { return Blocks.load(std::memory_order_relaxed)
 void ResetAll() {
     ResetSaverState();
     ResetHost();
+    SetRefitOnResize(false);
     SetAllocationLimit(DefaultAllocationLimit());
     SetMemoryBound(0);
     FailAllocationsAfter(-1);
