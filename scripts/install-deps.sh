@@ -11,6 +11,8 @@ packages=(g++ cmake make libgtest-dev libbenchmark-dev libpng-dev libgif-dev
   wine64 xvfb xdotool imagemagick x11-utils python3
   # The native Linux saver, and its tests against a real host and of its installed files.
   libx11-dev libxext-dev xsecurelock libxml2-utils desktop-file-utils
+  # Wayland: the client library and protocols, and headless sway with grim for its tests.
+  libwayland-dev wayland-protocols sway grim
   # Release files (make dist): the Windows installer, the Debian package and its checks.
   nsis dpkg-dev lintian)
 
