@@ -495,10 +495,24 @@ bool Connect() {
     return true;
 }
 
-// Dispatches until the first surface has its size (or every surface is gone).
+// Dispatches until the first surface has its size (or every surface is gone). An ending signal
+// meanwhile ends the run as it would a running one: quietly, with 0.
 void AwaitConfigure() {
+    const int fd = wl_display_get_fd(Display);
+    const int signalFd = EndSignalFd();
     while (Primary() != nullptr && !Primary()->configured) {
-        if (wl_display_dispatch(Display) < 0) ConnectionLost();
+        if (wl_display_dispatch_pending(Display) < 0) ConnectionLost();
+        if (Primary() == nullptr || Primary()->configured) break;
+        if (wl_display_prepare_read(Display) != 0) continue;
+        wl_display_flush(Display);
+        pollfd fds[2] = {{fd, POLLIN, 0}, {signalFd, POLLIN, 0}};
+        const int got = poll(fds, signalFd >= 0 ? 2 : 1, -1);
+        if (got > 0 && (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
+            if (wl_display_read_events(Display) < 0) ConnectionLost();
+        } else {
+            wl_display_cancel_read(Display);
+        }
+        if (got > 0 && signalFd >= 0 && (fds[1].revents & POLLIN) != 0 && TakeEndSignals()) std::_Exit(0);
     }
 }
 
