@@ -162,9 +162,9 @@ class HeadlessSway:
         check(result.returncode == 0 or not must, "swaymsg %s: %s %s" % (command, result.stdout, result.stderr))
         return result.stdout if result.returncode == 0 else None
 
-    def shot(self, output="HEADLESS-1"):
-        """One output as grim sees it, at the output's scale."""
-        argv = ["grim", "-t", "ppm"] + (["-o", output] if output else []) + ["-"]
+    def shot(self, output="HEADLESS-1", cursor=False):
+        """One output as grim sees it, at the output's scale; with the pointer drawn when asked."""
+        argv = ["grim", "-t", "ppm"] + (["-c"] if cursor else []) + (["-o", output] if output else []) + ["-"]
         result = subprocess.run(as_user(argv, self.uid, self.gid), env=self.env, capture_output=True, timeout=30)
         check(result.returncode == 0, "grim: %s" % result.stderr.decode(errors="replace"))
         return parse_ppm(result.stdout)
@@ -585,12 +585,16 @@ def case_outputs(opts):
 
 def case_fullscreen(opts):
     """--fullscreen: a pointer motion, a key and each of three buttons end it, each in its own run;
-    the wheel does not."""
+    the wheel does not. The pointer, shown over the empty output, is hidden over the picture."""
     folder = case_folder(opts, "fullscreen")
     ini = write_ini(folder, -800)
     with HeadlessSway(folder, first_output="resolution 640x480") as s:
         device = VirtualInput(s.runtime, s.display)
         device.motion(100, 100)
+        # The pointer's white edge, below the strip, where nothing else is white.
+        pointer_drawn = lambda: (255, 255, 255) in region_colours(s.shot(cursor=True), 0, 16, 640, 480)
+        time.sleep(0.3)
+        check(pointer_drawn(), "the pointer does not show on the empty output")
         try:
             runs = [("the wheel", device.wheel, False), ("a one-pixel motion", lambda: device.motion(1, 0), True),
                     ("a key", device.key, True)] + \
@@ -604,6 +608,7 @@ def case_fullscreen(opts):
                     time.sleep(0.1)
                 shot = s.shot()
                 check(shot.pixel(0, 0) == (255, 255, 255), "%s: no status line at the top left" % name)
+                check(not pointer_drawn(), "%s: the pointer shows over the full-screen picture" % name)
                 time.sleep(0.3)
                 check(saver.poll() is None, "%s: the saver ended by itself" % name)
                 action()
