@@ -567,7 +567,8 @@ void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, 
     if (DamageSince(History, b->held, rects, &count)) {
         for (int i = 0; i < count; ++i) DrawInto(b->pixels, width, height, rects[i], dx, dy, header, bits, stride, top);
     } else {
-        std::memset(b->pixels, 0, b->bytes);
+        // Drawing the window writes each of its pixels; only a margin around it needs black.
+        if (width != FrameWidth || height != FrameHeight) std::memset(b->pixels, 0, b->bytes);
         DrawInto(b->pixels, width, height, window, dx, dy, header, bits, stride, top);
     }
     const std::int32_t stripRows = FrameHeight < StatusStripHeight ? FrameHeight : StatusStripHeight;
