@@ -45,6 +45,7 @@ struct Output {
     std::int32_t scale = 1;
     std::string name;
     bool done = false;  // its first description is complete
+    bool refused = false;  // the compositor closed our surface there: none is made again
     Surface* surface = nullptr;
 };
 
@@ -308,7 +309,11 @@ void OnLayerConfigure(void* data, zwlr_layer_surface_v1* layer, std::uint32_t se
     s->pendingHeight = static_cast<std::int32_t>(height);
     Configured(s);
 }
-void OnLayerClosed(void* data, zwlr_layer_surface_v1*) { DestroySurface(static_cast<Surface*>(data)); }
+void OnLayerClosed(void* data, zwlr_layer_surface_v1*) {
+    auto* s = static_cast<Surface*>(data);
+    if (s->output != nullptr) s->output->refused = true;
+    DestroySurface(s);
+}
 const zwlr_layer_surface_v1_listener LayerListener = {OnLayerConfigure, OnLayerClosed};
 
 Surface* NewSurface() {
@@ -342,7 +347,9 @@ void AddLayerSurface(Output* output) {
     wl_surface_commit(s->surface);
 }
 
-bool Wanted(const Output* o) { return o->surface == nullptr && (OnlyOutput.empty() || o->name == OnlyOutput); }
+bool Wanted(const Output* o) {
+    return o->surface == nullptr && !o->refused && (OnlyOutput.empty() || o->name == OnlyOutput);
+}
 
 // --- Outputs ---
 

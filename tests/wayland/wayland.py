@@ -553,8 +553,8 @@ def case_resize(opts):
 
 
 def case_outputs(opts):
-    """Two outputs, one surface each with the same picture; one removed, the run goes on; a third
-    added gets its surface; --output draws on that output alone."""
+    """Two outputs, one surface each with the same picture; one removed, the run goes on; back, it
+    gets its surface again, as does a third one added; --output draws on that output alone."""
     folder = case_folder(opts, "outputs")
     ini = write_ini(folder, 1500)
     with HeadlessSway(folder, first_output="resolution 640x480") as s:
@@ -577,6 +577,12 @@ def case_outputs(opts):
         check(saver.poll() is None, "the saver ended when one output went (exit code %s)" % saver.poll())
         check(s.shot("HEADLESS-1").data != before, "the picture on the remaining output stands still")
         log("ok: one output removed, the run goes on")
+        s.swaymsg("output HEADLESS-2 enable")
+        deadline = time.time() + 5
+        while not shows_surface(s.shot("HEADLESS-2")):
+            check(time.time() < deadline, "HEADLESS-2, back, got no surface")
+            time.sleep(0.1)
+        log("ok: the output back, its surface is back")
         s.swaymsg("create_output")
         outputs = s.swaymsg(None, "get_outputs")
         third = "HEADLESS-3" if "HEADLESS-3" in outputs else "HEADLESS-2"
