@@ -532,7 +532,8 @@ def case_pixel_exact(opts):
 
 def case_resize(opts):
     """--window, tiled by sway: titled Lumivex with app id lumivex, exact at its tile, fitted within
-    a second when the output (and so the tile) grows; closed by the compositor: exit 0."""
+    a second when the output (and so the tile) grows; closed by the compositor: exit 0. A long
+    --delay paces the frames below the compositor's rate."""
     folder = case_folder(opts, "resize")
     seed = 77
     ini = write_ini(folder, -1000)
@@ -550,6 +551,18 @@ def case_resize(opts):
         s.swaymsg("[app_id=lumivex] kill")
         ends_with(saver, 0, 3, "--window closed by the compositor")
         check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
+
+        # The compositor offers a frame about 60 times a second; --delay 100000 takes at most 10.
+        slow = s.start(["env", "WAYLAND_DEBUG=1", opts.lumivex, "--window", "--delay", "100000", "--ini", ini], "slow")
+        time.sleep(2)
+        commits = lambda: len(re.findall(r"-> wl_surface@\d+\.commit\(\)", stderr_of(slow)))
+        before = commits()
+        time.sleep(3)
+        frames = commits() - before
+        check(10 <= frames <= 32, "--delay 100000: %d frames in 3 s" % frames)
+        log("ok: --delay 100000: %d frames in 3 s" % frames)
+        slow.send_signal(signal.SIGTERM)
+        ends_with(slow, 0, 3, "--window --delay 100000, SIGTERM")
 
 
 def case_outputs(opts):
