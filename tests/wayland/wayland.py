@@ -7,15 +7,17 @@ Screenshots come from grim; outputs, their size and scale from swaymsg; keys and
 from a virtual keyboard and pointer that this script makes over the Wayland wire protocol itself.
 """
 import argparse
-import grp
+import atexit
 import os
 import pwd
 import re
+import shutil
 import signal
 import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -85,9 +87,10 @@ def stop_group(process, timeout=5):
             continue
 
 
-def make_runtime_dir(folder, uid, gid):
-    path = os.path.join(folder, "runtime")
-    os.makedirs(path, exist_ok=True)
+def make_runtime_dir(uid, gid):
+    """A private XDG_RUNTIME_DIR for that user, short enough for the sockets in it (a socket's
+    path has at most 107 bytes, which a build folder can exceed)."""
+    path = tempfile.mkdtemp(prefix="lumivex-run-")
     os.chown(path, uid, gid)
     os.chmod(path, 0o700)
     return path
@@ -102,7 +105,7 @@ class HeadlessSway:
         os.makedirs(folder, exist_ok=True)
         os.chmod(folder, 0o755)
         self.uid, self.gid = unprivileged_user()
-        self.runtime = make_runtime_dir(folder, self.uid, self.gid)
+        self.runtime = make_runtime_dir(self.uid, self.gid)
         self.config = os.path.join(folder, "sway.config")
         with open(self.config, "w") as f:
             f.write(config)
@@ -144,6 +147,7 @@ class HeadlessSway:
         for process in self.processes:
             stop_group(process)
         stop_group(self.sway)
+        shutil.rmtree(self.runtime, ignore_errors=True)
         return False
 
     def log(self):
@@ -684,12 +688,14 @@ def case_endings(opts):
         result = subprocess.run(argv, env=env, capture_output=True, text=True, timeout=20)
         return result.returncode, result.stderr.strip()
 
-    base = {"PATH": os.environ.get("PATH", ""), "XDG_RUNTIME_DIR": folder}
+    runtime = tempfile.mkdtemp(prefix="lumivex-run-")
+    atexit.register(shutil.rmtree, runtime, True)
+    base = {"PATH": os.environ.get("PATH", ""), "XDG_RUNTIME_DIR": runtime}
     # The scant compositor never configures a window: SIGTERM while the saver waits for it.
     for error, args, code_wanted, expected in ((False, ["--layer", "background"], 1, "layer shell"),
                                                (True, ["--window"], 1, "protocol error"),
                                                (False, ["--window"], 0, None)):
-        scant = ScantCompositor(folder, error)
+        scant = ScantCompositor(runtime, error)
         try:
             saver = subprocess.Popen([opts.lumivex, "--ini", ini] + args, env=dict(base, WAYLAND_DISPLAY="wayland-scant"),
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
