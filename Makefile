@@ -7,21 +7,29 @@ PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 300
 SOAK_TICKS ?= 10000000
 
+# Each target installs only what it uses, by group of scripts/install-deps.sh, and only where it is
+# missing: when all is there the check is quick and silent, and apt-get is never called.
+DEPS = @bash scripts/install-deps.sh
+
 all: build
 
+# Everything any target needs.
 deps:
-	@bash scripts/install-deps.sh
+	$(DEPS) all
 
-build: deps
+build:
+	$(DEPS) native
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS)
 
-build-asan: deps
+build-asan:
+	$(DEPS) native
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 
 # lumivex.scr (32-bit) and lumivex64.scr, with lumivex-render.exe and the tests' host program.
-build-windows: deps
+build-windows:
+	$(DEPS) native windows
 	cmake --preset mingw32 >/dev/null
 	cmake --build --preset mingw32 -j $(JOBS)
 	cmake --preset mingw64 >/dev/null
@@ -29,18 +37,22 @@ build-windows: deps
 
 # The fuzz targets (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) and the soak
 # (optimised, UndefinedBehaviorSanitizer), each in a build of its own.
-build-fuzz: deps
+build-fuzz:
+	$(DEPS) native fuzz
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(JOBS)
 
-build-soak: deps
+build-soak:
+	$(DEPS) native
 	cmake --preset soak >/dev/null
 	cmake --build --preset soak -j $(JOBS)
 
 # The default tests include the end-to-end tests of lumivex64.scr under Wine (label e2e); the
 # fuzz preset's tests run every fuzz target over its seeds and 20 s more (label fuzz), the soak
 # preset's 200,000 ticks of the soak (label soak).
-test: build build-asan build-windows build-fuzz build-soak
+test:
+	$(DEPS) all
+	$(MAKE) build build-asan build-windows build-fuzz build-soak
 	ctest --preset default -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 	ctest --preset fuzz -j $(JOBS)
@@ -55,31 +67,37 @@ soak: build-soak
 	./build/soak/tests/soak/lumivex-soak --ticks $(SOAK_TICKS) --size 320x240 resources/lumivex.ini
 
 # The native saver full screen with the shipped gallery: on your display, or without one under
-# Xvfb for a few seconds with a screenshot in out/run.png.
-run: deps
+# Xvfb for a few seconds with a screenshot in out/run.png (Xvfb and ImageMagick come only then).
+run:
+	$(DEPS) native $(if $(DISPLAY),,headless)
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS) --target lumivex
 	@bash scripts/run-linux.sh build/default/lumivex resources/lumivex.ini out/run.png
 
 # The real Windows saver under Wine, the same way.
-run-windows: deps
+run-windows:
+	$(DEPS) native windows $(if $(DISPLAY),,headless)
 	cmake --preset mingw64 >/dev/null
 	cmake --build --preset mingw64 -j $(JOBS) --target lumivex-scr
 	@bash scripts/run-windows.sh build/mingw64/lumivex64.scr resources/lumivex.ini out/run.png
 
-# lumivex, its XScreenSaver description, definitions, desktop entry and manual page under PREFIX.
-# The program looks for the installed definitions under the prefix it was built for.
-install: deps
-	cmake --preset default -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
-	cmake --build --preset default -j $(JOBS) --target lumivex
-	cmake --install build/default
+# lumivex, its XScreenSaver description, definitions, desktop entry and manual page under PREFIX,
+# copied from the build of `make build` (run that first, as yourself): nothing is built here, so
+# `sudo make install` leaves the build tree as it was. The program finds the installed definitions
+# from its own place, so the same build serves any PREFIX.
+install:
+	@test -x build/default/lumivex || { echo "make install: nothing to install; run make build first" >&2; exit 1; }
+	DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)"
+	@# The list of installed files that cmake leaves in the build goes back to the build's owner.
+	@chown --reference=build/default build/default/install_manifest.txt 2>/dev/null || true
 
 # The README's pictures, from the shipped definitions (docs/gallery/, docs/gallery.md).
 gallery: build
 	bash scripts/render-gallery-pictures.sh build/default/lumivex-render resources/lumivex.ini docs/gallery
 
 # Medians of five repetitions; the table and the ratios to the floors come at the end.
-bench: deps
+bench:
+	$(DEPS) native
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS) --target lumivex_bench
 	./build/default/bench/lumivex_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
@@ -89,6 +107,7 @@ bench: deps
 # Release files in dist/: the Windows zip and installer, the Debian package (with the Linux
 # saver) and their SHA256SUMS.
 dist: build build-windows
+	$(DEPS) dist
 	cmake --build --preset default --target dist
 
 clean:

@@ -16,8 +16,6 @@ namespace {
 constexpr std::uint64_t MemoryBound = 512 * 1024;
 constexpr std::uint32_t MaxTicks = 300;
 
-PlatformHandle const Parent = reinterpret_cast<PlatformHandle>(std::intptr_t{0x77});
-
 // Reads the script; past its end every read gives 0.
 struct Script {
     const std::uint8_t* data;
@@ -62,8 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     HeadlessHost& host = Host();
     host.calendarSeconds = script.Word();
     const bool child = (flags & 2) != 0;
-    if (child) host.parentWindows.push_back({Parent, {0, 0, width, height}});
-    else host.metrics = {0, 0, width, height + 1, width + 1, height + 1};
+    const PlatformHandle parent = host.UseScreen(width, height, child);
 
     // Without a script the run still takes the common intervals and the hard ones in turn.
     const bool scripted = !script.Done();
@@ -83,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     State.Mode = (flags & 1) != 0 ? RunMode::Preview : RunMode::Saver;
-    RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), child ? Parent : nullptr);
+    RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), parent);
     EndInput();
     return 0;
 }

@@ -6,6 +6,18 @@
 // dispatch) hands every message of the saver window to HandleSaverMessage (saver/saver_main.h),
 // translated into a SaverMessage, and gives the message the platform's default processing when
 // that returns false. Everything runs on the one thread of the message loop.
+//
+// The order of a run, as start-up calls it: PrepareWindowing; the window (CreateSaverWindow,
+// AdoptHostWindow or CreateDesktopWindow); ShowSaverWindow, BlackenStrip, StartFrameTimer; then
+// RunMessageLoop, which hands up the window's messages one at a time until the quit:
+// - Timer comes only once StartFrameTimer has run, at most once a period; a late one is not made
+//   up for with a burst.
+// - Whoever ends the run calls DestroySaverWindow. The window's Destroy reaches the saver before
+//   that call returns, and once only; the saver answers it with EndMessageLoop. A window that the
+//   host destroys reaches the saver as Destroy in the same way, once.
+// - EndMessageLoop posts the quit: no Timer reaches the saver after it, and RunMessageLoop
+//   returns once the message being handled is done. A quit posted before RunMessageLoop starts
+//   ends it at once.
 #pragma once
 
 #include <cstdint>
@@ -15,15 +27,19 @@
 #include "core/saver_state.h"
 
 // What a backend's window procedure receives, in the saver's terms.
-// Resize: the window has a new size (ask for it). Close: the window's close button, or the host
-// ending the run (a signal); the run ends with 0 in every mode.
+// Paint: the host asks for the window to be painted (answered with AcceptPaint).
+// Resize: the window has a new size (ask WindowClientSize). Close: the window's close button, or
+// the host ending the run (a signal); the run ends with 0 in every mode. Win32 hands up neither:
+// WM_SIZE takes the default path (the saver keeps its start-up size there), and so does
+// WM_CLOSE, which destroys the window (Destroy).
 enum class SaverMessage { Destroy, Paint, KeyDown, LeftButtonDown, RightButtonDown, MiddleButtonDown, Timer, Other,
                           Resize, Close };
 
 namespace platform {
 
 // The whole command line of the process, program path included; never null. Valid until the
-// process ends.
+// process ends. A host that hands the program an argument vector gives its words (the program's
+// path first) joined by single spaces.
 const char* CommandLine();
 
 // Seconds since 1970-01-01 00:00 UTC: the seed of the random source.
@@ -38,9 +54,12 @@ LockOutcome TakeInstanceLock(PlatformHandle* lock);
 struct Rect {
     std::int32_t left, top, right, bottom;
 };
-// The client rectangle of the parent window, in pixels; leaves *rect as it is when the query
-// fails (no such window).
+// The client rectangle of a window the saver did not make (the preview's parent), in pixels;
+// leaves *rect as it is when the query fails (no such window).
 void ParentClientRect(PlatformHandle parent, Rect* rect);
+// The size in pixels of the saver's own window (made or adopted): asked at start-up and at each
+// Resize. Leaves *width and *height as they are when the query fails (the window is gone).
+void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height);
 
 // What a tick changed in the window, in window pixels (row 0 at the top, the status strip
 // included): each rectangle holds columns left to right-1 and rows top to bottom-1. With whole
@@ -61,10 +80,11 @@ struct ScreenMetrics {
 // passed on raw; start-up decides what to make of them (one row less, the primary fallback).
 ScreenMetrics ReadScreenMetrics();
 
-// Makes ready what CreateSaverWindow needs (on Win32 the window class "_Velloran_LUMIVEX",
-// whose procedure hands messages to HandleSaverMessage, with the arrow cursor and no icon or
-// background). False when the host refuses: start-up ends with its code.
-bool RegisterSaverClass(PlatformHandle instance);
+// Makes ready whatever the host needs before the saver's window is made (on Win32 the window
+// class "_Velloran_LUMIVEX", whose procedure hands messages to HandleSaverMessage, with the arrow
+// cursor and no icon or background; nothing elsewhere). False when the host refuses: start-up
+// ends with its code.
+bool PrepareWindowing(PlatformHandle instance);
 // A visible window of width x height pixels at (x, y), nothing drawn in it: a child of parent
 // when parent is set (at x, y in the parent's client area), a borderless popup otherwise. Null
 // on failure, also when parent names no window.
@@ -92,7 +112,7 @@ void BlackenStrip(PlatformHandle window, std::int32_t width, std::int32_t height
 // A 10 ms timer, identifier 0, whose every expiry reaches HandleSaverMessage as Timer.
 void StartFrameTimer(PlatformHandle window);
 // Gets, translates and dispatches messages (each to HandleSaverMessage, as above) until the quit
-// message that LeaveTopmostAndQuit posts; then returns.
+// that EndMessageLoop posts; then returns, the quit consumed.
 void RunMessageLoop();
 
 // Destroys the window. Before it returns, the backend has delivered
@@ -100,10 +120,13 @@ void RunMessageLoop();
 // on the spot), so the quit is posted by the time the caller goes on. A window already destroyed
 // is left alone: no second Destroy message.
 void DestroySaverWindow(PlatformHandle window);
-// Takes the window out of the topmost band and posts the quit message with code 0.
-void LeaveTopmostAndQuit(PlatformHandle window);
-// Begins and ends painting, drawing nothing: the window is no longer marked for repainting.
-void PaintNothing(PlatformHandle window);
+// Posts the quit that ends RunMessageLoop (the saver's answer to Destroy). On Win32 the window
+// also leaves the topmost band first, and the quit carries code 0.
+void EndMessageLoop(PlatformHandle window);
+// The host asked for the window to be painted: the request is answered, nothing is drawn now.
+// Win32 validates the window drawing nothing; a backend that composes its own picture repaints
+// it whole at the next PresentFrame.
+void AcceptPaint(PlatformHandle window);
 
 // Milliseconds since the system started, wrapping at 2^32.
 std::uint32_t TickCount();
@@ -142,11 +165,17 @@ std::FILE* OpenDefinitionFile(const char* path);
 
 // --- Hosts that hand a window over, and windows of the program's own on a desktop (Linux) ---
 
-// Unsupported: the host lacks what was asked for (a compositor without the layer shell).
+// How getting a window went. Ok: *window is set and the saver draws into it. NoDisplay: no
+// display could be reached, or it made no window. NoSuchWindow: the id names no window there (a
+// host that hands over no windows answers this to every id). UnsupportedVisual: the window is
+// there but in a pixel format the backend does not draw in. Except with Ok, *window is left as
+// it is and nothing is shown. Unsupported: the host lacks what was asked for (a compositor
+// without the layer shell).
 enum class WindowOutcome { Ok, NoDisplay, NoSuchWindow, UnsupportedVisual, Unsupported };
-// Takes a window that a host made for the saver to draw in (id 0: the screen's root window). The
-// backend only follows its size and its destruction: it never maps, moves, raises or resizes it,
-// and selects no input that another client may hold. A window gone reaches the saver as Destroy.
+// Takes a window that a host made for the saver to draw in (id 0: the screen's root window, as
+// large as the screen). The backend only follows its size and its destruction: it never maps,
+// moves, raises, resizes or destroys it, and selects no input that another client may hold. A
+// window gone reaches the saver as Destroy.
 WindowOutcome AdoptHostWindow(std::uint64_t id, PlatformHandle* window);
 // A visible top-level window of the program's own: titled and resizable, or covering the screen in
 // the desktop's full-screen state.

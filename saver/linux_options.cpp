@@ -22,9 +22,9 @@ const char* const LinuxHelp =
     "                    decimal), else into the root window: how XScreenSaver and xsecurelock\n"
     "                    start it\n"
     "  --window-id ID    draw into that window (hexadecimal 0x... or decimal)\n"
-    "  --wayland, --x11  speak Wayland or X11; without either, Wayland when WAYLAND_DISPLAY is\n"
-    "                    set and no X11 window is asked for (--root, --window-id,\n"
-    "                    XSCREENSAVER_WINDOW)\n"
+    "  --wayland         speak Wayland, whatever the environment says\n"
+    "  --x11             speak X11; without either, Wayland when WAYLAND_DISPLAY is set and no\n"
+    "                    X11 window is asked for (--root, --window-id, XSCREENSAVER_WINDOW)\n"
     "  --geometry WxH    the size of the --window window, each side 1 to 16384\n"
     "  --ini FILE        the definition file; without it $XDG_CONFIG_HOME/lumivex/lumivex.ini\n"
     "                    (~/.config/lumivex/lumivex.ini), then the installed lumivex.ini\n"
@@ -89,6 +89,14 @@ bool ParseWindowId(const char* text, std::uint64_t* id) {
 
 namespace {
 
+bool KnownOption(const std::string& name) {
+    if (name == "h") return true;
+    for (const char* known : LinuxOptionNames) {
+        if (name == known) return true;
+    }
+    return false;
+}
+
 bool ReadLinuxOptions(int argc, const char* const* argv, const char* screensaverWindow, LinuxOptions* options,
                       std::string* error) {
     bool windowIdGiven = false;
@@ -105,6 +113,10 @@ bool ReadLinuxOptions(int argc, const char* const* argv, const char* screensaver
             inlineValue = name.substr(eq + 1);
             name.erase(eq);
             hasInline = true;
+        }
+        if (!KnownOption(name)) {
+            *error = "unknown option '" + std::string(arg) + "'";
+            return false;
         }
         const std::string shown = "--" + name;
         auto value = [&](std::string* out) {

@@ -40,6 +40,11 @@ constexpr std::int32_t MaxWindowSide = 16384;
 constexpr std::uint32_t MinDelay = 1000;     // 1 ms: anything shorter would keep a core busy
 constexpr std::uint32_t MaxDelay = 1000000;  // 1 s
 
+// Every option lumivex takes, without its dashes (and h, short for help): the parser knows no other.
+constexpr const char* LinuxOptionNames[] = {"window", "fullscreen", "layer",   "output", "root", "window-id",
+                                            "wayland", "x11",       "geometry", "ini",   "delay", "status",
+                                            "seed",   "help",       "version"};
+
 extern const char* const LinuxUsage;  // one line
 extern const char* const LinuxHelp;   // every option, for --help
 

@@ -40,7 +40,17 @@ std::string ConfigFolder(const LinuxEnvironment& env) {
     return "";
 }
 
-std::string DataFolder(const LinuxEnvironment& env) { return std::string(env.dataDir) + "/lumivex/"; }
+std::string DataFolder(const LinuxEnvironment& env) { return ShippedDefinitionFolder(env.programPath); }
+
+// The folder part of a path, without its last "/"; empty when there is none.
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 int WindowFailure(platform::WindowOutcome outcome, const LinuxOptions& options, const LinuxEnvironment& env,
                   LinuxHost host) {
@@ -85,6 +95,16 @@ int WindowFailure(platform::WindowOutcome outcome, const LinuxOptions& options, 
 }
 
 }  // namespace
+
+std::string ShippedDefinitionFolder(const std::string& programPath) {
+    const std::string folder = FolderOf(programPath);
+    if (programPath.empty() || programPath[0] != '/') return "/usr/share/lumivex/";
+    std::string prefix;
+    if (EndsWith(folder, "/bin")) prefix = FolderOf(folder);
+    else if (EndsWith(folder, "/xscreensaver")) prefix = FolderOf(FolderOf(folder));
+    else return folder + "/";
+    return prefix + "/share/lumivex/";
+}
 
 std::vector<std::string> DefinitionFileCandidates(const LinuxOptions& options, const LinuxEnvironment& env) {
     if (!options.ini.empty()) return {options.ini};
@@ -136,10 +156,8 @@ int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
     State.Window = window;
 
     // The picture fills the window, the status strip on top and the image below it.
-    platform::Rect rect = {0, 0, 0, 0};
-    platform::ParentClientRect(window, &rect);
-    State.ScreenWidth = WrapSub(rect.right, rect.left);
-    State.ScreenHeight = WrapSub(rect.bottom, rect.top);
+    State.ScreenWidth = State.ScreenHeight = 0;
+    platform::WindowClientSize(window, &State.ScreenWidth, &State.ScreenHeight);
     if (State.ScreenWidth < 0) State.ScreenWidth = 0;
     if (State.ScreenHeight < 0) State.ScreenHeight = 0;
     SetImageFillsWindow(false);

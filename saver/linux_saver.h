@@ -13,15 +13,21 @@ struct LinuxEnvironment {
     const char* home = nullptr;               // HOME
     const char* display = nullptr;            // DISPLAY
     const char* waylandDisplay = nullptr;     // WAYLAND_DISPLAY
-    const char* dataDir = "/usr/share";       // where the installed lumivex/lumivex.ini lies
+    std::string programPath;                  // the program's own file, links resolved; empty when unknown
     const char* version = "";                 // printed by --version
     // Makes the platform functions speak to that host from now on; null where the program has
     // only one (the tests' headless host).
     void (*useHost)(LinuxHost host) = nullptr;
 };
 
+// Where the shipped definitions are, found from the program's own place so that one build serves
+// any prefix: PREFIX/share/lumivex/ for a program in PREFIX/bin/ or PREFIX/libexec/xscreensaver/
+// (any PREFIX/*/xscreensaver/), else the program's own folder (a build that is not installed).
+// Without the program's path, /usr/share/lumivex/. Ends in "/".
+std::string ShippedDefinitionFolder(const std::string& programPath);
+
 // The files the definitions are looked for in, in order: --ini alone, else the user's
-// configuration ($XDG_CONFIG_HOME, an absolute path, else ~/.config), then the installed copy.
+// configuration ($XDG_CONFIG_HOME, an absolute path, else ~/.config), then the shipped copy.
 std::vector<std::string> DefinitionFileCandidates(const LinuxOptions& options, const LinuxEnvironment& env);
 
 // The missing-file message of the Linux program: the Windows one, naming the places it looked.

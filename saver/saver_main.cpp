@@ -136,7 +136,7 @@ StartResult InitWindow(PlatformHandle parent) {
     if (State.ScreenWidth < 0) State.ScreenWidth = 0;
     if (State.ScreenHeight < 0) State.ScreenHeight = 0;
 
-    if (!platform::RegisterSaverClass(State.Instance)) return StartResult::ClassFailed;
+    if (!platform::PrepareWindowing(State.Instance)) return StartResult::ClassFailed;
     State.Window = platform::CreateSaverWindow(State.Instance, parent, x, y, State.ScreenWidth, State.ScreenHeight);
     if (State.Window == nullptr) return StartResult::WindowFailed;
 
@@ -184,10 +184,10 @@ int SaverMain(PlatformHandle instance) {
 bool HandleSaverMessage(PlatformHandle window, SaverMessage message) {
     switch (message) {
         case SaverMessage::Destroy:
-            platform::LeaveTopmostAndQuit(window);
+            platform::EndMessageLoop(window);
             return true;
         case SaverMessage::Paint:
-            platform::PaintNothing(window);
+            platform::AcceptPaint(window);
             return true;
         case SaverMessage::KeyDown:
         case SaverMessage::LeftButtonDown:
@@ -212,9 +212,9 @@ bool HandleSaverMessage(PlatformHandle window, SaverMessage message) {
             return true;
         }
         case SaverMessage::Resize: {
-            platform::Rect rect = {0, 0, State.ScreenWidth, State.ScreenHeight};
-            platform::ParentClientRect(window, &rect);
-            if (!ResizeFrame(WrapSub(rect.right, rect.left), WrapSub(rect.bottom, rect.top))) {
+            std::int32_t width = State.ScreenWidth, height = State.ScreenHeight;
+            platform::WindowClientSize(window, &width, &height);
+            if (!ResizeFrame(width, height)) {
                 ShowErrorMessage(VScreenMessage);
                 EndCode = static_cast<int>(StartResult::VScreenFailed);
                 platform::DestroySaverWindow(window);

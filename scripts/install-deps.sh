@@ -1,32 +1,97 @@
 #!/usr/bin/env bash
-# Installs what building and testing Lumivex needs, where it is missing.
-# On Debian (and Ubuntu) it uses apt-get; elsewhere it says what to install.
+# Installs what a part of Lumivex needs, where it is missing: install-deps.sh GROUP...
+# Each make target asks only for its own groups (see the Makefile); `all` is every group.
+# On Debian (and Ubuntu) it uses apt-get; elsewhere it says what to install. When everything is
+# there it prints nothing and does not touch apt.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev libpng-dev libgif-dev
-  # The fuzz targets: clang brings libFuzzer and the sanitizers' runtimes.
-  clang
-  # The Windows builds and their end-to-end tests under Wine.
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 xvfb xdotool imagemagick x11-utils python3
-  # The native Linux saver, and its tests against a real host and of its installed files.
-  libx11-dev libxext-dev xsecurelock libxml2-utils desktop-file-utils
-  # Wayland: the client library and protocols, and headless sway with grim for its tests.
-  libwayland-dev wayland-protocols sway grim
-  # Release files (make dist): the Windows installer, the Debian package and its checks.
-  nsis dpkg-dev lintian)
+# One function per group; each adds its packages to `packages`. A new group is a new function,
+# named group_NAME, and a line in `all` below.
 
-missing=()
-if command -v dpkg-query >/dev/null 2>&1; then
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-else
+# The native saver and renderer, with the libraries the default build's tests and benchmarks use.
+group_native() {
+  # python3: the build configures its Python test harnesses even when they are not run.
+  # lumivex speaks X11 and Wayland: Xlib, libwayland-client and the protocols it is built from.
+  packages+=(g++ cmake make python3 libpng-dev libgif-dev libx11-dev libxext-dev libwayland-dev wayland-protocols
+    libgtest-dev libbenchmark-dev)
+}
+
+# A run without a display: a virtual X server and the screenshot tool.
+group_headless() {
+  packages+=(xvfb imagemagick)
+}
+
+# The native saver's tests against real hosts (Xvfb, xsecurelock) and of its installed files.
+group_x11_tests() {
+  packages+=(python3 xvfb xdotool imagemagick x11-utils xsecurelock libxml2-utils desktop-file-utils)
+}
+
+# The native saver's tests on Wayland: headless sway, and grim for its screenshots.
+group_wayland_tests() {
+  packages+=(python3 sway grim)
+}
+
+# The native saver's Wayland part whole: what builds it and what tests it.
+group_wayland() {
+  packages+=(libwayland-dev wayland-protocols)
+  group_wayland_tests
+}
+
+# The Windows builds (MinGW-w64) and their end-to-end tests under Wine.
+group_windows() {
+  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+    wine64 python3 xvfb xdotool imagemagick x11-utils)
+}
+
+# The fuzz targets: clang brings libFuzzer and the sanitizers' runtimes.
+group_fuzz() {
+  packages+=(clang)
+}
+
+# Release files (make dist): the Windows installer, the Debian package and its checks.
+group_dist() {
+  packages+=(nsis dpkg-dev lintian)
+}
+
+# Every group: what `make test` needs.
+group_all() {
+  group_native
+  group_headless
+  group_x11_tests
+  group_wayland
+  group_windows
+  group_fuzz
+  group_dist
+}
+
+if [ $# -eq 0 ]; then
+  echo "usage: install-deps.sh GROUP... (groups: $(declare -F | sed -n 's/^declare -f group_//p' | tr '_\n' '- '))" >&2
+  exit 2
+fi
+packages=()
+for group in "$@"; do
+  if ! declare -F "group_${group//-/_}" >/dev/null; then
+    echo "install-deps: no group '$group'" >&2
+    exit 2
+  fi
+  "group_${group//-/_}"
+done
+# Each package once, in order.
+mapfile -t packages < <(printf '%s\n' "${packages[@]}" | awk '!seen[$0]++')
+
+if ! command -v dpkg-query >/dev/null 2>&1; then
   echo "install-deps: not a Debian system; please install: ${packages[*]}" >&2
   exit 0
 fi
 
+# One quiet query for them all: a package that is not installed shows no "ii" line.
+installed=$(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${packages[@]}" 2>/dev/null | awk '$1 == "ii" {print $2}' || true)
+missing=()
+for p in "${packages[@]}"; do
+  grep -qxF "$p" <<<"$installed" || missing+=("$p")
+done
 [ ${#missing[@]} -eq 0 ] && exit 0
+
 echo "install-deps: installing ${missing[*]}"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"

@@ -12,6 +12,8 @@
 
 #include "test_support.h"
 #include "tools/render/check.h"
+#include "tools/render/check_report.h"
+#include "tools/render/fit.h"
 
 namespace {
 
@@ -284,7 +286,9 @@ TEST_F(CheckTest, FitReplacesOnlyTheBoxLinesAndWritesWholeOrNothing) {
 
     // A write that fails half-way (no room for a single byte) leaves nothing at the output path.
     const std::string failed = (dir / "failed.ini").string();
-    const RenderRun full = Render("--fit --ini " + in + " --out " + failed, "ulimit -f 0; trap '' XFSZ;");
+    RenderLaunch noRoom;
+    noRoom.fileSizeLimit = 0;
+    const RenderRun full = Render("--fit --ini " + in + " --out " + failed, noRoom);
     EXPECT_EQ(full.code, 2);
     EXPECT_FALSE(fs::exists(failed));
     EXPECT_FALSE(fs::exists(failed + ".partial"));

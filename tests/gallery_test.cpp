@@ -8,6 +8,7 @@
 #include "ifs/ifs_definition.h"
 #include "ifs/loader.h"
 #include "test_support.h"
+#include "tools/render/check_measure.h"
 
 namespace {
 
@@ -15,35 +16,14 @@ constexpr std::int32_t Width = 800;
 constexpr std::int32_t Height = 600;
 constexpr std::int32_t SampleCount = 30000;
 
-// How a point set sits on an 800x600 full screen.
-struct Framing {
-    double insideShare;  // points clear of the status strip and of an equal band at the bottom
-    std::int32_t litWidth, litHeight;  // bounding box of the points that are drawn
-};
-
-Framing Measure(const IfsDefinition& def, std::vector<ScreenPoint>* points) {
-    points->assign(SampleCount, ScreenPoint{0, 0});
-    Colour colour = 0;
-    SeedRandom(12345);
-    def.Generate(SampleCount, points->data(), &colour, Width, Height);
-
-    const std::int32_t imageHeight = Height - StatusStripHeight;
-    std::int32_t inside = 0;
-    std::int32_t x0 = Width, x1 = -1, y0 = imageHeight, y1 = -1;
-    for (const ScreenPoint& p : *points) {
-        if (p.x < 0 || p.x >= Width) continue;
-        if (p.y >= StatusStripHeight && p.y <= imageHeight - 1) ++inside;
-        if (p.y < 0 || p.y >= imageHeight) continue;
-        x0 = std::min(x0, p.x);
-        x1 = std::max(x1, p.x);
-        y0 = std::min(y0, p.y);
-        y1 = std::max(y1, p.y);
-    }
-    return {static_cast<double>(inside) / SampleCount, x1 < 0 ? 0 : x1 - x0 + 1, y1 < 0 ? 0 : y1 - y0 + 1};
+// How a point set sits on an 800x600 full screen, measured as lumivex-render --check measures it.
+PointShares Measure(const IfsDefinition& def, std::vector<ScreenPoint>* points) {
+    return MeasureShares(def, SampleCount, Width, Height, points);
 }
 
-bool FramedWell(const Framing& f) {
-    return f.insideShare >= 0.97 && (f.litWidth >= Width / 2 || f.litHeight >= Height / 2);
+// Clear of the status strip and of an equal band at the bottom, and filling the screen one way.
+bool FramedWell(const PointShares& f) {
+    return f.clearOfEdges >= 0.97 && (f.litWidth >= Width / 2 || f.litHeight >= Height / 2);
 }
 
 // With LUMIVEX_GALLERY_PICTURES set to a directory, each fractal is also written there as a PGM
@@ -104,9 +84,9 @@ TEST_F(GalleryTest, EveryFractalLandsOnScreenAndFillsIt) {
     std::vector<ScreenPoint> points;
     int number = 1;
     for (const IfsDefinition* def = State.FirstDefinition; def != nullptr; def = def->Next, ++number) {
-        const Framing f = Measure(*def, &points);
+        const PointShares f = Measure(*def, &points);
         WritePicture(number, points);
-        EXPECT_TRUE(FramedWell(f)) << "fractal " << number << ": " << f.insideShare * 100 << "% inside, lit box "
+        EXPECT_TRUE(FramedWell(f)) << "fractal " << number << ": " << f.clearOfEdges * 100 << "% inside, lit box "
                                    << f.litWidth << "x" << f.litHeight;
     }
 }

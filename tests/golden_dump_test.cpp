@@ -79,9 +79,9 @@ class GoldenDump : public ::testing::TestWithParam<GoldenRun> {};
 
 TEST_P(GoldenDump, HashesAsRecorded) {
     const GoldenRun& run = GetParam();
-    std::string arguments;
-    for (const std::string& arg : run.args) arguments += Quote(arg) + " ";
-    const RenderRun dump = Render(arguments + "--dump -");
+    std::vector<std::string> arguments = run.args;
+    arguments.insert(arguments.end(), {"--dump", "-"});
+    const RenderRun dump = RenderArgs(arguments);
     EXPECT_EQ(dump.code, 0) << dump.err;
     EXPECT_EQ(HashText(Fnv1a(dump.out.data(), dump.out.size())), run.hash) << dump.out.size() << " bytes of dump";
 }

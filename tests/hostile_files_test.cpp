@@ -1,13 +1,6 @@
 // Definition files whose headers promise far more maps than they hold: the same pictures as
 // ever, in memory in proportion to the file.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,44 +9,10 @@
 
 namespace {
 
-struct MeasuredRun {
-    int code = -1;
-    std::string dump;
-    long maxRssKb = 0;
-};
-
-// lumivex-render with --dump - and its peak resident memory, from the kernel's account of it.
-MeasuredRun RenderMeasured(const std::vector<std::string>& args) {
-    const std::string outPath = WriteTempFile("");
-    MeasuredRun run;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_TRUNC);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(out, 1);
-        dup2(null, 2);
-        std::vector<std::string> words = {LUMIVEX_RENDER};
-        words.insert(words.end(), args.begin(), args.end());
-        words.push_back("--dump");
-        words.push_back("-");
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        execv(LUMIVEX_RENDER, argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.maxRssKb = usage.ru_maxrss;
-    }
-    std::ifstream in(outPath, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    run.dump = text.str();
-    std::remove(outPath.c_str());
-    return run;
+// lumivex-render with --dump -: the dump and its peak resident memory.
+RenderRun RenderMeasured(std::vector<std::string> args) {
+    args.insert(args.end(), {"--dump", "-"});
+    return RenderArgs(args);
 }
 
 struct HostileFile {
@@ -80,7 +39,7 @@ const HostileFile Files[] = {
 TEST(HostileFilesTest, HeadersPromisingMoreMapsDrawTheSameInMemoryOfTheirSize) {
     // A file of the same shape that promises nothing: what the renderer itself takes.
     const std::string plainPath = WriteTempFile("-500\n1\n0.5 0 0 0.5 0 0 100\n0 0 1 1\n");
-    const MeasuredRun plain = RenderMeasured({"--ini", plainPath, "--size", "200x150", "--ticks", "1200", "--dt", "7"});
+    const RenderRun plain = RenderMeasured({"--ini", plainPath, "--size", "200x150", "--ticks", "1200", "--dt", "7"});
     std::remove(plainPath.c_str());
     ASSERT_EQ(plain.code, 0);
 
@@ -88,10 +47,10 @@ TEST(HostileFilesTest, HeadersPromisingMoreMapsDrawTheSameInMemoryOfTheirSize) {
         const std::string path = WriteTempFile(file.text);
         std::vector<std::string> args = {"--ini", path};
         args.insert(args.end(), file.args.begin(), file.args.end());
-        const MeasuredRun run = RenderMeasured(args);
+        const RenderRun run = RenderMeasured(args);
         std::remove(path.c_str());
         EXPECT_EQ(run.code, 0) << file.name;
-        EXPECT_EQ(HashText(Fnv1a(run.dump.data(), run.dump.size())), file.hash) << file.name;
+        EXPECT_EQ(HashText(Fnv1a(run.out.data(), run.out.size())), file.hash) << file.name;
         EXPECT_LE(run.maxRssKb, plain.maxRssKb + 8 * 1024)
             << file.name << ": " << run.maxRssKb << " KB at peak, " << plain.maxRssKb << " KB for a plain file";
     }

@@ -117,10 +117,36 @@ TEST(LinuxOptionsTest, WrongOptionsAndValuesSayWhichInOneLine) {
     EXPECT_TRUE(Parse({"--window-id", "0xFFFFFFFF"}).ok);
 }
 
+// The shipped file is found from where the program is, so that one build serves any prefix.
+TEST(LinuxFilesTest, ShippedFileIsFoundFromTheProgramsOwnPlace) {
+    const struct {
+        const char* program;
+        const char* folder;
+    } cases[] = {
+        {"/usr/local/libexec/xscreensaver/lumivex", "/usr/local/share/lumivex/"},  // the hack
+        {"/usr/lib/xscreensaver/lumivex", "/usr/share/lumivex/"},                  // a distribution's hack folder
+        {"/usr/local/bin/lumivex", "/usr/local/share/lumivex/"},                    // a copy on the PATH
+        {"/home/ann/.local/bin/lumivex", "/home/ann/.local/share/lumivex/"},
+        {"/tmp/x/lumivex-install-1/bin/lumivex", "/tmp/x/lumivex-install-1/share/lumivex/"},
+        {"/home/ann/lumivex/build/default/lumivex", "/home/ann/lumivex/build/default/"},  // not installed
+        {"/home/ann/binary/lumivex", "/home/ann/binary/"},  // "bin" only as a whole folder name
+        {"", "/usr/share/lumivex/"},                        // the program's place unknown
+        {"lumivex", "/usr/share/lumivex/"},                 // nor a relative one
+    };
+    for (const auto& c : cases) EXPECT_EQ(ShippedDefinitionFolder(c.program), c.folder) << c.program;
+
+    LinuxOptions options;
+    LinuxEnvironment env;
+    env.programPath = "/home/ann/lumivex/build/default/lumivex";
+    EXPECT_EQ(DefinitionFileCandidates(options, env),
+              (std::vector<std::string>{"/home/ann/lumivex/build/default/lumivex.ini"}));
+    EXPECT_NE(MissingDefinitionMessage(options, env).find("'/home/ann/lumivex/build/default/'"), std::string::npos);
+}
+
 TEST(LinuxFilesTest, TheUsualPlacesInOrder) {
     LinuxOptions options;
     LinuxEnvironment env;
-    env.dataDir = "/opt/lx/share";
+    env.programPath = "/opt/lx/libexec/xscreensaver/lumivex";
     env.home = "/home/ann";
     EXPECT_EQ(DefinitionFileCandidates(options, env),
               (std::vector<std::string>{"/home/ann/.config/lumivex/lumivex.ini", "/opt/lx/share/lumivex/lumivex.ini"}));
@@ -186,6 +212,37 @@ TEST_F(LinuxSaverTest, AHostsWindowShowsTheFullScreenPictureOfTheSameSeed) {
     EXPECT_EQ(ImageBytes(), linuxImage);
     EXPECT_EQ(Host().statusText, linuxStatus);
     EXPECT_FALSE(linuxStatus.empty());
+}
+
+TEST_F(LinuxSaverTest, RootDrawsOnTheWholeScreenUntilTheRootGoes) {
+    // --root without XSCREENSAVER_WINDOW: window 0, the root window, as large as the screen. The
+    // host may resize it (a new screen size) and end it; input ends nothing.
+    Host().metrics = {0, 0, 320, 240, 320, 240};
+    const Parsed p = Parse({"--root"});
+    ASSERT_TRUE(p.ok);
+    std::int32_t firstWidth = 0, firstHeight = 0, firstImage = 0;
+    const int code = RunLinux(p.options, Gallery, [&](std::uint32_t tick) {
+        if (tick == 1) {
+            firstWidth = State.ScreenWidth;
+            firstHeight = State.ScreenHeight;
+            firstImage = State.ImageHeight;
+            HandleSaverMessage(State.Window, SaverMessage::KeyDown);
+        }
+        if (tick == 5) Host().ResizeWindow(State.Window, 400, 300);
+        if (tick == 10) Host().DestroyWindow(State.Window);
+        return tick < 50;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(State.Mode, RunMode::Window);
+    EXPECT_EQ(firstWidth, 320);
+    EXPECT_EQ(firstHeight, 240);
+    EXPECT_EQ(firstImage, 240 - StatusStripHeight);
+    EXPECT_EQ(State.ScreenWidth, 400) << "the root's new size";
+    EXPECT_EQ(State.ScreenHeight, 300);
+    EXPECT_EQ(Host().pictureWidth, 400);
+    EXPECT_EQ(Host().ticksRun, 10u) << "the root gone ends the run at once";
+    EXPECT_EQ(std::count(Host().calls.begin(), Host().calls.end(), "EndMessageLoop"), 1);
+    EXPECT_TRUE(Host().messages.empty());
 }
 
 TEST_F(LinuxSaverTest, DesktopWindowsAndHowTheyEnd) {

@@ -1,5 +1,5 @@
-// The seam's rules (platform/platform.h), held against the headless backend; the Win32 backend
-// keeps the same ones.
+// The seam's rules (platform/platform.h) that need the headless host's own data or the real saver
+// behind the backend; those any host keeps are the list of platform_contract_checks.cpp.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -60,7 +60,7 @@ TEST_F(PlatformContract, DestroyDeliversTheDestroyMessageOnceBeforeItReturns) {
     platform::DestroySaverWindow(State.Window);
     EXPECT_TRUE(Host().quitPosted) << "the saver's Destroy handler has run";
     platform::DestroySaverWindow(State.Window);
-    EXPECT_EQ(Host().calls, (std::vector<std::string>{"DestroySaverWindow", "LeaveTopmostAndQuit", "DestroySaverWindow"}));
+    EXPECT_EQ(Host().calls, (std::vector<std::string>{"DestroySaverWindow", "EndMessageLoop", "DestroySaverWindow"}));
 }
 
 TEST_F(PlatformContract, TheLoopHandsTimerMessagesToTheSaverUntilTheQuit) {
@@ -70,7 +70,7 @@ TEST_F(PlatformContract, TheLoopHandsTimerMessagesToTheSaverUntilTheQuit) {
         return true;
     };
     Host().afterTick = [](std::uint32_t tick) {
-        if (tick == 3) platform::LeaveTopmostAndQuit(State.Window);
+        if (tick == 3) platform::EndMessageLoop(State.Window);
     };
     platform::RunMessageLoop();
     EXPECT_EQ(Host().ticksRun, 3u);

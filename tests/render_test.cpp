@@ -1,12 +1,14 @@
 // lumivex-render as a user runs it: options, exit codes, and a dump that pins every tick down.
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
 #include "tools/render/dump.h"
 #include "tools/render/render_options.h"
+#include "saver/linux_options.h"
 
 namespace {
 
@@ -90,12 +92,75 @@ TEST(RenderTest, BadOptionsExitTwoWithAUsageLine) {
     }
 }
 
-TEST(RenderTest, HelpNamesEveryOption) {
-    const RenderRun run = Render("--help");
-    ASSERT_EQ(run.code, 0);
-    for (const char* option : {"--ini", "--size", "--preview", "--child", "--seed", "--ticks", "--dt", "--start",
-                               "--clock", "--dump", "--png", "--gif", "--every", "--help"})
-        EXPECT_NE(run.out.find(std::string("\n  ") + option + " "), std::string::npos) << option;
+// Every option of each program, from the table its parser reads: the parser takes it, --help
+// names it, and so does the program's option table in the README.
+TEST(OptionsTest, HelpAndReadmeNameEveryOptionOfEachProgram) {
+    std::vector<std::string> renderOptions(std::begin(RenderOptionNames), std::end(RenderOptionNames));
+    std::vector<std::string> linuxOptions;
+    for (const char* name : LinuxOptionNames) linuxOptions.push_back(std::string("--") + name);
+    const RenderRun renderHelp = Render("--help");
+    ASSERT_EQ(renderHelp.code, 0);
+    const std::string readme = ReadFileText(SourcePath("README.md"));
+    // A program's part of the README: from its heading to the next heading of its level.
+    const auto part = [&](const std::string& heading) {
+        const std::size_t from = readme.find("\n" + heading + "\n");
+        if (from == std::string::npos) return std::string();
+        const std::string level = heading.substr(0, heading.find(' ') + 1);
+        const std::size_t to = std::min(readme.find("\n## ", from + 1), readme.find("\n" + level, from + 1));
+        return readme.substr(from, to - from);
+    };
+    const struct {
+        const char* program;
+        std::vector<std::string> options;
+        std::string help;
+        std::string readme;
+    } programs[] = {
+        {"lumivex-render", renderOptions, renderHelp.out, part("## Previewing with `lumivex-render`")},
+        {"lumivex", linuxOptions, std::string(LinuxUsage) + "\n\n" + LinuxHelp + "\n", part("### Running")},
+    };
+    for (const auto& p : programs) {
+        EXPECT_GE(p.options.size(), 11u) << p.program;
+        ASSERT_FALSE(p.readme.empty()) << p.program;
+        for (const std::string& option : p.options) {
+            EXPECT_NE(p.help.find("\n  " + option + " "), std::string::npos) << p.program << " --help lacks " << option;
+            // A row of the table that names it: "| `--ini FILE` |" or "| `--ticks N`, `--dt MS` |".
+            bool inTable = false;
+            std::istringstream lines(p.readme);
+            for (std::string line; std::getline(lines, line);) {
+                const std::size_t bar = line.find(" |", 2);
+                if (line.rfind("| `", 0) == 0 && bar != std::string::npos &&
+                    (line.substr(0, bar).find("`" + option + " ") != std::string::npos ||
+                     line.substr(0, bar).find("`" + option + "`") != std::string::npos))
+                    inTable = true;
+            }
+            EXPECT_TRUE(inTable) << "the README's table for " << p.program << " lacks " << option;
+        }
+    }
+
+    // The tables are the parsers' own: each name in them is taken, and nothing else is.
+    for (const std::string& option : renderOptions) {
+        const char* argv[] = {"lumivex-render", option.c_str()};
+        RenderOptions parsed;
+        std::string error;
+        ParseRenderOptions(2, argv, &parsed, &error);
+        EXPECT_EQ(error.find("unknown option"), std::string::npos) << option << ": " << error;
+    }
+    for (const std::string& option : linuxOptions) {
+        const char* argv[] = {"lumivex", option.c_str()};
+        LinuxOptions parsed;
+        std::string error;
+        ParseLinuxOptions(2, argv, nullptr, &parsed, &error);
+        EXPECT_EQ(error.find("unknown option"), std::string::npos) << option << ": " << error;
+    }
+    const char* render[] = {"lumivex-render", "--window"};
+    RenderOptions renderParsed;
+    std::string error;
+    EXPECT_FALSE(ParseRenderOptions(2, render, &renderParsed, &error));
+    EXPECT_EQ(error, "unknown option --window");
+    const char* saver[] = {"lumivex", "--dump"};
+    LinuxOptions saverParsed;
+    EXPECT_FALSE(ParseLinuxOptions(2, saver, nullptr, &saverParsed, &error));
+    EXPECT_EQ(error, "unknown option '--dump'");
 }
 
 TEST(RenderTest, UnwritableDumpExitsTwo) {

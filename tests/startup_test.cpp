@@ -77,9 +77,9 @@ TEST_F(StartupTest, SaverRunsInOrderAndEndsOnAKey) {
     };
     EXPECT_EQ(RunCommandLine("lumivex.scr /s", 100), 0);
     EXPECT_EQ(Host().ticksRun, 3u);
-    EXPECT_EQ(Host().calls, (Calls{"CommandLine", "TakeInstanceLock", "RegisterSaverClass", "CreateSaverWindow",
+    EXPECT_EQ(Host().calls, (Calls{"CommandLine", "TakeInstanceLock", "PrepareWindowing", "CreateSaverWindow",
                                    "ShowSaverWindow", "HideCursor", "BlackenStrip", "StartFrameTimer", "RunMessageLoop",
-                                   "DestroySaverWindow", "LeaveTopmostAndQuit", "ShowCursorAgain"}));
+                                   "DestroySaverWindow", "EndMessageLoop", "ShowCursorAgain"}));
     EXPECT_EQ(Host().cursorShowCount, 0);
     EXPECT_EQ(State.ShowStatus, 1);
     EXPECT_EQ(State.PointCount, 500);
@@ -138,7 +138,7 @@ TEST_F(StartupTest, FailuresReturnTheirCodes) {
     EXPECT_EQ(RunCommandLine("x /s"), 0) << "a run without a lock goes on";
 
     ResetAll();
-    Host().registerFails = true;
+    Host().windowingFails = true;
     EXPECT_EQ(RunCommandLine("x /s"), -2);
     ResetAll();
     Host().createFails = true;

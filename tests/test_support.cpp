@@ -1,10 +1,13 @@
 // The shared helpers of the unit tests.
 #include "test_support.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -158,20 +161,70 @@ std::string Quote(const std::string& word) {
     return quoted + "'";
 }
 
-RenderRun Render(const std::string& arguments, const std::string& prefix) {
+RenderRun RenderArgs(const std::vector<std::string>& arguments, const RenderLaunch& launch) {
+    const std::string outPath = launch.outTo.empty() ? WriteTempFile("") : launch.outTo;
     const std::string errPath = WriteTempFile("");
-    const std::string command = "{ " + prefix + " " + Quote(LUMIVEX_RENDER) + " " + arguments + "; } 2>" + Quote(errPath);
+    std::vector<std::string> words = {LUMIVEX_RENDER};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
     RenderRun run;
-    if (std::FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[65536];
-        std::size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-        const int status = pclose(pipe);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(outPath.c_str(), O_WRONLY | (launch.outTo.empty() ? O_TRUNC : 0));
+        const int err = open(errPath.c_str(), O_WRONLY | O_TRUNC);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+        if (launch.fileSizeLimit >= 0) {
+            // A write past the limit fails as on a full disk instead of ending the program.
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{static_cast<rlim_t>(launch.fileSizeLimit), static_cast<rlim_t>(launch.fileSizeLimit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        }
+        execv(LUMIVEX_RENDER, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
         run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.maxRssKb = usage.ru_maxrss;
+    }
+    if (launch.outTo.empty()) {
+        run.out = ReadFileText(outPath);
+        std::remove(outPath.c_str());
     }
     run.err = ReadFileText(errPath);
     std::remove(errPath.c_str());
     return run;
+}
+
+RenderRun Render(const std::string& arguments, const RenderLaunch& launch) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false, quoted = false, escaped = false;
+    for (const char c : arguments) {
+        if (escaped) {
+            word += c;
+            escaped = false;
+        } else if (quoted) {
+            if (c == '\'') quoted = false;
+            else word += c;
+        } else if (c == '\'' || c == '\\') {
+            (c == '\'' ? quoted : escaped) = true;
+            inWord = true;
+        } else if (c == ' ') {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(word);
+    return RenderArgs(words, launch);
 }
 
 std::vector<DumpLine> ParseDump(const std::string& text) {

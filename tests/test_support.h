@@ -82,15 +82,23 @@ void TickAt(std::uint32_t now);
 // The frame image as rows of exactly ScreenWidth bytes, bottom row first.
 std::string ImageBytes();
 
-// A run of lumivex-render: exit code, standard output, standard error.
+// A run of lumivex-render: exit code, standard output, standard error, and its peak resident
+// memory as the kernel counted it.
 struct RenderRun {
     int code = -1;
     std::string out;
     std::string err;
+    long maxRssKb = 0;
 };
-// Runs lumivex-render with the arguments, given as shell words (quote with Quote), after the
-// shell commands of prefix when given (for example a limit on file sizes).
-RenderRun Render(const std::string& arguments, const std::string& prefix = "");
+// How a run is launched, beyond its arguments.
+struct RenderLaunch {
+    std::string outTo;              // a file (or device) for standard output instead of capturing it
+    long long fileSizeLimit = -1;   // bytes a file it writes may reach (a full disk), -1 for no limit
+};
+// The one way the tests run lumivex-render: the program itself with these arguments, no shell.
+RenderRun RenderArgs(const std::vector<std::string>& arguments, const RenderLaunch& launch = {});
+// The same with the arguments as one text of shell words: split at spaces, '...' quoting (Quote).
+RenderRun Render(const std::string& arguments, const RenderLaunch& launch = {});
 std::string Quote(const std::string& word);
 
 // One line of the dump: each key's value as text, strings without their quotes and escapes,

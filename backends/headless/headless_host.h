@@ -16,9 +16,10 @@ struct HeadlessHost {
     std::int64_t calendarSeconds = 0;
     platform::LockOutcome lockOutcome = platform::LockOutcome::Taken;
     platform::ScreenMetrics metrics = {0, 0, 800, 601, 800, 600};
-    // Windows that exist as possible parents, each with its client rectangle.
+    // Windows that exist as possible parents (or to be adopted), each with its client rectangle;
+    // id 0 adopts the root window, as large as metrics' virtual screen.
     std::vector<std::pair<PlatformHandle, platform::Rect>> parentWindows;
-    bool registerFails = false;
+    bool windowingFails = false;
     bool createFails = false;
     bool cursorReadable = true;
     std::int32_t cursorX = 0, cursorY = 0;
@@ -50,7 +51,7 @@ struct HeadlessHost {
     PlatformHandle windowParent = nullptr;
     std::int32_t windowX = 0, windowY = 0, windowWidth = 0, windowHeight = 0;
     bool windowDestroyed = false;
-    bool quitPosted = false;
+    bool quitPosted = false;  // EndMessageLoop posted a quit that no loop has consumed yet
     int cursorShowCount = 0;  // ShowCursor's counter: -1 while hidden
     std::uint32_t ticksRun = 0;
     // The last presented frame.
@@ -68,6 +69,14 @@ struct HeadlessHost {
     // less); with child, a parent window of that client size, whose handle comes back to be
     // handed to start-up (null without child).
     PlatformHandle UseScreen(std::int32_t width, std::int32_t height, bool child = false);
+
+    // The host acting on a window. DestroyWindow: the window is gone (the adopted one reaches the
+    // saver as Destroy at the loop's next turn). ResizeWindow: a new client size (the saver's
+    // window hands up Resize at the loop's next turn).
+    void DestroyWindow(PlatformHandle handle);
+    void ResizeWindow(PlatformHandle handle, std::int32_t width, std::int32_t height);
+    bool windowGone = false;
+    bool resizePending = false;
 
     // Linux hosts and desktop windows.
     bool pictureFails = false;             // PrepareWindowPicture answers false

@@ -16,6 +16,8 @@ HeadlessHost TheHost;
 // Any non-null values serve as the one window's handle and its parent's.
 PlatformHandle const WindowHandle = reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(0x5A7E));
 PlatformHandle const ParentHandle = reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(0x7001));
+// What AdoptHostWindow(0) hands back: the screen's root window.
+PlatformHandle const RootHandle = reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(0x2B0));
 }  // namespace
 
 PlatformHandle HeadlessHost::UseScreen(std::int32_t width, std::int32_t height, bool child) {
@@ -25,6 +27,31 @@ PlatformHandle HeadlessHost::UseScreen(std::int32_t width, std::int32_t height, 
     }
     parentWindows.push_back({ParentHandle, {0, 0, width, height}});
     return ParentHandle;
+}
+
+void HeadlessHost::DestroyWindow(PlatformHandle handle) {
+    for (auto it = parentWindows.begin(); it != parentWindows.end(); ++it) {
+        if (it->first == handle) {
+            parentWindows.erase(it);
+            break;
+        }
+    }
+    if (handle == window) windowGone = true;
+}
+
+void HeadlessHost::ResizeWindow(PlatformHandle handle, std::int32_t width, std::int32_t height) {
+    if (handle == WindowHandle && window == WindowHandle) {
+        windowWidth = width;
+        windowHeight = height;
+    }
+    if (handle == RootHandle) {  // the screen itself has a new size
+        metrics.virtualWidth = width;
+        metrics.virtualHeight = height;
+    }
+    for (auto& known : parentWindows) {
+        if (known.first == handle) known.second = {0, 0, width, height};
+    }
+    if (handle == window) resizePending = true;
 }
 
 HeadlessHost& Host() { return TheHost; }
@@ -60,20 +87,34 @@ LockOutcome TakeInstanceLock(PlatformHandle* lock) {
 }
 
 void ParentClientRect(PlatformHandle parent, Rect* rect) {
-    if (parent == WindowHandle && TheHost.window == WindowHandle) {
-        *rect = {0, 0, TheHost.windowWidth, TheHost.windowHeight};
-        return;
-    }
     for (const auto& window : TheHost.parentWindows) {
         if (window.first == parent) *rect = window.second;
     }
 }
 
+void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
+    if (window != TheHost.window || TheHost.windowGone) return;
+    if (window == WindowHandle) {
+        *width = TheHost.windowWidth;
+        *height = TheHost.windowHeight;
+    } else if (window == RootHandle) {
+        *width = TheHost.metrics.virtualWidth;
+        *height = TheHost.metrics.virtualHeight;
+    } else {
+        for (const auto& known : TheHost.parentWindows) {
+            if (known.first == window) {
+                *width = known.second.right - known.second.left;
+                *height = known.second.bottom - known.second.top;
+            }
+        }
+    }
+}
+
 ScreenMetrics ReadScreenMetrics() { return TheHost.metrics; }
 
-bool RegisterSaverClass(PlatformHandle) {
-    TheHost.calls.push_back("RegisterSaverClass");
-    return !TheHost.registerFails;
+bool PrepareWindowing(PlatformHandle) {
+    TheHost.calls.push_back("PrepareWindowing");
+    return !TheHost.windowingFails;
 }
 
 PlatformHandle CreateSaverWindow(PlatformHandle, PlatformHandle parent, std::int32_t x, std::int32_t y,
@@ -130,11 +171,22 @@ void StartFrameTimer(PlatformHandle) { TheHost.calls.push_back("StartFrameTimer"
 void RunMessageLoop() {
     TheHost.calls.push_back("RunMessageLoop");
     if (TheHost.onLoopStart) TheHost.onLoopStart();
-    while (!TheHost.quitPosted && TheHost.nextTick && TheHost.nextTick(&TheHost.now)) {
-        ++TheHost.ticksRun;
-        HandleSaverMessage(TheHost.window, SaverMessage::Timer);
-        if (TheHost.afterTick) TheHost.afterTick(TheHost.ticksRun);
+    while (!TheHost.quitPosted) {
+        if (TheHost.windowGone && !TheHost.windowDestroyed) {
+            TheHost.windowDestroyed = true;
+            HandleSaverMessage(TheHost.window, SaverMessage::Destroy);
+        } else if (TheHost.resizePending) {
+            TheHost.resizePending = false;
+            HandleSaverMessage(TheHost.window, SaverMessage::Resize);
+        } else if (TheHost.nextTick && TheHost.nextTick(&TheHost.now)) {
+            ++TheHost.ticksRun;
+            HandleSaverMessage(TheHost.window, SaverMessage::Timer);
+            if (TheHost.afterTick) TheHost.afterTick(TheHost.ticksRun);
+        } else {
+            break;
+        }
     }
+    TheHost.quitPosted = false;  // consumed, as a host's quit message is
 }
 
 void DestroySaverWindow(PlatformHandle window) {
@@ -144,12 +196,12 @@ void DestroySaverWindow(PlatformHandle window) {
     HandleSaverMessage(window, SaverMessage::Destroy);
 }
 
-void LeaveTopmostAndQuit(PlatformHandle) {
-    TheHost.calls.push_back("LeaveTopmostAndQuit");
+void EndMessageLoop(PlatformHandle) {
+    TheHost.calls.push_back("EndMessageLoop");
     TheHost.quitPosted = true;
 }
 
-void PaintNothing(PlatformHandle) { TheHost.calls.push_back("PaintNothing"); }
+void AcceptPaint(PlatformHandle) { TheHost.calls.push_back("AcceptPaint"); }
 
 std::uint32_t TickCount() { return TheHost.now; }
 
@@ -209,6 +261,11 @@ std::FILE* OpenDefinitionFile(const char* path) {
 
 WindowOutcome AdoptHostWindow(std::uint64_t id, PlatformHandle* window) {
     TheHost.calls.push_back("AdoptHostWindow");
+    if (id == 0) {
+        *window = RootHandle;
+        TheHost.window = RootHandle;
+        return WindowOutcome::Ok;
+    }
     const auto handle = reinterpret_cast<PlatformHandle>(static_cast<std::uintptr_t>(id));
     for (const auto& known : TheHost.parentWindows) {
         if (known.first == handle) {

@@ -11,6 +11,7 @@
 // (backends/linux/linux_platform.cpp), which forwards these to the backend chosen at start-up.
 struct LinuxBackend {
     decltype(&platform::ParentClientRect) ParentClientRect;
+    decltype(&platform::WindowClientSize) WindowClientSize;
     decltype(&platform::ReadScreenMetrics) ReadScreenMetrics;
     decltype(&platform::ReadCursorPosition) ReadCursorPosition;
     decltype(&platform::HideCursor) HideCursor;
@@ -20,8 +21,8 @@ struct LinuxBackend {
     decltype(&platform::StartFrameTimer) StartFrameTimer;
     decltype(&platform::RunMessageLoop) RunMessageLoop;
     decltype(&platform::DestroySaverWindow) DestroySaverWindow;
-    decltype(&platform::LeaveTopmostAndQuit) LeaveTopmostAndQuit;
-    decltype(&platform::PaintNothing) PaintNothing;
+    decltype(&platform::EndMessageLoop) EndMessageLoop;
+    decltype(&platform::AcceptPaint) AcceptPaint;
     decltype(&platform::PresentFrame) PresentFrame;
     decltype(&platform::AdoptHostWindow) AdoptHostWindow;
     decltype(&platform::CreateDesktopWindow) CreateDesktopWindow;
@@ -42,6 +43,9 @@ void UseLinuxHost(LinuxHost host);
 void InstallEndSignals();
 int EndSignalFd();
 bool TakeEndSignals();
+
+// The program's words (its path first), which CommandLine gives back joined by spaces.
+void KeepCommandLine(int argc, const char* const* argv);
 
 // CLOCK_MONOTONIC in nanoseconds.
 std::uint64_t MonotonicNs();

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 #include "backends/linux/linux_backend.h"
 #include "saver/linux_saver.h"
@@ -15,6 +16,7 @@ namespace {
 const LinuxBackend* Active = &X11Backend;
 std::uint64_t PeriodNs = 10000000;
 int SignalPipe[2] = {-1, -1};
+std::string TheCommandLine;
 
 void OnEndSignal(int) {
     const int saved = errno;
@@ -28,6 +30,14 @@ void OnEndSignal(int) {
 }  // namespace
 
 void UseLinuxHost(LinuxHost host) { Active = host == LinuxHost::Wayland ? &WaylandBackend : &X11Backend; }
+
+void KeepCommandLine(int argc, const char* const* argv) {
+    TheCommandLine.clear();
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) TheCommandLine += ' ';
+        TheCommandLine += argv[i];
+    }
+}
 
 void InstallEndSignals() {
     if (SignalPipe[0] >= 0) return;
@@ -62,8 +72,8 @@ std::uint64_t FramePeriodNs() { return PeriodNs; }
 
 namespace platform {
 
-// The Linux program reads its own command line and takes no lock; these serve the Windows start-up.
-const char* CommandLine() { return ""; }
+// The words KeepCommandLine was given (the Linux start-up itself reads them from argv).
+const char* CommandLine() { return TheCommandLine.c_str(); }
 
 std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
@@ -72,7 +82,7 @@ LockOutcome TakeInstanceLock(PlatformHandle* lock) {
     return LockOutcome::Unavailable;
 }
 
-bool RegisterSaverClass(PlatformHandle) { return true; }
+bool PrepareWindowing(PlatformHandle) { return true; }
 
 PlatformHandle CreateSaverWindow(PlatformHandle, PlatformHandle, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
     return nullptr;
@@ -102,6 +112,9 @@ void SetFrameTimerPeriod(std::uint32_t microseconds) { PeriodNs = static_cast<st
 
 // The backend's own.
 void ParentClientRect(PlatformHandle parent, Rect* rect) { Active->ParentClientRect(parent, rect); }
+void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
+    Active->WindowClientSize(window, width, height);
+}
 ScreenMetrics ReadScreenMetrics() { return Active->ReadScreenMetrics(); }
 bool ReadCursorPosition(std::int32_t* x, std::int32_t* y) { return Active->ReadCursorPosition(x, y); }
 void HideCursor() { Active->HideCursor(); }
@@ -113,8 +126,8 @@ void BlackenStrip(PlatformHandle window, std::int32_t width, std::int32_t height
 void StartFrameTimer(PlatformHandle window) { Active->StartFrameTimer(window); }
 void RunMessageLoop() { Active->RunMessageLoop(); }
 void DestroySaverWindow(PlatformHandle window) { Active->DestroySaverWindow(window); }
-void LeaveTopmostAndQuit(PlatformHandle window) { Active->LeaveTopmostAndQuit(window); }
-void PaintNothing(PlatformHandle window) { Active->PaintNothing(window); }
+void EndMessageLoop(PlatformHandle window) { Active->EndMessageLoop(window); }
+void AcceptPaint(PlatformHandle window) { Active->AcceptPaint(window); }
 void PresentFrame(PlatformHandle window, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
                   std::int32_t top, const char* status, int statusLength, const FrameDamage& damage) {
     Active->PresentFrame(window, header, bits, stride, top, status, statusLength, damage);

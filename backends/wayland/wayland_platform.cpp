@@ -4,6 +4,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
+// The protocols' code, made by wayland-scanner in the build folder.
+#include <fractional-scale-v1-client-protocol.h>
+#include <viewporter-client-protocol.h>
+#include <wlr-layer-shell-unstable-v1-client-protocol.h>
+#include <xdg-shell-client-protocol.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -18,13 +23,9 @@
 #include "backends/wayland/damage.h"
 #include "backends/x11/convert.h"
 #include "core/font8x16.h"
-#include "fractional-scale-v1-client-protocol.h"
 #include "platform/platform.h"
 #include "saver/linux_saver.h"
 #include "saver/saver_main.h"
-#include "viewporter-client-protocol.h"
-#include "wlr-layer-shell-unstable-v1-client-protocol.h"
-#include "xdg-shell-client-protocol.h"
 
 namespace {
 
@@ -97,6 +98,7 @@ std::string OnlyOutput;                     // --output, empty for every output
 std::int32_t DefaultWidth = 1280, DefaultHeight = 800;
 bool WindowGone = false;                    // destroyed: nothing more is drawn
 bool QuitPosted = false;
+bool DestroyHandedUp = false;               // the saver has had the window's Destroy: never a second one
 bool TimerRunning = false;
 bool CursorHidden = false;
 bool PointerKnown = false;
@@ -637,10 +639,14 @@ namespace wayland {
 
 using namespace platform;
 
-void ParentClientRect(PlatformHandle, Rect* rect) {
+// No window of another client is ever a parent on Wayland: the query fails, *rect stays.
+void ParentClientRect(PlatformHandle, Rect*) {}
+
+void WindowClientSize(PlatformHandle, std::int32_t* width, std::int32_t* height) {
     const Surface* s = Primary();
-    if (s == nullptr) return;
-    *rect = {0, 0, s->bufferWidth, s->bufferHeight};
+    if (WindowGone || s == nullptr) return;
+    *width = s->bufferWidth;
+    *height = s->bufferHeight;
 }
 
 // Outputs have no common screen on Wayland: the compositor gives each surface its size.
@@ -674,7 +680,6 @@ void StartFrameTimer(PlatformHandle) { TimerRunning = true; }
 
 void RunMessageLoop() {
     if (Display == nullptr) return;
-    QuitPosted = false;
     const int fd = wl_display_get_fd(Display);
     const int signalFd = EndSignalFd();
     const std::uint64_t period = FramePeriodNs();
@@ -714,6 +719,7 @@ void RunMessageLoop() {
         }
         if (got > 0 && count == 2 && (fds[1].revents & POLLIN) != 0 && TakeEndSignals()) Post(SaverMessage::Close);
     }
+    QuitPosted = false;  // consumed: the next loop waits for a quit of its own
 }
 
 void DestroySaverWindow(PlatformHandle window) {
@@ -724,12 +730,21 @@ void DestroySaverWindow(PlatformHandle window) {
         }
         if (Display != nullptr) wl_display_flush(Display);
     }
+    // The window's one Destroy: a second call leaves it alone.
+    if (DestroyHandedUp) return;
+    DestroyHandedUp = true;
     HandleSaverMessage(window, SaverMessage::Destroy);
 }
 
-void LeaveTopmostAndQuit(PlatformHandle) { QuitPosted = true; }
+void EndMessageLoop(PlatformHandle) { QuitPosted = true; }
 
-void PaintNothing(PlatformHandle) {}
+void AcceptPaint(PlatformHandle) {
+    // Each surface is drawn whole at its next frame.
+    for (auto& s : Surfaces) {
+        for (Buffer& b : s->buffers) b.held = 0;
+        s->shown = 0;
+    }
+}
 
 void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
                   std::int32_t top, const char* status, int statusLength, const FrameDamage& damage) {
@@ -808,9 +823,9 @@ bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t heigh
 }  // namespace wayland
 
 const LinuxBackend WaylandBackend = {
-    wayland::ParentClientRect, wayland::ReadScreenMetrics, wayland::ReadCursorPosition, wayland::HideCursor,
+    wayland::ParentClientRect, wayland::WindowClientSize, wayland::ReadScreenMetrics, wayland::ReadCursorPosition, wayland::HideCursor,
     wayland::ShowCursorAgain, wayland::ShowSaverWindow, wayland::BlackenStrip, wayland::StartFrameTimer,
-    wayland::RunMessageLoop, wayland::DestroySaverWindow, wayland::LeaveTopmostAndQuit, wayland::PaintNothing,
+    wayland::RunMessageLoop, wayland::DestroySaverWindow, wayland::EndMessageLoop, wayland::AcceptPaint,
     wayland::PresentFrame, wayland::AdoptHostWindow, wayland::CreateDesktopWindow, wayland::CreateLayerWindow,
     wayland::PrepareWindowPicture,
 };

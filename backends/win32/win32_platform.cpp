@@ -72,13 +72,20 @@ void ParentClientRect(PlatformHandle parent, Rect* rect) {
     *rect = {client.left, client.top, client.right, client.bottom};
 }
 
+void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
+    RECT client;
+    if (!GetClientRect(AsWindow(window), &client)) return;
+    *width = client.right - client.left;
+    *height = client.bottom - client.top;
+}
+
 ScreenMetrics ReadScreenMetrics() {
     return {GetSystemMetrics(SM_XVIRTUALSCREEN),  GetSystemMetrics(SM_YVIRTUALSCREEN),
             GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN),
             GetSystemMetrics(SM_CXSCREEN),        GetSystemMetrics(SM_CYSCREEN)};
 }
 
-bool RegisterSaverClass(PlatformHandle instance) {
+bool PrepareWindowing(PlatformHandle instance) {
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = 0;
@@ -141,12 +148,12 @@ void RunMessageLoop() {
 
 void DestroySaverWindow(PlatformHandle window) { DestroyWindow(AsWindow(window)); }
 
-void LeaveTopmostAndQuit(PlatformHandle window) {
+void EndMessageLoop(PlatformHandle window) {
     SetWindowPos(AsWindow(window), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     PostQuitMessage(0);
 }
 
-void PaintNothing(PlatformHandle window) {
+void AcceptPaint(PlatformHandle window) {
     PAINTSTRUCT paint;
     BeginPaint(AsWindow(window), &paint);
     EndPaint(AsWindow(window), &paint);

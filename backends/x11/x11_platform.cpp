@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "core/font8x16.h"
 #include "platform/platform.h"
@@ -29,6 +30,8 @@ Display* TheDisplay = nullptr;
 Window TheWindow = 0;
 bool OwnWindow = false;   // created here: only such a window is ever mapped, destroyed or given a cursor
 bool WindowGone = false;  // destroyed, or refused by the server: nothing more is drawn into it
+bool DestroyHandedUp = false;  // the saver has had this window's Destroy: never a second one
+bool RepaintWhole = false;     // the host asked for a paint: the next frame sends the whole picture
 Visual* TheVisual = nullptr;
 int TheDepth = 0;
 std::uint32_t RedMask = 0, GreenMask = 0, BlueMask = 0, AlphaBits = 0;
@@ -192,17 +195,23 @@ void UseWindow(Window window, bool own) {
     TheWindow = window;
     OwnWindow = own;
     WindowGone = false;
+    DestroyHandedUp = false;
     TheGc = XCreateGC(TheDisplay, window, 0, nullptr);
+}
+
+// The window's one Destroy, whichever way it went: by the saver, by its host, or refused.
+void HandUpDestroy() {
+    WindowGone = true;
+    if (DestroyHandedUp) return;
+    DestroyHandedUp = true;
+    HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Destroy);
 }
 
 void Dispatch(XEvent& event) {
     const PlatformHandle window = AsHandle(TheWindow);
     switch (event.type) {
         case DestroyNotify:
-            if (event.xdestroywindow.window == TheWindow && !WindowGone) {
-                WindowGone = true;
-                HandleSaverMessage(window, SaverMessage::Destroy);
-            }
+            if (event.xdestroywindow.window == TheWindow) HandUpDestroy();
             break;
         case ConfigureNotify:
             if (event.xconfigure.window == TheWindow &&
@@ -247,6 +256,17 @@ void ParentClientRect(PlatformHandle parent, Rect* rect) {
     const Status ok = XGetWindowAttributes(TheDisplay, static_cast<Window>(reinterpret_cast<std::uintptr_t>(parent)), &attributes);
     if (EndTrap() != 0 || ok == 0) return;
     *rect = {0, 0, attributes.width, attributes.height};
+}
+
+void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
+    if (TheDisplay == nullptr || WindowGone || static_cast<Window>(reinterpret_cast<std::uintptr_t>(window)) != TheWindow)
+        return;
+    XWindowAttributes attributes;
+    BeginTrap();
+    const Status ok = XGetWindowAttributes(TheDisplay, TheWindow, &attributes);
+    if (EndTrap() != 0 || ok == 0) return;
+    *width = attributes.width;
+    *height = attributes.height;
 }
 
 ScreenMetrics ReadScreenMetrics() {
@@ -306,7 +326,6 @@ void StartFrameTimer(PlatformHandle) { TimerRunning = true; }
 
 void RunMessageLoop() {
     if (TheDisplay == nullptr) return;
-    QuitPosted = false;
     const int xfd = ConnectionNumber(TheDisplay);
     const std::uint64_t period = FramePeriodNs();
     const int signalFd = EndSignalFd();
@@ -318,9 +337,9 @@ void RunMessageLoop() {
             Dispatch(event);
         }
         if (QuitPosted) break;
-        if (WindowGone) {
+        if (WindowGone && !DestroyHandedUp) {
             // Refused by the server before its DestroyNotify came: gone all the same.
-            HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Destroy);
+            HandUpDestroy();
             continue;
         }
         const std::uint64_t now = MonotonicNs();
@@ -343,26 +362,22 @@ void RunMessageLoop() {
         if (ready > 0 && count == 2 && (fds[1].revents & POLLIN) != 0 && TakeEndSignals())
             HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Close);
     }
+    QuitPosted = false;  // consumed: the next loop waits for a quit of its own
 }
 
 void DestroySaverWindow(PlatformHandle window) {
-    if (TheDisplay == nullptr || (WindowGone && !OwnWindow)) {
-        HandleSaverMessage(window, SaverMessage::Destroy);
-        return;
-    }
-    const bool wasGone = WindowGone;
-    WindowGone = true;
-    if (OwnWindow && !wasGone) {
+    if (TheDisplay == nullptr || static_cast<Window>(reinterpret_cast<std::uintptr_t>(window)) != TheWindow) return;
+    if (OwnWindow && !WindowGone) {
         XDestroyWindow(TheDisplay, TheWindow);
         XFlush(TheDisplay);
     }
     // A host's window is left as it is: the saver only stops drawing into it.
-    HandleSaverMessage(window, SaverMessage::Destroy);
+    HandUpDestroy();
 }
 
-void LeaveTopmostAndQuit(PlatformHandle) { QuitPosted = true; }
+void EndMessageLoop(PlatformHandle) { QuitPosted = true; }
 
-void PaintNothing(PlatformHandle) {}
+void AcceptPaint(PlatformHandle) { RepaintWhole = true; }
 
 void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
                   std::int32_t top, const char* status, int statusLength,
@@ -381,7 +396,12 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
                          static_cast<std::size_t>(stride), static_cast<std::size_t>(columns),
                          static_cast<std::size_t>(rows), colours, PictureRow(top), pitch);
     }
-    std::int32_t first = top;
+    std::int32_t first = top, last = top + rows;
+    if (RepaintWhole) {
+        first = 0;
+        last = height;
+        RepaintWhole = false;
+    }
     if (status != nullptr) {
         DrawTextCells<std::uint32_t>(PictureRow(0), pitch, static_cast<std::size_t>(Picture->width),
                                      height < StatusStripHeight ? height : StatusStripHeight, status,
@@ -389,7 +409,7 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
                                      Pixel(0xFFFFFF));
         first = 0;
     }
-    PutPicture(first, top + rows - first);
+    PutPicture(first, last - first);
 }
 
 WindowOutcome AdoptHostWindow(std::uint64_t id, PlatformHandle* window) {
@@ -455,8 +475,8 @@ WindowOutcome CreateLayerWindow(DesktopLayer, const char*, PlatformHandle*) { re
 }  // namespace x11
 
 const LinuxBackend X11Backend = {
-    x11::ParentClientRect, x11::ReadScreenMetrics, x11::ReadCursorPosition, x11::HideCursor, x11::ShowCursorAgain,
+    x11::ParentClientRect, x11::WindowClientSize, x11::ReadScreenMetrics, x11::ReadCursorPosition, x11::HideCursor, x11::ShowCursorAgain,
     x11::ShowSaverWindow, x11::BlackenStrip, x11::StartFrameTimer, x11::RunMessageLoop, x11::DestroySaverWindow,
-    x11::LeaveTopmostAndQuit, x11::PaintNothing, x11::PresentFrame, x11::AdoptHostWindow, x11::CreateDesktopWindow,
+    x11::EndMessageLoop, x11::AcceptPaint, x11::PresentFrame, x11::AdoptHostWindow, x11::CreateDesktopWindow,
     x11::CreateLayerWindow, x11::PrepareWindowPicture,
 };

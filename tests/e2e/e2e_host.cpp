@@ -2,6 +2,8 @@
 //   preview SCR             host the saver as a preview, poke it, close the host window
 //   watch MS COMMAND...     run a command, report its exit code and the windows it showed
 //   msgbox CAPTION MS       wait for a message box, report its text and its OK button's centre
+//   strip W H MS TEXT       show TEXT as the saver shows its status line at 96 DPI, in a black
+//                           W x H window at the screen's corner, for MS ms
 #include <windows.h>
 
 #include <cstdio>
@@ -229,6 +231,45 @@ int MessageBoxReport(const char* caption, DWORD ms) {
     return 0;
 }
 
+const char* stripText = "";
+
+// Drawn on every paint, with the calls the saver makes: a fresh window DC, its default font.
+LRESULT CALLBACK StripProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ERASEBKGND) return 1;
+    if (message != WM_PAINT) return DefWindowProcA(window, message, wParam, lParam);
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    EndPaint(window, &paint);
+    HDC dc = GetWindowDC(window);
+    RECT all;
+    GetClientRect(window, &all);
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    TextOutA(dc, 0, 0, stripText, lstrlenA(stripText));
+    ReleaseDC(window, dc);
+    return 0;
+}
+
+int Strip(int width, int height, DWORD ms, const char* text) {
+    stripText = text;
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = StripProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "LumivexE2EStrip";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(WS_EX_TOPMOST, "LumivexE2EStrip", "strip", WS_POPUP | WS_VISIBLE, 0, 0, width,
+                                  height, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) return Fail("cannot create the strip window", nullptr);
+    UpdateWindow(window);
+    HDC dc = GetWindowDC(window);
+    TEXTMETRICA metrics = {};
+    GetTextMetricsA(dc, &metrics);
+    ReleaseDC(window, dc);
+    std::printf("drawn height=%ld\n", static_cast<long>(metrics.tmHeight));
+    PumpFor(ms, nullptr);
+    DestroyWindow(window);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -244,6 +285,9 @@ int main(int argc, char** argv) {
     }
     if (argc == 4 && std::strcmp(argv[1], "msgbox") == 0)
         return MessageBoxReport(argv[2], static_cast<DWORD>(std::atoi(argv[3])));
-    std::fprintf(stderr, "usage: lumivex-e2e-host preview SCR | watch MS COMMAND... | msgbox CAPTION MS\n");
+    if (argc == 6 && std::strcmp(argv[1], "strip") == 0)
+        return Strip(std::atoi(argv[2]), std::atoi(argv[3]), static_cast<DWORD>(std::atoi(argv[4])), argv[5]);
+    std::fprintf(stderr,
+                 "usage: lumivex-e2e-host preview SCR | watch MS COMMAND... | msgbox CAPTION MS | strip W H MS TEXT\n");
     return 2;
 }

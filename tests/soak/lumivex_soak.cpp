@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
     host.definitionFile = file;
     host.echoMessages = true;
     host.calendarSeconds = static_cast<std::int64_t>(seed);
-    host.metrics = {0, 0, width, height + 1, width + 1, height + 1};
+    host.UseScreen(width, height);
 
     Clock clock{Random{seed * 0x2545F4914F6CDD1DULL + 1}, 0};
     clock.now = clock.random.Next();  // the first tick: any time since the system started

@@ -6,10 +6,7 @@ and stops it with everything started in it when the case ends: also on failure, 
 Screenshots come from grim; outputs, their size and scale from swaymsg; keys and pointer events
 from a virtual keyboard and pointer that this script makes over the Wayland wire protocol itself.
 """
-import argparse
-import atexit
 import os
-import pwd
 import re
 import shutil
 import signal
@@ -21,103 +18,34 @@ import tempfile
 import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-sys.path.insert(0, os.path.join(HERE, "..", "x11"))
-from e2e import GALLERY, STRIP, Failure, check, log, on_signal, parse_ppm  # noqa: E402
-from x11 import Rendered, region_colours  # noqa: E402
+import harness
+from harness import Failure, Rendered, at_cleanup, check, cpu_seconds, ends_with, log, output_of, \
+    wait_rendered, write_ini
 
-# =============================================================================================
-# Generic pieces for real-host tests (to move into the house harness): an unprivileged user,
-# process groups, headless sway, and screenshots compared with the renderer's frames.
-
-TEST_USER = "lumivex-test"
 EMPTY_OUTPUT = (63, 63, 63)  # what sway shows where nothing is drawn
 
 
-def unprivileged_user(name=TEST_USER):
-    """(uid, gid) of a user to run compositors as: the caller when not root, else `name`, made
-    when missing (sway refuses to run as root)."""
-    if os.geteuid() != 0:
-        return os.getuid(), os.getgid()
-    try:
-        entry = pwd.getpwnam(name)
-    except KeyError:
-        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", name], check=True,
-                       timeout=30, stdout=subprocess.DEVNULL)
-        entry = pwd.getpwnam(name)
-    return entry.pw_uid, entry.pw_gid
+class HeadlessSway(harness.Session):
+    """A case's session on one headless sway (pixman renderer, no input devices) run as the
+    harness's unprivileged user, with that user's own runtime folder; every program the case
+    starts runs as that user on this compositor."""
 
-
-def as_user(argv, uid, gid):
-    """The command run as that user; setpriv execs it in place, so the pid stays the program's."""
-    if os.geteuid() != 0 or uid == 0:
-        return list(argv)
-    return ["setpriv", "--reuid=%d" % uid, "--regid=%d" % gid, "--init-groups", "--"] + list(argv)
-
-
-def start_group(argv, env, log_path):
-    """Starts a program in a process group of its own, standard error to log_path."""
-    err = open(log_path, "wb")
-    process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
-                               start_new_session=True)
-    process.log_path = log_path
-    err.close()
-    return process
-
-
-def stop_group(process, timeout=5):
-    """Ends a process started by start_group and whatever it started in its group."""
-    if process is None:
-        return
-    for sig in (signal.SIGTERM, signal.SIGKILL):
-        try:
-            os.killpg(process.pid, sig)
-        except ProcessLookupError:
-            pass
-        try:
-            process.wait(timeout)
-            # Children that outlived the leader go too.
-            try:
-                os.killpg(process.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            return
-        except subprocess.TimeoutExpired:
-            continue
-
-
-def make_runtime_dir(uid, gid):
-    """A private XDG_RUNTIME_DIR for that user, short enough for the sockets in it (a socket's
-    path has at most 107 bytes, which a build folder can exceed)."""
-    path = tempfile.mkdtemp(prefix="lumivex-run-")
-    os.chown(path, uid, gid)
-    os.chmod(path, 0o700)
-    return path
-
-
-class HeadlessSway:
-    """One headless sway (pixman renderer, no input devices) as the unprivileged user, with its own
-    runtime folder; stops with everything started through it."""
-
-    def __init__(self, folder, config="", first_output=None):
-        self.folder = folder
-        os.makedirs(folder, exist_ok=True)
-        os.chmod(folder, 0o755)
-        self.uid, self.gid = unprivileged_user()
-        self.runtime = make_runtime_dir(self.uid, self.gid)
-        self.config = os.path.join(folder, "sway.config")
+    def __init__(self, opts, name, config="", first_output=None):
+        super().__init__(opts, name, display=False)
+        os.chmod(self.dir, 0o755)
+        self.user = harness.User()
+        self.config = os.path.join(self.dir, "sway.config")
         with open(self.config, "w") as f:
             f.write(config)
         self.first_output = first_output
-        self.processes = []
         self.sway = None
 
     def __enter__(self):
-        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.folder, "XDG_RUNTIME_DIR": self.runtime,
-               "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1"}
-        self.sway = start_group(as_user(["sway", "--config", self.config], self.uid, self.gid), env,
-                                os.path.join(self.folder, "sway.log"))
+        super().__enter__()
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman",
+               "WLR_LIBINPUT_NO_DEVICES": "1"}
+        self.sway = super().start(["sway", "--config", self.config], env=env, user=self.user)
+        self.runtime = self.user.runtime
         deadline = time.time() + 20
         self.display = self.ipc = None
         while time.time() < deadline and (self.display is None or self.ipc is None):
@@ -129,37 +57,18 @@ class HeadlessSway:
                     self.ipc = os.path.join(self.runtime, name)
             time.sleep(0.05)
         check(self.display is not None and self.ipc is not None, "sway made no sockets within 20 s")
-        self.env = dict(env, WAYLAND_DISPLAY=self.display, SWAYSOCK=self.ipc)
-        for key in ("WLR_BACKENDS", "WLR_RENDERER", "WLR_LIBINPUT_NO_DEVICES"):
-            self.env.pop(key)
+        self.env = dict(self.user.env({"PATH": env["PATH"]}), HOME=self.dir, WAYLAND_DISPLAY=self.display,
+                        SWAYSOCK=self.ipc)
         if self.first_output:
             self.swaymsg("output HEADLESS-1 " + self.first_output)
         return self
 
-    def __exit__(self, exc_type, *_exc):
-        if exc_type is not None:
-            try:
-                path = os.path.join(self.folder, "at-failure.png")
-                save_png(self.shot(None), path)
-                log("screen at the failure: %s" % path)
-            except Exception:
-                pass
-        for process in self.processes:
-            stop_group(process)
-        stop_group(self.sway)
-        shutil.rmtree(self.runtime, ignore_errors=True)
-        return False
-
     def log(self):
-        with open(os.path.join(self.folder, "sway.log"), "rb") as f:
-            return f.read().decode("utf-8", "replace")[-2000:]
+        return output_of(self.sway)[-2000:]
 
-    def start(self, argv, name=None):
+    def start(self, argv, env=None, cwd=None, user=None):
         """A program run as the user on this compositor, in its own process group."""
-        path = os.path.join(self.folder, "%s-%d.txt" % (name or "stderr", len(self.processes)))
-        process = start_group(as_user(argv, self.uid, self.gid), self.env, path)
-        self.processes.append(process)
-        return process
+        return super().start(argv, env=env or self.env, cwd=cwd, user=user or self.user)
 
     def swaymsg(self, command, kind=None, must=True):
         argv = ["swaymsg", "--socket", self.ipc] + (["-t", kind] if kind else []) + ([command] if command else [])
@@ -168,96 +77,12 @@ class HeadlessSway:
         return result.stdout if result.returncode == 0 else None
 
     def shot(self, output="HEADLESS-1", cursor=False):
-        """One output as grim sees it, at the output's scale; with the pointer drawn when asked."""
+        """One output as grim sees it, at the output's scale; with the pointer drawn when asked.
+        With output None (a failure's screen), the whole layout."""
         argv = ["grim", "-t", "ppm"] + (["-c"] if cursor else []) + (["-o", output] if output else []) + ["-"]
-        result = subprocess.run(as_user(argv, self.uid, self.gid), env=self.env, capture_output=True, timeout=30)
+        result = subprocess.run(self.user.command(argv), env=self.env, capture_output=True, timeout=30)
         check(result.returncode == 0, "grim: %s" % result.stderr.decode(errors="replace"))
-        return parse_ppm(result.stdout)
-
-
-def save_png(shot, path):
-    """A screenshot kept for people to look at."""
-    subprocess.run(["convert", "ppm:-", path], input=b"P6 %d %d 255\n" % (shot.width, shot.height) + shot.data,
-                   check=True, timeout=30)
-
-
-def lit_positions(data, colour, start):
-    """Byte offsets, from start on, of the pixels of that colour."""
-    found = set()
-    i = data.find(colour, start)
-    while i >= 0:
-        if i % 3 == 0:
-            found.add(i)
-        i = data.find(colour, i + 1)
-    return found
-
-
-def held_subset(shot, rendered):
-    """The image below the strip shows some of the points of a held frame of the renderer, in
-    its places and colour, and nothing else: what a saver shows that lowered its point count on
-    slow ticks (a busy machine). The share of the frame's lit pixels shown; 0 when none fits."""
-    start = STRIP * shot.width * 3
-    data = shot.data
-    found = re.search(rb"[^\x00]", data[start:])
-    if found is None:
-        return 0
-    first = start + found.start()
-    first -= first % 3
-    colour = data[first:first + 3]
-    lit = lit_positions(data, colour, start)
-    picture = bytearray(len(data) - start)
-    for i in lit:
-        picture[i - start:i - start + 3] = colour
-    if bytes(picture) != data[start:]:
-        return 0  # another colour below the strip
-    for frame in rendered.frames.values():
-        held = lit_positions(frame, colour, start)
-        if held and lit <= held:
-            return len(lit) / len(held)
-    return 0
-
-
-def wait_rendered(take_shot, process, rendered, timeout=40):
-    """Screenshots until one equals a held frame of lumivex-render, pixel for pixel; or, when the
-    saver lowered its point count on slow ticks, shows a subset of one of at least 3/4 of its
-    points (logged, as the exact comparison could not be made)."""
-    deadline = time.time() + timeout
-    shots = 0
-    while time.time() < deadline:
-        check(process.poll() is None, "the saver ended (exit code %s)" % process.poll())
-        shot = take_shot()
-        shots += 1
-        check((shot.width, shot.height) == (rendered.width, rendered.height),
-              "the screenshot is %dx%d, the renderer's frame %dx%d" % (shot.width, shot.height, rendered.width,
-                                                                        rendered.height))
-        # Whole pictures compared as bytes: quick even at 1600x1200 on a busy machine.
-        strip = STRIP * shot.width * 3
-        below = shot.data[strip:]
-        same = [picture for picture in rendered.frames.values() if picture[strip:] == below]
-        if same and same[0][:strip] == shot.data[:strip]:
-            return shot, "equals a held frame of lumivex-render, pixel for pixel (screenshot %d)" % shots
-        if same:
-            # The held points, with the next definition's number already in the status line: the
-            # tick or two between the hold's end and the morph. Not a held frame.
-            time.sleep(0.1)
-            continue
-        share = held_subset(shot, rendered)
-        if share >= 0.75:
-            return shot, ("shows %.0f%% of the lit pixels of a held frame of lumivex-render, in their places and colour, "
-                          "and nothing else (screenshot %d; the saver lowered its points on slow ticks, so no exact "
-                          "comparison)" % (100 * share, shots))
-        # Each screenshot costs the compositor a copy: a slower pace keeps the saver's ticks short,
-        # so that it shows all its points, as the renderer does.
-        time.sleep(0.4)
-    raise Failure("none of %d screenshots in %d s equals a held frame of lumivex-render at %dx%d"
-                  % (shots, timeout, rendered.width, rendered.height))
-
-
-def cpu_seconds(pid):
-    """User plus system time of a process, from /proc/PID/stat."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        return harness.parse_ppm(result.stdout)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -432,24 +257,10 @@ class ScantCompositor:
             os.unlink(self.path)
 
 
+
+
 # =============================================================================================
 # Cases
-
-
-def write_ini(folder, count):
-    path = os.path.join(folder, "lumivex.ini")
-    with open(path, "w") as f:
-        f.write(GALLERY.format(count=count))
-    os.chmod(path, 0o644)
-    return path
-
-
-def case_folder(opts, name):
-    folder = os.path.join(opts.work, name)
-    subprocess.run(["rm", "-rf", folder], check=True)
-    os.makedirs(folder)
-    os.chmod(opts.work, 0o755)
-    return folder
 
 
 def shows_surface(shot):
@@ -491,32 +302,20 @@ def wait_fitted(s, process, width, height, what, within=1.0):
                                                                                      seen))
 
 
-def ends_with(process, code, timeout, what):
-    try:
-        got = process.wait(timeout)
-    except subprocess.TimeoutExpired:
-        raise Failure("%s: the saver did not end within %s s" % (what, timeout))
-    check(got == code % 256, "%s: exit code %d, expected %d" % (what, got, code % 256))
-    log("ok: %s, exit code %d" % (what, got))
-
-
-def stderr_of(process):
-    with open(process.log_path, "rb") as f:
-        return f.read().decode("utf-8", "replace")
-
 
 def case_pixel_exact(opts):
     """--layer background on an 800x600 output equals the renderer's held frame; the output changed
     to 1600x1200 at scale 2 under it, the picture is fitted within a second and is the renderer's;
     a run started at scale 2 (the buffer 1600x1200) equals the renderer's frame. SIGTERM ends each."""
-    folder = case_folder(opts, "pixel_exact")
+    s = HeadlessSway(opts, "pixel_exact", first_output="resolution 800x600")
+    folder = s.dir
     seed = 4242
     ini = write_ini(folder, -1200)
     renders = {size: Rendered(opts, folder, ini, size[0], size[1], seed) for size in ((800, 600), (1600, 1200))}
-    with HeadlessSway(folder, first_output="resolution 800x600") as s:
-        saver = s.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed)], "saver")
+    with s:
+        saver = s.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed)])
         shot, how = wait_rendered(s.shot, saver, renders[(800, 600)])
-        save_png(shot, os.path.join(folder, "layer-800x600.png"))
+        s.save(shot, "layer-800x600")
         log("ok: --layer background at 800x600 %s" % how)
         s.swaymsg("output HEADLESS-1 resolution 1600x1200 scale 2")
         wait_fitted(s, saver, 1600, 1200, "output resized to 1600x1200 at scale 2 under the layer")
@@ -524,11 +323,11 @@ def case_pixel_exact(opts):
         log("ok: resized to scale 2, the 1600x1200 buffer %s" % how)
         saver.send_signal(signal.SIGTERM)
         ends_with(saver, 0, 3, "--layer, SIGTERM")
-        check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
+        check(output_of(saver) == "", "standard error: %r" % output_of(saver))
         # Started at scale 2, with no mode change to stall the first frames.
-        saver = s.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed)], "saver")
+        saver = s.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed)])
         shot, how = wait_rendered(s.shot, saver, renders[(1600, 1200)])
-        save_png(shot, os.path.join(folder, "layer-1600x1200-scale2.png"))
+        s.save(shot, "layer-1600x1200-scale2")
         log("ok: started at scale 2, the 1600x1200 buffer %s" % how)
         saver.send_signal(signal.SIGTERM)
         ends_with(saver, 0, 3, "--layer at scale 2, SIGTERM")
@@ -538,28 +337,29 @@ def case_resize(opts):
     """--window, tiled by sway: titled Lumivex with app id lumivex, exact at its tile, fitted within
     a second when the output (and so the tile) grows; closed by the compositor: exit 0. A long
     --delay paces the frames below the compositor's rate."""
-    folder = case_folder(opts, "resize")
+    s = HeadlessSway(opts, "resize", "default_border none\n", first_output="resolution 640x480")
+    folder = s.dir
     seed = 77
     ini = write_ini(folder, -1000)
     rendered = Rendered(opts, folder, ini, 640, 480, seed)
-    with HeadlessSway(folder, "default_border none\n", first_output="resolution 640x480") as s:
-        saver = s.start([opts.lumivex, "--window", "--ini", ini, "--seed", str(seed)], "saver")
+    with s:
+        saver = s.start([opts.lumivex, "--window", "--ini", ini, "--seed", str(seed)])
         shot, how = wait_rendered(s.shot, saver, rendered)
-        save_png(shot, os.path.join(folder, "window-640x480.png"))
+        s.save(shot, "window-640x480")
         tree = s.swaymsg(None, "get_tree")
         check('"name": "Lumivex"' in tree and '"app_id": "lumivex"' in tree, "no window Lumivex (lumivex) in the tree")
         log("ok: the tiled window Lumivex (app id lumivex) %s" % how)
         s.swaymsg("output HEADLESS-1 resolution 1024x768")
         shot = wait_fitted(s, saver, 1024, 768, "the tile grown to 1024x768")
-        save_png(shot, os.path.join(folder, "window-1024x768.png"))
+        s.save(shot, "window-1024x768")
         s.swaymsg("[app_id=lumivex] kill")
         ends_with(saver, 0, 3, "--window closed by the compositor")
-        check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
+        check(output_of(saver) == "", "standard error: %r" % output_of(saver))
 
         # The compositor offers a frame about 60 times a second; --delay 100000 takes at most 10.
-        slow = s.start(["env", "WAYLAND_DEBUG=1", opts.lumivex, "--window", "--delay", "100000", "--ini", ini], "slow")
+        slow = s.start(["env", "WAYLAND_DEBUG=1", opts.lumivex, "--window", "--delay", "100000", "--ini", ini])
         time.sleep(2)
-        commits = lambda: len(re.findall(r"-> wl_surface@\d+\.commit\(\)", stderr_of(slow)))
+        commits = lambda: len(re.findall(r"-> wl_surface@\d+\.commit\(\)", output_of(slow)))
         before = commits()
         time.sleep(3)
         frames = commits() - before
@@ -572,19 +372,20 @@ def case_resize(opts):
 def case_outputs(opts):
     """Two outputs, one surface each with the same picture; one removed, the run goes on; back, it
     gets its surface again, as does a third one added; --output draws on that output alone."""
-    folder = case_folder(opts, "outputs")
+    s = HeadlessSway(opts, "outputs", first_output="resolution 640x480")
+    folder = s.dir
     ini = write_ini(folder, 1500)
-    with HeadlessSway(folder, first_output="resolution 640x480") as s:
+    with s:
         s.swaymsg("create_output")
         s.swaymsg("output HEADLESS-2 resolution 640x480")
-        saver = s.start([opts.lumivex, "--layer", "bottom", "--ini", ini, "--seed", "5"], "saver")
+        saver = s.start([opts.lumivex, "--layer", "bottom", "--ini", ini, "--seed", "5"])
         deadline = time.time() + 10
         while True:
             one, two = s.shot("HEADLESS-1"), s.shot("HEADLESS-2")
-            if one.data == two.data and len(region_colours(one, 0, 16, 640, 480)) == 2:
+            if one.data == two.data and len(one.colours(16, 480, 0, 640)) == 2:
                 break
             check(time.time() < deadline and saver.poll() is None, "the two outputs never showed the same fractal")
-        save_png(one, os.path.join(folder, "two-outputs-1.png"))
+        s.save(one, "two-outputs-1")
         log("ok: two outputs, the same fractal on each")
         # Sway 1.7 cannot unplug a headless output; disabling it takes it away from clients as well.
         s.swaymsg("output HEADLESS-2 disable")
@@ -611,13 +412,13 @@ def case_outputs(opts):
         saver.send_signal(signal.SIGINT)
         ends_with(saver, 0, 3, "--layer, SIGINT")
 
-        only = s.start([opts.lumivex, "--layer", "bottom", "--output", third, "--ini", ini], "only")
+        only = s.start([opts.lumivex, "--layer", "bottom", "--output", third, "--ini", ini])
         deadline = time.time() + 5
         while not shows_surface(s.shot(third)):
             check(time.time() < deadline and only.poll() is None, "--output %s drew nothing there" % third)
             time.sleep(0.1)
         time.sleep(0.3)
-        check(region_colours(s.shot("HEADLESS-1"), 0, 0, 640, 480) == {EMPTY_OUTPUT},
+        check(s.shot("HEADLESS-1").colours(0, 480, 0, 640) == {EMPTY_OUTPUT},
               "--output %s drew on HEADLESS-1 too" % third)
         log("ok: --output %s draws there alone" % third)
         only.send_signal(signal.SIGHUP)
@@ -627,13 +428,14 @@ def case_outputs(opts):
 def case_fullscreen(opts):
     """--fullscreen: a pointer motion, a key and each of three buttons end it, each in its own run;
     the wheel does not. The pointer, shown over the empty output, is hidden over the picture."""
-    folder = case_folder(opts, "fullscreen")
+    s = HeadlessSway(opts, "fullscreen", first_output="resolution 640x480")
+    folder = s.dir
     ini = write_ini(folder, -800)
-    with HeadlessSway(folder, first_output="resolution 640x480") as s:
+    with s:
         device = VirtualInput(s.runtime, s.display)
         device.motion(100, 100)
         # The pointer's white edge, below the strip, where nothing else is white.
-        pointer_drawn = lambda: (255, 255, 255) in region_colours(s.shot(cursor=True), 0, 16, 640, 480)
+        pointer_drawn = lambda: (255, 255, 255) in s.shot(cursor=True).colours(16, 480, 0, 640)
         time.sleep(0.3)
         check(pointer_drawn(), "the pointer does not show on the empty output")
         try:
@@ -642,13 +444,13 @@ def case_fullscreen(opts):
                    [("the %s button" % name, lambda b=b: device.button(b), True)
                     for name, b in (("left", BTN_LEFT), ("middle", BTN_MIDDLE), ("right", BTN_RIGHT))]
             for name, action, ends in runs:
-                saver = s.start([opts.lumivex, "--fullscreen", "--ini", ini], "saver")
+                saver = s.start([opts.lumivex, "--fullscreen", "--ini", ini])
                 # Until the picture covers the output, status line at the top left (sway may show
                 # the window tiled for a frame before it is made full screen).
                 deadline = time.time() + 10
                 while True:
                     shot = s.shot()
-                    if shot.pixel(0, 0) == (255, 255, 255) and len(region_colours(shot, 0, 16, 640, 480)) >= 2:
+                    if shot.pixel(0, 0) == (255, 255, 255) and len(shot.colours(16, 480, 0, 640)) >= 2:
                         break
                     check(time.time() < deadline and saver.poll() is None,
                           "%s: no full-screen picture with its status line" % name)
@@ -672,24 +474,25 @@ def case_fullscreen(opts):
 def case_endings(opts):
     """The compositor killed under a layer: 0, quietly. A compositor without the layer shell: one
     line, 1. A protocol error: one line, 1. No compositor: one line, 253 (-3)."""
-    folder = case_folder(opts, "endings")
+    s = HeadlessSway(opts, "endings", first_output="resolution 320x240")
+    folder = s.dir
     ini = write_ini(folder, 1000)
-    with HeadlessSway(folder, first_output="resolution 320x240") as s:
-        saver = s.start([opts.lumivex, "--layer", "overlay", "--ini", ini], "saver")
+    with s:
+        saver = s.start([opts.lumivex, "--layer", "overlay", "--ini", ini])
         deadline = time.time() + 10
-        while len(region_colours(s.shot(), 0, 16, 320, 240)) < 2:
+        while len(s.shot().colours(16, 240, 0, 320)) < 2:
             check(time.time() < deadline and saver.poll() is None, "nothing drawn")
             time.sleep(0.1)
         os.killpg(s.sway.pid, signal.SIGKILL)
         ends_with(saver, 0, 3, "the compositor killed under --layer")
-        check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
+        check(output_of(saver) == "", "standard error: %r" % output_of(saver))
 
     def run(argv, env):
         result = subprocess.run(argv, env=env, capture_output=True, text=True, timeout=20)
         return result.returncode, result.stderr.strip()
 
     runtime = tempfile.mkdtemp(prefix="lumivex-run-")
-    atexit.register(shutil.rmtree, runtime, True)
+    at_cleanup(lambda: shutil.rmtree(runtime, ignore_errors=True))
     base = {"PATH": os.environ.get("PATH", ""), "XDG_RUNTIME_DIR": runtime}
     # The scant compositor never configures a window: SIGTERM while the saver waits for it.
     for error, args, code_wanted, expected in ((False, ["--layer", "background"], 1, "layer shell"),
@@ -697,14 +500,14 @@ def case_endings(opts):
                                                (False, ["--window"], 0, None)):
         scant = ScantCompositor(runtime, error)
         try:
-            saver = subprocess.Popen([opts.lumivex, "--ini", ini] + args, env=dict(base, WAYLAND_DISPLAY="wayland-scant"),
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            saver = harness.start([opts.lumivex, "--ini", ini] + args, env=dict(base, WAYLAND_DISPLAY="wayland-scant"),
+                                  output=os.path.join(folder, "scant-%s%s.txt" % (args[0].strip("-"), "-error" if error else "")))
             timer = threading.Timer(1.5, lambda: saver.poll() is None and saver.send_signal(signal.SIGTERM))
             timer.start()
             scant.serve(saver)
             timer.cancel()
-            err = saver.stderr.read().decode().strip()
             code = saver.wait(5)
+            err = output_of(saver).strip()
         finally:
             scant.close()
         if expected is None:
@@ -725,10 +528,11 @@ def case_endings(opts):
 def case_covered(opts):
     """A layer at 1920x1080 costs CPU while shown and about none while a full-screen window covers
     it (no frame callbacks); uncovered, it draws again."""
-    folder = case_folder(opts, "covered")
+    s = HeadlessSway(opts, "covered", first_output="resolution 1920x1080")
+    folder = s.dir
     ini = write_ini(folder, 1500)
-    with HeadlessSway(folder, first_output="resolution 1920x1080") as s:
-        layer = s.start([opts.lumivex, "--layer", "background", "--ini", ini], "layer")
+    with s:
+        layer = s.start([opts.lumivex, "--layer", "background", "--ini", ini])
         deadline = time.time() + 10
         while not shows_surface(s.shot()):
             check(time.time() < deadline and layer.poll() is None, "the layer drew nothing")
@@ -741,7 +545,7 @@ def case_covered(opts):
 
         shown, wall = measure()
         log("the layer shown at 1920x1080: %.2f s of CPU in %.1f s (%.1f%%)" % (shown, wall, 100 * shown / wall))
-        cover = s.start([opts.lumivex, "--fullscreen", "--ini", ini], "cover")
+        cover = s.start([opts.lumivex, "--fullscreen", "--ini", ini])
         time.sleep(1.5)
         check(cover.poll() is None, "the covering window ended (exit code %s)" % cover.poll())
         covered, wall = measure()
@@ -758,35 +562,7 @@ def case_covered(opts):
         ends_with(layer, 0, 3, "--layer, SIGTERM")
 
 
-CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("case", choices=sorted(CASES))
-    for option in ("work", "lumivex", "render"):
-        parser.add_argument("--" + option, required=True)
-    parser.add_argument("--timeout", type=int, default=150, help="seconds before the case gives up")
-    opts = parser.parse_args()
-    opts.work = os.path.abspath(opts.work)
-    os.makedirs(opts.work, exist_ok=True)
-    signal.signal(signal.SIGTERM, on_signal)
-    signal.signal(signal.SIGINT, on_signal)
-    signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(Failure("the case took over %d s" % opts.timeout)))
-    signal.alarm(opts.timeout)
-    for path in (opts.lumivex, opts.render):
-        if not os.path.exists(path):
-            print("FAIL: %s is missing (build it first)" % path)
-            return 1
-    try:
-        CASES[opts.case](opts)
-    except Failure as failure:
-        print("FAIL: %s" % failure, flush=True)
-        return 1
-    finally:
-        signal.alarm(0)
-    return 0
-
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(harness.main(harness.cases(globals()), options=("lumivex",),
+                          needs=lambda opts: {None: [opts.lumivex, opts.render]}))

@@ -5,11 +5,8 @@ Every case starts its own Xvfb on a free display and stops it, with every saver 
 started, when the case ends: also on failure, timeout or signal.
 Windows "of a host" are made by this script through Xlib (ctypes), as XScreenSaver would make them.
 """
-import argparse
 import ctypes
-import json
 import os
-import random
 import re
 import shutil
 import signal
@@ -18,8 +15,9 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e import GALLERY, PALETTE_RGB, STRIP, Failure, check, log, on_signal, parse_ppm, stop  # noqa: E402
+import harness
+from harness import NO_DEFINITIONS_INI, PALETTE_RGB, STRIP, Failure, Rendered, check, cpu_seconds, ends_with, log, \
+    output_of, wait_exact, write_ini
 
 MISSING_NAMED = "lumivex: I cannot find '%s'. I *need* that file, no nice gfx without it! Now quitting."
 NO_DEFINITIONS = ("lumivex: I cannot start, there are no IFS definitions in the lumivex.ini file. No definitons "
@@ -96,220 +94,31 @@ class Xlib:
 
 
 # ---------------------------------------------------------------------------------------------
-# A test session: one Xvfb and whatever ran on it, all stopped at the end.
+# A case's session: the harness's, with an Xlib connection to its display
 
 
-class Session:
+class Session(harness.Session):
     def __init__(self, opts, name, width=480, height=360, xvfb_args=(), depth=24):
-        self.opts, self.width, self.height, self.depth = opts, width, height, depth
-        self.xvfb_args = list(xvfb_args)
-        self.dir = os.path.join(opts.work, name)
-        shutil.rmtree(self.dir, ignore_errors=True)
-        os.makedirs(self.dir)
-        self.processes = []
-        self.xvfb = None
+        super().__init__(opts, name, width, height, depth, xvfb_args)
         self.x = None
 
     def __enter__(self):
-        # Displays from :20 to :89 (the Windows tests use :91 to :99), from a random start so that
-        # cases running side by side rarely try the same one; Xvfb's lock file decides.
-        first = random.randrange(20, 90)
-        for number in [20 + (first - 20 + i) % 70 for i in range(70)]:
-            if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
-                continue
-            if self.start_xvfb(number):
-                break
-        if self.x is None:
-            raise Failure("no Xvfb could be started on a free display from :20 to :89")
-        self.env = dict(os.environ, DISPLAY=self.display)
-        self.env.pop("XSCREENSAVER_WINDOW", None)
-        self.env.pop("WAYLAND_DISPLAY", None)  # these cases speak X11, whatever desktop runs them
-        return self
-
-    def start_xvfb(self, number):
-        xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx%d" % (self.width, self.height, self.depth),
-                                 "-nolisten", "tcp"] + self.xvfb_args,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while time.time() < deadline and xvfb.poll() is None and not os.path.exists("/tmp/.X11-unix/X%d" % number):
-            time.sleep(0.05)
-        owner = None
-        try:
-            with open("/tmp/.X%d-lock" % number) as f:
-                owner = int(f.read().strip())
-        except (OSError, ValueError):
-            pass
-        if owner != xvfb.pid or xvfb.poll() is not None:
-            stop(xvfb)  # another server holds the display
-            return False
-        self.xvfb, self.display = xvfb, ":%d" % number
+        super().__enter__()
         try:
             self.x = Xlib(self.display)
-        except Failure:
-            stop(xvfb)
-            self.xvfb = None
-            return False
-        return True
+        except BaseException:
+            super().__exit__(Failure, None, None)
+            raise
+        return self
 
-    def __exit__(self, exc_type, *_exc):
-        if exc_type is not None:
-            try:
-                path = os.path.join(self.dir, "at-failure.ppm")
-                shot = self.shot()
-                with open(path, "wb") as f:
-                    f.write(b"P6 %d %d 255\n" % (shot.width, shot.height) + shot.data)
-                log("screen at the failure: %s" % path)
-            except Exception:
-                pass
-        for process in self.processes:
-            stop(process)
+    def __exit__(self, *exc):
         if self.x is not None:
             self.x.close()
-        stop(self.xvfb)
-        return False
+        return super().__exit__(*exc)
 
-    def start(self, *args, env=None, program=None):
-        """Starts a program without waiting; its standard error goes to a file of the case."""
-        err = open(os.path.join(self.dir, "stderr-%d.txt" % len(self.processes)), "wb")
-        process = subprocess.Popen([program or self.opts.lumivex] + list(args), env=env or self.env,
-                                   stdout=subprocess.DEVNULL, stderr=err, stdin=subprocess.DEVNULL)
-        process.stderr_path = err.name
-        self.processes.append(process)
-        return process
-
-    def xdotool(self, *args):
-        subprocess.run(["xdotool"] + list(args), env=self.env, check=True, timeout=20, stdout=subprocess.DEVNULL)
-
-    def shot(self):
-        data = subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "ppm:-"],
-                              check=True, capture_output=True, timeout=30).stdout
-        return parse_ppm(data)
-
-    def wait_points(self, process, width, height, timeout=20):
-        """Waits until the window at the corner shows points on black below the strip."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            check(process.poll() is None, "the saver ended (exit code %s) before drawing" % process.poll())
-            shot = self.shot()
-            image = region_colours(shot, 0, STRIP, width, height)
-            if (0, 0, 0) in image and len(image) >= 2:
-                return shot
-            time.sleep(0.2)
-        raise Failure("no points appeared within %d s" % timeout)
-
-
-def region_colours(shot, left, top, right, bottom):
-    seen = set()
-    for y in range(top, bottom):
-        row = shot.data[(y * shot.width + left) * 3:(y * shot.width + right) * 3]
-        for i in range(0, len(row), 3):
-            seen.add((row[i], row[i + 1], row[i + 2]))
-    return seen
-
-
-def crop(shot, width, height):
-    """The window at the screen's corner, as RGB bytes."""
-    return b"".join(shot.data[y * shot.width * 3:(y * shot.width + width) * 3] for y in range(height))
-
-
-def ends_with(process, code, timeout, what):
-    try:
-        got = process.wait(timeout)
-    except subprocess.TimeoutExpired:
-        raise Failure("%s: the saver did not end within %s s" % (what, timeout))
-    check(got == code % 256, "%s: exit code %d, expected %d" % (what, got, code % 256))
-    log("ok: %s, exit code %d" % (what, got))
-
-
-def stderr_of(process):
-    with open(process.stderr_path, "rb") as f:
-        return f.read().decode("utf-8", "replace")
-
-
-def write_ini(folder, count, text=None):
-    path = os.path.join(folder, "lumivex.ini")
-    with open(path, "w") as f:
-        f.write(text if text is not None else GALLERY.format(count=count))
-    return path
-
-
-def cpu_seconds(pid):
-    """User plus system time of a process, from /proc/PID/stat."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-# ---------------------------------------------------------------------------------------------
-# The renderer's pictures of the same run
-
-
-class Rendered:
-    """The held frames of lumivex-render for a file, size and seed: {image hash: window picture}.
-    Every tick of a hold shows the same window, so a few kept ticks of each hold are enough."""
-
-    EVERY = 40  # a hold lasts 150 ticks of 10 ms: at least three of its ticks are kept
-
-    def __init__(self, opts, folder, ini, width, height, seed, ticks=3000):
-        pictures = os.path.join(folder, "render-%dx%d" % (width, height))
-        shutil.rmtree(pictures, ignore_errors=True)
-        result = subprocess.run([opts.render, "--ini", ini, "--size", "%dx%d" % (width, height), "--seed", str(seed),
-                                 "--ticks", str(ticks), "--dump", "-", "--png", pictures, "--every", str(self.EVERY)],
-                                check=True, capture_output=True, timeout=180)
-        self.width, self.height = width, height
-        self.frames = {}
-        before = None
-        for line in result.stdout.decode().splitlines():
-            tick = json.loads(line)
-            if "phase" not in tick:
-                continue
-            if before == 2 and tick["tick"] % self.EVERY == 0 and tick["image"] not in self.frames:
-                path = os.path.join(pictures, "frame-%05d.png" % (tick["tick"] // self.EVERY))
-                ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, capture_output=True,
-                                     timeout=30).stdout
-                picture = parse_ppm(ppm)
-                check((picture.width, picture.height) == (width, height), "the renderer's picture is %dx%d"
-                      % (picture.width, picture.height))
-                self.frames[tick["image"]] = picture.data
-            before = tick["phase"]
-        check(len(self.frames) >= 3, "the renderer held only %d frames" % len(self.frames))
-
-    def match(self, shot):
-        """The screenshot's window equals a held frame of the renderer: True; its image matches
-        none: False; its image matches but another pixel differs: a failure."""
-        h, _lit = shot.image_mask_hash(STRIP, self.height - STRIP, self.width)
-        picture = self.frames.get(h)
-        if picture is None:
-            return False
-        window = crop(shot, self.width, self.height)
-        strip = STRIP * self.width * 3
-        if window[strip:] == picture[strip:] and window[:strip] != picture[:strip]:
-            # The held points with the next definition's number in the status line: the tick or
-            # two between a hold's end and the morph (a resized window can show it at once).
-            return False
-        if window != picture:
-            differ = [i // 3 for i in range(0, len(window), 3) if window[i:i + 3] != picture[i:i + 3]]
-            x, y = differ[0] % self.width, differ[0] // self.width
-            raise Failure("%d pixels differ from the renderer's held frame, the first at (%d, %d): %s, expected %s"
-                          % (len(differ), x, y, window[differ[0] * 3:differ[0] * 3 + 3],
-                             picture[differ[0] * 3:differ[0] * 3 + 3]))
-        return True
-
-
-def wait_exact(s, saver, rendered, timeout=16):
-    """Screenshots until one equals a held frame of the renderer, pixel for pixel."""
-    deadline = time.time() + timeout
-    shots = 0
-    while time.time() < deadline:
-        check(saver.poll() is None, "the saver ended (exit code %s)" % saver.poll())
-        shots += 1
-        if rendered.match(s.shot()):
-            log("ok: the %dx%d window equals a held frame of lumivex-render, strip included (screenshot %d)"
-                % (rendered.width, rendered.height, shots))
-            return
-        time.sleep(0.1)
-    raise Failure("none of %d screenshots in %d s equals a held frame of lumivex-render at %dx%d"
-                  % (shots, timeout, rendered.width, rendered.height))
+    def saver(self, *args, env=None):
+        """Starts the saver; output_of(process) gives what it wrote."""
+        return self.start([self.opts.lumivex] + list(args), env=env)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -325,7 +134,7 @@ def case_pixel_exact(opts):
         ini = write_ini(s.dir, -1200)  # negative: the status line too
         renders = [Rendered(opts, s.dir, ini, w, h, seed) for w, h in sizes]
         window = s.x.window(*sizes[0])
-        saver = s.start("-window-id", "0x%x" % window, "--ini", ini, "--seed", str(seed))
+        saver = s.saver("-window-id", "0x%x" % window, "--ini", ini, "--seed", str(seed))
         s.wait_points(saver, *sizes[0])
 
         wall, cpu = time.time(), cpu_seconds(saver.pid)
@@ -339,12 +148,12 @@ def case_pixel_exact(opts):
         for w, h in sizes[1:]:
             s.x.resize(window, w, h)
             time.sleep(0.3)
-            check(region_colours(s.shot(), 0, 0, w, h) != {(255, 255, 255)}, "nothing drawn after the resize")
+            check(s.shot().colours(0, h, 0, w) != {(255, 255, 255)}, "nothing drawn after the resize")
             wait_exact(s, saver, renders[sizes.index((w, h))], timeout=20)
 
         s.x.destroy(window)
         ends_with(saver, 0, 5, "window destroyed under the saver")
-        lines = stderr_of(saver).splitlines()
+        lines = output_of(saver).splitlines()
         check(len(lines) <= 1, "standard error holds %d lines: %s" % (len(lines), lines))
 
 
@@ -357,18 +166,18 @@ def case_hosts(opts):
         for form, sig in (("0x%x", signal.SIGTERM), ("%d", signal.SIGINT)):
             window = s.x.window(300, 200)
             env = dict(s.env, XSCREENSAVER_WINDOW=form % window)
-            saver = s.start("--root", "--ini", ini, env=env)
+            saver = s.saver("--root", "--ini", ini, env=env)
             shot = s.wait_points(saver, 300, 200)
-            check(region_colours(shot, 300, 0, 480, 360) <= {(0, 0, 0)}, "the saver drew outside its window")
+            check(shot.colours(0, 360, 300, 480) <= {(0, 0, 0)}, "the saver drew outside its window")
             if sig == signal.SIGTERM:
                 # Stopped for a second and continued: it goes on drawing, and on ticking at its pace.
                 saver.send_signal(signal.SIGSTOP)
                 time.sleep(1.0)
                 saver.send_signal(signal.SIGCONT)
-                before = crop(s.shot(), 300, 200)
+                before = s.shot().crop(300, 200)
                 time.sleep(1.0)
                 check(saver.poll() is None, "the saver ended after SIGCONT")
-                check(crop(s.shot(), 300, 200) != before, "the picture stands still after SIGCONT")
+                check(s.shot().crop(300, 200) != before, "the picture stands still after SIGCONT")
                 log("ok: SIGSTOP for 1 s, SIGCONT: the saver goes on")
             # Input on a host's window ends nothing.
             s.xdotool("mousemove", "100", "100", "click", "1", "key", "a", "mousemove", "150", "120")
@@ -376,20 +185,20 @@ def case_hosts(opts):
             check(saver.poll() is None, "input ended a saver in a host's window")
             saver.send_signal(sig)
             ends_with(saver, 0, 2, "--root, XSCREENSAVER_WINDOW=%s, %s" % (form % window, sig.name))
-            check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
+            check(output_of(saver) == "", "standard error: %r" % output_of(saver))
             s.x.destroy(window)
-        saver = s.start("-root", "-ini", ini)
+        saver = s.saver("-root", "-ini", ini)
         s.wait_points(saver, 480, 360)
         saver.send_signal(signal.SIGHUP)
         ends_with(saver, 0, 2, "-root in the root window, SIGHUP")
         # The display goes away under a running saver: it ends quietly with 0.
-        saver = s.start("-root", "-ini", ini)
+        saver = s.saver("-root", "-ini", ini)
         s.wait_points(saver, 480, 360)
         s.x.close()
         s.x = None
-        stop(s.xvfb)
+        s.xvfb.stop()
         ends_with(saver, 0, 3, "the X server gone")
-        check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
+        check(output_of(saver) == "", "standard error: %r" % output_of(saver))
 
 
 def case_xsecurelock(opts):
@@ -410,13 +219,13 @@ def case_xsecurelock(opts):
         os.chmod(wrapper, 0o755)
         env = dict(s.env, XSECURELOCK_SAVER=wrapper, XSECURELOCK_NO_COMPOSITE="1",
                    XDG_CONFIG_HOME=os.path.join(s.dir, "config"), XSECURELOCK_PASSWORD_PROMPT="disco")
-        lock = s.start(program="xsecurelock", env=env)
+        lock = s.start(["xsecurelock"], env=env)
         deadline = time.time() + 20
         shot = None
         while time.time() < deadline:
-            check(lock.poll() is None, "xsecurelock ended (exit code %s): %s" % (lock.poll(), stderr_of(lock)))
+            check(lock.poll() is None, "xsecurelock ended (exit code %s): %s" % (lock.poll(), output_of(lock)))
             shot = s.shot()
-            image = region_colours(shot, 0, STRIP, s.width, s.height)
+            image = shot.colours(STRIP, s.height, 0, s.width)
             # Points of one colour on black: while held, a colour of the palette.
             if (0, 0, 0) in image and len(image) == 2 and (image - {(0, 0, 0)}) <= PALETTE_RGB:
                 break
@@ -444,7 +253,7 @@ def case_xsecurelock(opts):
 
 
 def run_fullscreen(opts, s, ini, name, action, ends=True):
-    saver = s.start("--fullscreen", "--ini", ini)
+    saver = s.saver("--fullscreen", "--ini", ini)
     s.wait_points(saver, s.width, s.height)
     time.sleep(0.3)
     check(saver.poll() is None, "%s: the saver ended by itself" % name)
@@ -466,13 +275,13 @@ def case_fullscreen(opts):
     with Session(opts, "fullscreen", 320, 240, ["-extension", "MIT-SHM"]) as s:
         ini = write_ini(s.dir, -800)
         s.xdotool("mousemove", "100", "100")
-        saver = s.start("--fullscreen", "--ini", ini)
+        saver = s.saver("--fullscreen", "--ini", ini)
         shot = s.wait_points(saver, s.width, s.height)
         info = subprocess.run(["xwininfo", "-display", s.display, "-root", "-tree"], capture_output=True, text=True,
                               timeout=20).stdout
         check(re.search(r'"Lumivex": \("lumivex" "Lumivex"\)\s+320x240\+0\+0', info) is not None,
               "no full-screen window titled Lumivex:\n%s" % info)
-        check(shot.pixel(0, 0) == (255, 255, 255) and (0, 0, 0) in region_colours(shot, 0, 0, 320, STRIP),
+        check(shot.pixel(0, 0) == (255, 255, 255) and (0, 0, 0) in shot.colours(0, STRIP, 0, 320),
               "no status line at the top left")
         saver.send_signal(signal.SIGTERM)
         ends_with(saver, 0, 3, "--fullscreen, SIGTERM")
@@ -488,7 +297,7 @@ def case_window(opts):
     follows its size, and closing it (WM_DELETE_WINDOW, as a window manager asks) ends it with 0."""
     with Session(opts, "window", 1400, 900) as s:
         ini = write_ini(s.dir, -1000)
-        saver = s.start("--ini", ini)
+        saver = s.saver("--ini", ini)
         s.wait_points(saver, 1280, 800)
         info = subprocess.run(["xwininfo", "-display", s.display, "-root", "-tree"], capture_output=True, text=True,
                               timeout=20).stdout
@@ -500,13 +309,13 @@ def case_window(opts):
         time.sleep(1.0)
         check(saver.poll() is None, "input ended the saver in its own window (exit code %s)" % saver.poll())
         shot = s.wait_points(saver, 500, 300)
-        check(region_colours(shot, 0, 300, 1280, 800) <= {(0, 0, 0)} and region_colours(shot, 500, 0, 1280, 800)
+        check(shot.colours(300, 800, 0, 1280) <= {(0, 0, 0)} and shot.colours(0, 800, 500, 1280)
               <= {(0, 0, 0)}, "the saver still draws beyond its resized window")
         check(shot.pixel(0, 0) == (255, 255, 255), "no status line after the resize")
         log("ok: 1280x800 window titled Lumivex; input goes by; resized to 500x300, the picture follows")
         s.x.ask_to_close(window)
         ends_with(saver, 0, 3, "--window closed")
-        check(stderr_of(saver) == "", "standard error: %r" % stderr_of(saver))
+        check(output_of(saver) == "", "standard error: %r" % output_of(saver))
 
 
 def case_failures(opts):
@@ -523,7 +332,7 @@ def case_failures(opts):
         check((code, err) == (1, MISSING_NAMED % missing), "missing file: %d %r" % (code, err))
         log("ok: missing file: exit 1, %r" % err)
 
-        empty = write_ini(s.dir, 0, "; a count and nothing else\n500\n")
+        empty = write_ini(s.dir, 0, NO_DEFINITIONS_INI)
         code, err = run(["--root", "--ini", empty])
         check((code, err) == (1, NO_DEFINITIONS), "no definitions: %d %r" % (code, err))
         log("ok: no definitions: exit 1")
@@ -531,7 +340,7 @@ def case_failures(opts):
         # The user's file comes before the installed one: this one has no definitions.
         folder = os.path.join(s.dir, "config", "lumivex")
         os.makedirs(folder)
-        write_ini(folder, 0, "; a count and nothing else\n500\n")
+        write_ini(folder, 0, NO_DEFINITIONS_INI)
         code, err = run(["--root"], env=dict(s.env, XDG_CONFIG_HOME=os.path.join(s.dir, "config")))
         check((code, err) == (1, NO_DEFINITIONS), "the file in XDG_CONFIG_HOME: %d %r" % (code, err))
         log("ok: the file in $XDG_CONFIG_HOME/lumivex/ is the one read")
@@ -610,34 +419,15 @@ def case_install(opts):
         shutil.rmtree(prefix, ignore_errors=True)
 
 
-CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("case", choices=sorted(CASES))
-    for option in ("work", "lumivex", "render", "source", "build"):
-        parser.add_argument("--" + option, required=True)
-    parser.add_argument("--timeout", type=int, default=150, help="seconds before the case gives up")
-    opts = parser.parse_args()
-    opts.work = os.path.abspath(opts.work)
-    signal.signal(signal.SIGTERM, on_signal)
-    signal.signal(signal.SIGINT, on_signal)
-    signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(Failure("the case took over %d s" % opts.timeout)))
-    signal.alarm(opts.timeout)
-    for path in (opts.lumivex, opts.render):
-        if not os.path.exists(path):
-            print("FAIL: %s is missing (build it first)" % path)
-            return 1
-    try:
-        CASES[opts.case](opts)
-    except Failure as failure:
-        print("FAIL: %s" % failure, flush=True)
-        return 1
-    finally:
-        signal.alarm(0)
-    return 0
+def case_contract(opts):
+    """The seam's rules, the same list as the headless host's, held against the X11 backend."""
+    with Session(opts, "contract", 640, 480) as s:
+        program = s.start([opts.contract])
+        code = harness.wait_exit(program, 100, "the contract program")
+        check(code == 0, "the X11 backend breaks the seam's contract (exit %s):\n%s" % (code, harness.output_of(program)))
+        log("ok: the X11 backend keeps the seam's contract")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(harness.main(harness.cases(globals()), options=("lumivex", "build", "contract"),
+                          needs=lambda opts: {None: [opts.lumivex, opts.render]}))

@@ -1,4 +1,6 @@
 // lumivex-render --fit: a copy of a definition file with the suggested boxes (and weights).
+#include "tools/render/fit.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>

@@ -195,7 +195,7 @@ bool FinishGifAnimation(GifAnimation* gif, std::int64_t endMs, std::string* erro
         RemoveQuietly(PartialPath(gif->path));
         return false;
     }
-    return CommitPartial(gif->path, error);
+    return true;
 }
 
 void AbandonGifAnimation(GifAnimation* gif) {

@@ -38,7 +38,8 @@ bool OpenGifAnimation(GifAnimation* gif, const std::string& path, std::int32_t w
 // to the one before, or arriving less than GifShortestDelay after it, is merged into it.
 bool AddGifFrame(GifAnimation* gif, const WindowPicture& picture, std::int64_t atMs, std::string* error);
 
-// Writes the last frame, shown until endMs, closes the file and gives it its name.
+// Writes the last frame, shown until endMs, and closes the file, complete but still under its
+// partial name: CommitPartial(path) gives it its name, RemoveQuietly(PartialPath(path)) drops it.
 bool FinishGifAnimation(GifAnimation* gif, std::int64_t endMs, std::string* error);
 
 // Closes and removes the partial file, when a run ends without finishing the animation.

@@ -61,12 +61,23 @@ bool FinishPictures(PictureRecorder* recorder, std::string* error) {
     if (!recorder->gifOpen) return true;
     recorder->gifOpen = false;
     // The last frame lasts as long as the ones before it.
-    return FinishGifAnimation(&recorder->gif, recorder->lastKeptMs + recorder->keptSpacingMs, error);
+    recorder->gifFinished = FinishGifAnimation(&recorder->gif, recorder->lastKeptMs + recorder->keptSpacingMs, error);
+    return recorder->gifFinished;
+}
+
+bool CommitPictures(PictureRecorder* recorder, std::string* error) {
+    if (!recorder->gifFinished) return true;
+    if (!CommitPartial(recorder->gifPath, error)) return false;
+    recorder->gifFinished = false;
+    recorder->gifCommitted = true;
+    return true;
 }
 
 void AbandonPictures(PictureRecorder* recorder) {
     if (recorder->gifOpen) AbandonGifAnimation(&recorder->gif);
-    recorder->gifOpen = false;
+    if (recorder->gifFinished) RemoveQuietly(PartialPath(recorder->gifPath));
+    if (recorder->gifCommitted) RemoveQuietly(recorder->gifPath);
+    recorder->gifOpen = recorder->gifFinished = recorder->gifCommitted = false;
     for (std::uint32_t n = 1; n <= recorder->pngWritten; ++n) RemoveQuietly(FramePngPath(recorder->pngDirectory, n));
     recorder->pngWritten = 0;
 }

@@ -16,6 +16,8 @@ struct PictureRecorder {
     WindowPicture picture;
     GifAnimation gif;
     bool gifOpen = false;
+    bool gifFinished = false;   // complete under its partial name
+    bool gifCommitted = false;  // under its own name
     std::uint32_t pngWritten = 0;
     std::int64_t elapsedMs = 0;  // simulated time, from the intervals of the ticks so far
     std::uint32_t kept = 0;
@@ -37,8 +39,11 @@ bool StartPictures(PictureRecorder* recorder, std::int32_t width, std::int32_t h
 bool RecordTick(PictureRecorder* recorder, const HeadlessHost& host, std::uint32_t tick, std::int32_t dt,
                 std::string* error);
 
-// After the last tick: completes the GIF.
+// After the last tick: completes the GIF under its partial name.
 bool FinishPictures(PictureRecorder* recorder, std::string* error);
+// After FinishPictures: gives the GIF its name.
+bool CommitPictures(PictureRecorder* recorder, std::string* error);
 
-// After a failure: removes what this run wrote, so no incomplete output stays behind.
+// Instead of committing: removes what this run wrote (the PNG files, the GIF, even once committed),
+// so no incomplete output stays behind.
 void AbandonPictures(PictureRecorder* recorder);

@@ -99,6 +99,14 @@ bool ValidateCheckOptions(RenderOptions* options, std::string* error) {
     return true;
 }
 
+bool KnownOption(const std::string& option) {
+    if (option == "-h") return true;
+    for (const char* name : RenderOptionNames) {
+        if (option == name) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* options, std::string* error) {
@@ -112,6 +120,10 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
             *out = argv[++i];
             return true;
         };
+        if (!KnownOption(option)) {
+            *error = "unknown option " + option;
+            return false;
+        }
         std::string text;
         long long number = 0;
         if (option == "--help" || option == "-h") {

@@ -39,6 +39,11 @@ constexpr std::int32_t CheckHeight = 1080;
 
 constexpr std::int32_t MaxRenderSide = 16384;
 
+// Every option lumivex-render takes (and -h, short for --help): the parser knows no other.
+constexpr const char* RenderOptionNames[] = {
+    "--ini", "--size", "--preview", "--child", "--seed", "--ticks", "--dt", "--start", "--clock", "--dump",
+    "--png", "--gif", "--every", "--check", "--json", "--fit", "--weights", "--out", "--help", "--version"};
+
 extern const char* const RenderUsage;  // one line per way of running
 extern const char* const RenderHelp;   // every option, for --help
 

@@ -1,0 +1,757 @@
+"""The one harness of every test that runs a real host (Wine, X11, Wayland, a browser), one case per call.
+
+A test file holds its cases as functions `case_NAME(opts)` and ends with
+
+    if __name__ == "__main__":
+        sys.exit(harness.main(harness.cases(globals()), options=("scr64", ...)))
+
+CTest runs `python3 FILE [--work DIR --render EXE --source DIR ...] CASE`, with PYTHONPATH naming
+this folder (the CMake function `lumivex_harness_cases` of cmake/harness.cmake sets it; by hand:
+`PYTHONPATH=tests python3 tests/x11/x11.py ... CASE`).
+
+The API, all of it:
+
+  Failure, check(cond, msg), log(msg)     a case fails by raising Failure; check raises it
+  SKIPPED (77)                            a case that returns it is skipped (CTest SKIP_RETURN_CODE)
+  main(cases, options=(), needs=None, extra=None, timeouts=None, prepare=None)
+                                          parses --work (required), --render, --source, --timeout and
+                                          the named `options`; runs one case under an alarm; on
+                                          failure, signal or timeout stops everything started
+  cases(namespace)                        {name: fn} of the case_NAME functions of a module
+  start(argv, output=None, env=None, cwd=None)
+                                          starts a program in a process group of its own, kept for
+                                          cleanup; its output (both streams) goes to the file `output`
+  stop(process)                           ends the process's group: TERM, then KILL after 5 s
+  at_cleanup(fn)                          fn() runs at the end of the case, also on failure
+  wait_exit(process, timeout, what)       the exit code, or a Failure after timeout s
+  ends_with(process, code, timeout, what) the exit code must be `code` (modulo 256)
+  output_of(process)                      what a started program wrote to its log
+  write_ini(folder, count, text=None)     writes lumivex.ini: `text`, or the test gallery (GALLERY)
+  Shot, parse_ppm(bytes), read_picture(path), save_ppm(shot, path)
+                                          RGB screenshots; colours(), region(), crop(), mask_hash()
+  Xvfb(width, height, depth=24, args=())  an X server on a free display (context manager):
+                                          .display, .env, .shot(), .xdotool(...)
+  Session(opts, name, width, height, ...) a case's folder (work/NAME, fresh), an Xvfb (unless
+                                          display=False) and what the case started, all stopped when
+                                          the block ends; .start(argv, env, cwd, user), .shot(),
+                                          .xdotool(), .save(), .wait_points(); a screenshot is kept
+                                          when the block fails. Another screen (a compositor, a
+                                          browser): a subclass starts it in __enter__ and gives shot()
+  Rendered(opts, folder, ini, width, height, seed, ...)
+                                          lumivex-render's held frames of the same file, seed, size
+                                          and clock; .match(shot, top) compares a screenshot with them
+  wait_exact(s, process, rendered, timeout)
+                                          screenshots until one equals a held frame
+  wait_rendered(take_shot, process, rendered, timeout), held_subset(shot, rendered)
+                                          the same for a whole screen, also taking a subset of a
+                                          held frame's points from a saver that lowered its count
+  cpu_seconds(pid)                        user plus system CPU time of a process
+  User(name)                              an unprivileged user with its own XDG_RUNTIME_DIR (made when
+                                          missing): .command(argv), .env(base), .give(path)
+  Wine(prefix)                            a Wine prefix: .env(), .boot(), .run(), .start(), .kill()
+"""
+import argparse
+import json
+import os
+import pwd
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+SKIPPED = 77
+STRIP = 16  # rows of the status strip above the saver's image
+
+PALETTE = [0x0000FF, 0x003FFF, 0x007FCF, 0x00CFCF, 0x00CF7C, 0x00FF3F, 0x00FF00, 0x3FFF00, 0x7FCF00,
+           0xCFCF00, 0xCF7F00, 0xFF4F00, 0xFF3F3F, 0xCF3F7F, 0xCF3FCF, 0x7F1FCF, 0x3F00FF, 0xFF00FF,
+           0x00FFFF]
+PALETTE_RGB = {((c >> 16) & 255, (c >> 8) & 255, c & 255) for c in PALETTE}
+
+# A small gallery: the triangle and the carpet, few points, so every frame is cheap. A negative
+# count turns the status line on.
+GALLERY = """; test gallery
+{count}
+; Sierpinski triangle
+3
+0.5 0 0 0.5 0 0 33
+0.5 0 0 0.5 0.5 0 33
+0.5 0 0 0.5 0.25 0.5 34
+-0.05 -0.05 1.05 1.05
+; Sierpinski carpet
+8
+0.3333 0 0 0.3333 0 0 12
+0.3333 0 0 0.3333 0.3333 0 12
+0.3333 0 0 0.3333 0.6667 0 13
+0.3333 0 0 0.3333 0 0.3333 12
+0.3333 0 0 0.3333 0.6667 0.3333 13
+0.3333 0 0 0.3333 0 0.6667 12
+0.3333 0 0 0.3333 0.3333 0.6667 13
+0.3333 0 0 0.3333 0.6667 0.6667 13
+-0.02 -0.02 1.02 1.02
+"""
+NO_DEFINITIONS_INI = "; a count and nothing else\n500\n"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def log(message):
+    print(message, flush=True)
+
+
+# ---------------------------------------------------------------------------------------------
+# Processes: each in a group of its own, all ended when the case ends.
+
+_started = []
+_cleanups = []
+
+
+def start(argv, output=None, env=None, cwd=None):
+    """Starts a program without waiting. Its output (both streams) goes to the file `output`, or
+    nowhere."""
+    out = open(output, "wb") if output else subprocess.DEVNULL
+    try:
+        process = subprocess.Popen([str(a) for a in argv], env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
+                                   stderr=subprocess.STDOUT, start_new_session=True)
+    finally:
+        if output:
+            out.close()
+    process.log_path = output
+    _started.append(process)
+    return process
+
+
+def stop(process):
+    """Ends the process and everything in its group; waits for it."""
+    if process is None:
+        return
+    for sig, grace in ((signal.SIGTERM, 5), (signal.SIGKILL, 5)):
+        try:
+            os.killpg(process.pid, sig)
+        except (ProcessLookupError, PermissionError):
+            if process.poll() is None:
+                process.send_signal(sig)
+        try:
+            process.wait(grace)
+            break
+        except subprocess.TimeoutExpired:
+            continue
+    # Members of the group that outlived its leader.
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except (ProcessLookupError, PermissionError):
+        pass
+
+
+def at_cleanup(fn):
+    _cleanups.append(fn)
+
+
+def cleanup():
+    """Stops every program started, newest first, and runs the cleanups; never raises."""
+    while _started:
+        try:
+            stop(_started.pop())
+        except Exception as error:  # noqa: BLE001 - the rest must still be stopped
+            log("cleanup: %s" % error)
+    while _cleanups:
+        try:
+            _cleanups.pop()()
+        except Exception as error:  # noqa: BLE001
+            log("cleanup: %s" % error)
+
+
+def wait_exit(process, timeout, what):
+    try:
+        return process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        raise Failure("%s did not end within %s s" % (what, timeout))
+
+
+def ends_with(process, code, timeout, what):
+    """The process must end within timeout with the exit code (modulo 256, as Wine reports it)."""
+    got = wait_exit(process, timeout, what)
+    check(got == code % 256, "%s: exit code %d, expected %d" % (what, got, code % 256))
+    log("ok: %s, exit code %d" % (what, got))
+
+
+def output_of(process):
+    if not process.log_path:
+        return ""
+    with open(process.log_path, "rb") as f:
+        return f.read().decode("utf-8", "replace")
+
+
+def write_ini(folder, count, text=None):
+    path = os.path.join(folder, "lumivex.ini")
+    with open(path, "w") as f:
+        f.write(text if text is not None else GALLERY.format(count=count))
+    return path
+
+
+# ---------------------------------------------------------------------------------------------
+# Pictures
+
+
+class Shot:
+    """A screenshot: width, height and RGB bytes, top row first."""
+
+    def __init__(self, width, height, data):
+        self.width, self.height, self.data = width, height, data
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return self.data[i], self.data[i + 1], self.data[i + 2]
+
+    def region(self, left, top, right, bottom):
+        """The RGB bytes of the rectangle, top row first."""
+        return b"".join(self.data[(y * self.width + left) * 3:(y * self.width + right) * 3] for y in range(top, bottom))
+
+    def crop(self, width, height):
+        """The window at the screen's corner, as RGB bytes."""
+        return self.region(0, 0, width, height)
+
+    def colours(self, top, bottom, left=0, right=None):
+        """The set of colours in rows top to bottom-1 (columns left to right-1)."""
+        view = self.region(left, top, self.width if right is None else right, bottom)
+        return {(view[i], view[i + 1], view[i + 2]) for i in range(0, len(view), 3)}
+
+    def mask_hash(self, top, rows, width):
+        """FNV-1a of the 0/1 mask (1 = not black) of `rows` rows from row `top`, bottom row first,
+        `width` bytes a row: the dump's "image" hash. Also the set of lit colours."""
+        h = 0xCBF29CE484222325
+        lit = set()
+        stride = self.width * 3
+        for y in range(top + rows - 1, top - 1, -1):
+            line = self.data[y * stride:y * stride + width * 3]
+            for x in range(width):
+                r, g, b = line[3 * x], line[3 * x + 1], line[3 * x + 2]
+                v = 0
+                if r or g or b:
+                    v = 1
+                    lit.add((r, g, b))
+                h = ((h ^ v) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+        return "%016x" % h, lit
+
+
+def parse_ppm(data):
+    match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
+    check(match is not None, "the picture is not a PPM image")
+    check(match.group(3) == b"255", "the picture has %s levels a channel, expected 255" % match.group(3).decode())
+    width, height = int(match.group(1)), int(match.group(2))
+    pixels = data[match.end():match.end() + width * height * 3]
+    check(len(pixels) == width * height * 3, "the picture is cut short")
+    return Shot(width, height, pixels)
+
+
+def read_picture(path):
+    """Any picture ImageMagick reads (PNG from the renderer, PPM), as a Shot."""
+    return parse_ppm(subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, capture_output=True,
+                                    timeout=30).stdout)
+
+
+def save_ppm(shot, path):
+    with open(path, "wb") as f:
+        f.write(b"P6 %d %d 255\n" % (shot.width, shot.height) + shot.data)
+    return path
+
+
+# ---------------------------------------------------------------------------------------------
+# X
+
+
+class Xvfb:
+    """An X server on a free display from :20 to :99, started from a random place so that cases
+    running side by side rarely try the same one; the lock file decides who has it."""
+
+    def __init__(self, width, height, depth=24, args=()):
+        self.width, self.height, self.depth, self.args = width, height, depth, list(args)
+        self.process = None
+        self.display = None
+
+    def __enter__(self):
+        first = random.randrange(20, 100)
+        for number in [20 + (first - 20 + i) % 80 for i in range(80)]:
+            if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
+                continue
+            if self._try(number):
+                self.env = dict(os.environ, DISPLAY=self.display)
+                for name in ("XSCREENSAVER_WINDOW", "WAYLAND_DISPLAY"):
+                    self.env.pop(name, None)
+                return self
+        raise Failure("no Xvfb could be started on a free display from :20 to :99")
+
+    def _try(self, number):
+        process = start(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx%d" % (self.width, self.height, self.depth),
+                         "-nolisten", "tcp"] + self.args)
+        socket = "/tmp/.X11-unix/X%d" % number
+        deadline = time.time() + 10
+        while time.time() < deadline and process.poll() is None and not os.path.exists(socket):
+            time.sleep(0.05)
+        owner = None
+        try:
+            with open("/tmp/.X%d-lock" % number) as f:
+                owner = int(f.read().strip())
+        except (OSError, ValueError):
+            pass
+        if owner != process.pid or process.poll() is not None:
+            stop(process)  # another server holds the display
+            return False
+        # The socket exists before the server answers: wait until a client gets through.
+        while time.time() < deadline:
+            if subprocess.run(["xdpyinfo", "-display", ":%d" % number], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=10).returncode == 0:
+                self.process, self.display = process, ":%d" % number
+                return True
+            time.sleep(0.1)
+        stop(process)
+        return False
+
+    def __exit__(self, *_exc):
+        self.stop()
+        return False
+
+    def stop(self):
+        stop(self.process)
+
+    def shot(self):
+        data = subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "ppm:-"],
+                              check=True, capture_output=True, timeout=30).stdout
+        return parse_ppm(data)
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, check=True, timeout=20,
+                       stdout=subprocess.DEVNULL)
+
+
+class Session:
+    """One case's run: its folder work/NAME (emptied), an Xvfb of width x height unless
+    `display` is False, and every program it started; all stopped when the block ends."""
+
+    def __init__(self, opts, name, width=320, height=240, depth=24, xvfb_args=(), display=True):
+        self.opts, self.name = opts, name
+        self.width, self.height = width, height
+        self.dir = os.path.join(opts.work, name)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        self.processes = []
+        self.xvfb = Xvfb(width, height, depth, xvfb_args) if display else None
+        self.display = None
+        self.env = dict(os.environ)
+
+    def __enter__(self):
+        if self.xvfb is not None:
+            self.xvfb.__enter__()
+            self.display, self.env = self.xvfb.display, dict(self.xvfb.env)
+        return self
+
+    def __exit__(self, exc_type, *_exc):
+        if exc_type is not None:
+            # The screen as the failure left it, for whoever reads the log.
+            try:
+                log("screen at the failure: %s" % self.save(self.shot(), "at-failure"))
+            except Exception:  # noqa: BLE001 - the failure itself matters more
+                pass
+        self.stop_programs()
+        if self.xvfb is not None:
+            self.xvfb.stop()
+        return False
+
+    def stop_programs(self):
+        for process in reversed(self.processes):
+            stop(process)
+
+    def start(self, argv, env=None, cwd=None, user=None):
+        """Starts a program of the case; its output goes to NAME/out-N.txt (output_of reads it).
+        With a User, the program runs as that user, in its surroundings (env is the base)."""
+        env = env or self.env
+        if user is not None:
+            argv, env = user.command(argv), user.env(env)
+        process = start(argv, output=os.path.join(self.dir, "out-%d.txt" % len(self.processes)), env=env,
+                        cwd=cwd or self.dir)
+        self.processes.append(process)
+        return process
+
+    def shot(self):
+        check(self.xvfb is not None and self.xvfb.process.poll() is None, "this session has no X screen")
+        return self.xvfb.shot()
+
+    def xdotool(self, *args):
+        self.xvfb.xdotool(*args)
+
+    def save(self, shot, name):
+        return save_ppm(shot, os.path.join(self.dir, name + ".ppm"))
+
+    def wait_points(self, process, width, height, timeout=20):
+        """Waits until the window at the screen's corner shows points on black below the strip;
+        the screenshot that shows them."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            check(process.poll() is None, "the saver ended (exit code %s) before drawing" % process.poll())
+            shot = self.shot()
+            image = shot.colours(STRIP, height, 0, width)
+            if (0, 0, 0) in image and len(image) >= 2:
+                return shot
+            time.sleep(0.2)
+        raise Failure("no points appeared within %d s" % timeout)
+
+
+# ---------------------------------------------------------------------------------------------
+# The renderer's frames of the same run
+
+
+class Rendered:
+    """The frames lumivex-render holds (ticks run in the Hold phase) for a file, size, seed and
+    clock (`dt` ms a tick): {image hash: (colour, picture or None)}. With pictures, every
+    EVERY-th tick is kept as a PNG; a hold lasts 150 ticks of 10 ms, so each keeps three."""
+
+    EVERY = 40
+
+    def __init__(self, opts, folder, ini, width, height, seed, ticks=3000, pictures=True, dt=None, extra=()):
+        self.width, self.height, self.seed = width, height, seed
+        command = [opts.render, "--ini", ini, "--size", "%dx%d" % (width, height), "--seed", str(seed),
+                   "--ticks", str(ticks), "--dump", "-"] + list(extra)
+        if dt is not None:
+            command += ["--dt", str(dt)]
+        out = None
+        if pictures:
+            out = os.path.join(folder, "render-%dx%d-%d" % (width, height, seed))
+            shutil.rmtree(out, ignore_errors=True)
+            command += ["--png", out, "--every", str(self.EVERY)]
+        result = subprocess.run(command, check=True, capture_output=True, timeout=180)
+        self.frames = {}
+        before = None
+        for line in result.stdout.decode().splitlines():
+            tick = json.loads(line)
+            if "phase" not in tick:
+                continue
+            if before == 2 and tick["image"] not in self.frames:
+                c = tick["colour"]
+                colour = ((c >> 16) & 255, (c >> 8) & 255, c & 255)
+                if not pictures:
+                    self.frames[tick["image"]] = (colour, None)
+                elif tick["tick"] % self.EVERY == 0:
+                    picture = read_picture(os.path.join(out, "frame-%05d.png" % (tick["tick"] // self.EVERY)))
+                    check((picture.width, picture.height) == (width, height), "the renderer's picture is %dx%d"
+                          % (picture.width, picture.height))
+                    self.frames[tick["image"]] = (colour, picture.data)
+            before = tick["phase"]
+        if pictures:
+            check(len(self.frames) >= 3, "the renderer held only %d frames" % len(self.frames))
+
+    def pictures(self):
+        return [picture for _colour, picture in self.frames.values() if picture is not None]
+
+    @staticmethod
+    def strip_only_differs(window, picture, width):
+        """The held points with another status line: the next definition's number shows in the
+        tick or two between a hold's end and the morph (a resized window can show it at once).
+        Not a held frame, and no fault."""
+        strip = STRIP * width * 3
+        return window[strip:] == picture[strip:] and window[:strip] != picture[:strip]
+
+    def match(self, shot, top=STRIP):
+        """Whether the screenshot's window at the corner shows a held frame: its image (rows from
+        `top`) has a held frame's mask, then its points must have that frame's colour and, with
+        pictures, every pixel of the window (strip included) must equal it, or it is a Failure."""
+        h, lit = shot.mask_hash(top, self.height - top, self.width)
+        if h not in self.frames:
+            return False
+        colour, picture = self.frames[h]
+        check(lit == {colour}, "the held frame's points are %s, expected %s" % (sorted(lit), colour))
+        if picture is None:
+            return True
+        window = shot.crop(self.width, self.height)
+        if self.strip_only_differs(window, picture, self.width):
+            return False
+        if window != picture:
+            differ = [i // 3 for i in range(0, len(window), 3) if window[i:i + 3] != picture[i:i + 3]]
+            x, y = differ[0] % self.width, differ[0] // self.width
+            raise Failure("%d pixels differ from the renderer's held frame, the first at (%d, %d): %s, expected %s"
+                          % (len(differ), x, y, tuple(window[differ[0] * 3:differ[0] * 3 + 3]),
+                             tuple(picture[differ[0] * 3:differ[0] * 3 + 3])))
+        return True
+
+
+def wait_exact(s, process, rendered, timeout=16):
+    """Screenshots until one equals a held frame of the renderer, pixel for pixel."""
+    deadline = time.time() + timeout
+    shots = 0
+    while time.time() < deadline:
+        check(process.poll() is None, "the saver ended (exit code %s)" % process.poll())
+        shots += 1
+        if rendered.match(s.shot()):
+            log("ok: the %dx%d window equals a held frame of lumivex-render, strip included (screenshot %d)"
+                % (rendered.width, rendered.height, shots))
+            return
+        time.sleep(0.1)
+    raise Failure("none of %d screenshots in %d s equals a held frame of lumivex-render at %dx%d"
+                  % (shots, timeout, rendered.width, rendered.height))
+
+
+def _lit_positions(data, colour, start):
+    """Byte offsets, from start on, of the pixels of that colour."""
+    found = set()
+    i = data.find(colour, start)
+    while i >= 0:
+        if i % 3 == 0:
+            found.add(i)
+        i = data.find(colour, i + 1)
+    return found
+
+
+def held_subset(shot, rendered):
+    """The image below the strip shows some of the points of a held frame of the renderer, in
+    its places and colour, and nothing else: what a saver shows that lowered its point count on
+    slow ticks (a busy machine). The share of the frame's lit pixels shown; 0 when none fits."""
+    start = STRIP * shot.width * 3
+    data = shot.data
+    found = re.search(rb"[^\x00]", data[start:])
+    if found is None:
+        return 0
+    first = start + found.start()
+    first -= first % 3
+    colour = data[first:first + 3]
+    lit = _lit_positions(data, colour, start)
+    picture = bytearray(len(data) - start)
+    for i in lit:
+        picture[i - start:i - start + 3] = colour
+    if bytes(picture) != data[start:]:
+        return 0  # another colour below the strip
+    for frame in rendered.pictures():
+        held = _lit_positions(frame, colour, start)
+        if held and lit <= held:
+            return len(lit) / len(held)
+    return 0
+
+
+def wait_rendered(take_shot, process, rendered, timeout=40):
+    """Screenshots of a whole screen (take_shot()) until one equals a held frame of the renderer,
+    pixel for pixel; or, when the saver lowered its point count on slow ticks, shows a subset of
+    one of at least 3/4 of its points (said in the result, as the exact comparison could not be
+    made). (the screenshot, how it matched). Whole pictures are compared as bytes: quick even at
+    1600x1200 on a busy machine."""
+    deadline = time.time() + timeout
+    shots = 0
+    while time.time() < deadline:
+        check(process.poll() is None, "the saver ended (exit code %s)" % process.poll())
+        shot = take_shot()
+        shots += 1
+        check((shot.width, shot.height) == (rendered.width, rendered.height),
+              "the screenshot is %dx%d, the renderer's frame %dx%d" % (shot.width, shot.height, rendered.width,
+                                                                        rendered.height))
+        pictures = rendered.pictures()
+        if shot.data in pictures:
+            return shot, "equals a held frame of lumivex-render, pixel for pixel (screenshot %d)" % shots
+        if any(rendered.strip_only_differs(shot.data, picture, shot.width) for picture in pictures):
+            time.sleep(0.1)
+            continue
+        share = held_subset(shot, rendered)
+        if share >= 0.75:
+            return shot, ("shows %.0f%% of the lit pixels of a held frame of lumivex-render, in their places and colour, "
+                          "and nothing else (screenshot %d; the saver lowered its points on slow ticks, so no exact "
+                          "comparison)" % (100 * share, shots))
+        # Each screenshot costs the host a copy: a slower pace keeps the saver's ticks short, so
+        # that it shows all its points, as the renderer does.
+        time.sleep(0.4)
+    raise Failure("none of %d screenshots in %d s equals a held frame of lumivex-render at %dx%d"
+                  % (shots, timeout, rendered.width, rendered.height))
+
+
+def cpu_seconds(pid):
+    """User plus system time of a process, from /proc/PID/stat."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+# ---------------------------------------------------------------------------------------------
+# An unprivileged user (compositors refuse root)
+
+
+class User:
+    """Runs programs as `name`, made (a system user with a home) when missing, with a runtime folder
+    of its own. Run by someone else than root, programs run as that one instead."""
+
+    def __init__(self, name="lumivex-test"):
+        if os.geteuid() != 0:
+            entry = pwd.getpwuid(os.geteuid())
+        else:
+            try:
+                entry = pwd.getpwnam(name)
+            except KeyError:
+                subprocess.run(["useradd", "--system", "--create-home", "--shell", "/usr/sbin/nologin", name],
+                               check=True, capture_output=True, timeout=60)
+                entry = pwd.getpwnam(name)
+        self.name, self.uid, self.gid, self.home = entry.pw_name, entry.pw_uid, entry.pw_gid, entry.pw_dir
+        self.runtime = os.path.join("/tmp", "lumivex-runtime-%d-%d" % (self.uid, os.getpid()))
+        shutil.rmtree(self.runtime, ignore_errors=True)
+        os.makedirs(self.runtime, mode=0o700)
+        if os.geteuid() == 0:
+            os.chown(self.runtime, self.uid, self.gid)
+        at_cleanup(lambda: shutil.rmtree(self.runtime, ignore_errors=True))
+
+    def command(self, argv):
+        if os.geteuid() != 0:
+            return list(argv)
+        return ["setpriv", "--reuid=%d" % self.uid, "--regid=%d" % self.gid, "--init-groups"] + list(argv)
+
+    def env(self, base=None):
+        env = dict(os.environ if base is None else base)
+        env.update({"XDG_RUNTIME_DIR": self.runtime, "HOME": self.home, "USER": self.name, "LOGNAME": self.name})
+        return env
+
+    def give(self, path):
+        """Makes a file or folder of the test the user's, so that its programs may write there."""
+        if os.geteuid() == 0:
+            for root, dirs, files in os.walk(path):
+                for name in [root] + [os.path.join(root, n) for n in dirs + files]:
+                    os.chown(name, self.uid, self.gid)
+
+
+# ---------------------------------------------------------------------------------------------
+# Wine
+
+
+class Wine:
+    """A Wine prefix of the tests (made by boot()); its server is ended at cleanup."""
+
+    WINE = "/usr/lib/wine/wine64"
+    SERVER = "/usr/lib/wine/wineserver"
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+        at_cleanup(self.kill)
+
+    def env(self, display=None):
+        env = dict(os.environ)
+        env.update({"WINEPREFIX": self.prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="})
+        env.pop("DISPLAY", None)
+        if display:
+            env["DISPLAY"] = display
+        return env
+
+    @property
+    def system32(self):
+        return os.path.join(self.prefix, "drive_c", "windows", "system32")
+
+    def kill(self):
+        """Ends every program of the prefix and its server."""
+        if os.path.isdir(self.prefix):
+            subprocess.run([self.SERVER, "-k"], env=self.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=30)
+            subprocess.run([self.SERVER, "-w"], env=self.env(), timeout=30)
+
+    def idle(self, timeout=60):
+        """Waits until the prefix's server ends (its programs have ended, the registry is written)."""
+        subprocess.run([self.SERVER, "-w"], env=self.env(), timeout=timeout)
+
+    def boot(self):
+        """A fresh prefix, in a second attempt when wineboot gives up at once (seen once)."""
+        started = time.time()
+        for attempt in (1, 2):
+            self.kill()
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+            result = subprocess.run([self.WINE, "wineboot", "-i"], env=self.env(), stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT, timeout=200)
+            self.idle()
+            if result.returncode == 0:
+                break
+            log("wineboot (attempt %d) failed with %d:\n%s" % (attempt, result.returncode,
+                                                               result.stdout.decode("latin-1")[-2000:]))
+        check(result.returncode == 0, "wineboot failed with %d" % result.returncode)
+        check(os.path.isdir(self.system32), "the prefix has no system directory")
+        log("ok: fresh Wine prefix %s in %.1f s" % (self.prefix, time.time() - started))
+
+    def remove(self):
+        self.kill()
+        shutil.rmtree(self.prefix, ignore_errors=True)
+
+    def run(self, *args, timeout=120, display=None):
+        """Runs a Wine program to the end, then waits until the server is idle (a silent uninstaller
+        starts a copy of itself and ends at once); its exit code."""
+        result = subprocess.run([self.WINE] + list(args), env=self.env(display), stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, timeout=timeout)
+        self.idle(timeout)
+        return result.returncode
+
+    def start(self, s, *args, cwd=None):
+        """Starts a Wine program in the session `s` (on its display) without waiting."""
+        return s.start([self.WINE] + list(args), env=self.env(s.display), cwd=cwd)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+# ---------------------------------------------------------------------------------------------
+# The case runner
+
+
+def cases(namespace):
+    return {name[5:]: fn for name, fn in namespace.items() if name.startswith("case_") and callable(fn)}
+
+
+def on_signal(number, _frame):
+    raise Failure("stopped by signal %d" % number)
+
+
+def main(all_cases, options=(), needs=None, extra=None, timeouts=None, prepare=None):
+    """Runs the case named on the command line; its exit code: 0, 1 (failure) or SKIPPED.
+    `options`: names of further required options (--name); `extra(parser)` adds others;
+    `needs(opts)`: {case: [files that must exist]}, the key None for every other case;
+    `timeouts`: {case: seconds} where the default --timeout does not fit; `prepare(opts)` runs
+    after the options are read (it may add to opts)."""
+    parser = argparse.ArgumentParser(description=sys.modules["__main__"].__doc__)
+    parser.add_argument("case", choices=sorted(all_cases))
+    parser.add_argument("--work", required=True, help="folder of the cases' files")
+    parser.add_argument("--render", help="lumivex-render")
+    parser.add_argument("--source", help="the source tree")
+    for option in options:
+        parser.add_argument("--" + option.replace("_", "-"), required=True)
+    parser.add_argument("--timeout", type=int, default=150, help="seconds before the case gives up")
+    if extra is not None:
+        extra(parser)
+    opts = parser.parse_args()
+    opts.work = os.path.abspath(opts.work)
+    os.makedirs(opts.work, exist_ok=True)
+    timeout = (timeouts or {}).get(opts.case, opts.timeout)
+    if prepare is not None:
+        prepare(opts)
+
+    def too_long(*_):
+        raise Failure("the case took over %d s" % timeout)
+
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+    signal.signal(signal.SIGHUP, on_signal)
+    signal.signal(signal.SIGALRM, too_long)
+    if needs is not None:
+        wanted = needs(opts)
+        for path in wanted.get(opts.case, wanted.get(None, [])):
+            if not path or not os.path.exists(path):
+                print("FAIL: %s is missing (build it first)" % path, flush=True)
+                return 1
+    signal.alarm(timeout)
+    try:
+        result = all_cases[opts.case](opts)
+        return SKIPPED if result == SKIPPED else 0
+    except Failure as failure:
+        print("FAIL: %s" % failure, flush=True)
+        return 1
+    finally:
+        signal.alarm(0)
+        # A second signal must not cut the cleanup short.
+        for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            signal.signal(number, signal.SIG_IGN)
+        cleanup()

@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Tests of tests/harness.py itself: a case stopped by a signal or by its time limit leaves nothing
+running, two screens at once get displays of their own, an unprivileged user gets a runtime
+folder of its own, and a broken screenshot is refused."""
+import json
+import os
+import signal
+import stat
+import sys
+import time
+
+import harness
+from harness import Failure, User, check, log
+
+
+def alive(pid):
+    """Whether the process runs (a zombie waiting to be reaped does not)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def case_hang(opts):
+    """Not a test: the case the test `cleanup` stops. It starts a screen and a program that leaves
+    a grandchild, writes their ids to hang.json, and waits."""
+    with harness.Session(opts, "hang", 64, 48) as s:
+        child = s.start(["sh", "-c", "sleep 300 & echo $!; sleep 300"])
+        loose = harness.start(["sleep", "300"])  # started outside the session: the case's cleanup ends it
+        deadline = time.time() + 10
+        while not harness.output_of(child).strip() and time.time() < deadline:
+            time.sleep(0.05)
+        pids = [s.xvfb.process.pid, child.pid, loose.pid, int(harness.output_of(child).split()[0])]
+        with open(os.path.join(opts.work, "hang.json.part"), "w") as f:
+            json.dump(pids, f)
+        os.rename(os.path.join(opts.work, "hang.json.part"), os.path.join(opts.work, "hang.json"))
+        time.sleep(300)
+
+
+def case_cleanup(opts):
+    """Ended by SIGTERM, SIGINT, or its own time limit, the case `hang` fails and leaves none of the
+    programs it started running."""
+    ways = [("SIGTERM", signal.SIGTERM, []), ("SIGINT", signal.SIGINT, []),
+            ("the time limit", None, ["--timeout", "3"])]
+    for name, sig, extra in ways:
+        record = os.path.join(opts.work, "hang.json")
+        if os.path.exists(record):
+            os.remove(record)
+        # Started through the harness, so that a failure here ends it too.
+        out_path = os.path.join(opts.work, "hang-out.txt")
+        case = harness.start([sys.executable, os.path.abspath(__file__), "--work", opts.work] + extra + ["hang"],
+                             output=out_path)
+        deadline = time.time() + 20
+        while not os.path.exists(record) and time.time() < deadline and case.poll() is None:
+            time.sleep(0.1)
+        check(os.path.exists(record), "%s: the case hang did not start its programs: %s"
+              % (name, harness.output_of(case)))
+        with open(record) as f:
+            pids = json.load(f)
+        check(all(alive(pid) for pid in pids), "%s: not every program of the case runs: %s" % (name, pids))
+        if sig is not None:
+            case.send_signal(sig)
+        harness.wait_exit(case, 30, "%s: the case" % name)
+        out = harness.output_of(case)
+        check(case.returncode == 1 and "FAIL: " in out, "%s: the case ended with %d: %r" % (name, case.returncode, out))
+        deadline = time.time() + 5
+        while any(alive(pid) for pid in pids) and time.time() < deadline:
+            time.sleep(0.1)
+        left = [pid for pid in pids if alive(pid)]
+        for pid in left:
+            os.kill(pid, signal.SIGKILL)
+        check(not left, "%s: programs still run after the case ended: %s of %s" % (name, left, pids))
+        log("ok: %s: the case failed (%s) and its screen, programs and their children ended"
+            % (name, out.strip().splitlines()[-1]))
+
+
+def case_screens(opts):
+    """Two screens at once: displays of their own, of the asked sizes and depths; a broken
+    screenshot is refused."""
+    with harness.Xvfb(200, 100) as a, harness.Xvfb(120, 90, depth=16) as b:
+        check(a.display != b.display, "two screens share %s" % a.display)
+        for screen, size in ((a, (200, 100)), (b, (120, 90))):
+            shot = screen.shot()
+            check((shot.width, shot.height) == size, "%s is %dx%d, expected %s"
+                  % (screen.display, shot.width, shot.height, size))
+        log("ok: %s and %s side by side" % (a.display, b.display))
+    check(a.process.poll() is not None and b.process.poll() is not None, "a screen outlived its block")
+    good = b"P6 2 1 255\n" + bytes(6)
+    check(harness.parse_ppm(good).pixel(1, 0) == (0, 0, 0), "a 2x1 picture does not parse")
+    for bad in (good[:-1], b"P6 2 1 65535\n" + bytes(12), b"P3 2 1 255\n0 0 0 0 0 0\n"):
+        try:
+            harness.parse_ppm(bad)
+        except Failure:
+            continue
+        raise Failure("parse_ppm took %r" % bad)
+    log("ok: a cut picture, 16-bit channels and text PPM are refused")
+
+
+def case_user(opts):
+    """A program run as the test user runs as that user (not root, when the tests run as root), with
+    a runtime folder that only it may enter; the folder goes with the case."""
+    user = User()
+    with harness.Session(opts, "user", display=False) as s:
+        user.give(s.dir)
+        process = s.start(["sh", "-c", 'id -u; echo "$XDG_RUNTIME_DIR"; touch "$XDG_RUNTIME_DIR/x" && echo wrote'],
+                          user=user)
+        harness.ends_with(process, 0, 20, "a program as %s" % user.name)
+        uid, runtime, wrote = harness.output_of(process).split()
+        check(int(uid) == user.uid and (os.geteuid() != 0 or user.uid != 0), "it ran as %s" % uid)
+        info = os.stat(runtime)
+        check(wrote == "wrote" and info.st_uid == user.uid and stat.S_IMODE(info.st_mode) == 0o700,
+              "the runtime folder %s: owner %d, mode %o" % (runtime, info.st_uid, stat.S_IMODE(info.st_mode)))
+    harness.cleanup()
+    check(not os.path.exists(runtime), "the runtime folder %s outlived the case" % runtime)
+    log("ok: %s (%d) with the runtime folder %s, removed at the end" % (user.name, user.uid, runtime))
+
+
+if __name__ == "__main__":
+    sys.exit(harness.main(harness.cases(globals())))

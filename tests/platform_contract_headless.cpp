@@ -1,0 +1,50 @@
+// The seam's rules held against the headless backend, with the stand-in saver of
+// platform_contract.h in place of the real one.
+#define HandleSaverMessage ContractSaverMessage
+#include "backends/headless/headless_platform.cpp"
+#undef HandleSaverMessage
+
+#include "platform_contract.h"
+
+namespace {
+
+PlatformHandle AsHandle(std::uint64_t id) { return reinterpret_cast<PlatformHandle>(static_cast<std::uintptr_t>(id)); }
+
+class HeadlessContractHost : public ContractHost {
+public:
+    void Reset() override {
+        ResetHost();
+        Host().commandLine = "lumivex-contract --window-id 0x400";
+        Host().nextTick = [](std::uint32_t* now) {
+            *now += 1;
+            return true;
+        };
+        nextId_ = 0x4000;
+    }
+    std::vector<std::string> ProgramWords() override { return {"lumivex-contract", "--window-id", "0x400"}; }
+    std::uint64_t MakeHostWindow(std::int32_t width, std::int32_t height) override {
+        Host().parentWindows.push_back({AsHandle(++nextId_), {0, 0, width, height}});
+        return nextId_;
+    }
+    void DestroyHostWindow(std::uint64_t id) override { Host().DestroyWindow(AsHandle(id)); }
+    bool HostWindowExists(std::uint64_t id) override {
+        for (const auto& known : Host().parentWindows) {
+            if (known.first == AsHandle(id)) return true;
+        }
+        return false;
+    }
+    void ResizeWindow(PlatformHandle window, std::int32_t width, std::int32_t height) override {
+        Host().ResizeWindow(window, width, height);
+    }
+    std::uint64_t UnknownWindowId() override { return 0x3FFF; }
+
+private:
+    std::uint64_t nextId_ = 0x4000;
+};
+
+}  // namespace
+
+ContractHost& HostUnderTest() {
+    static HeadlessContractHost host;
+    return host;
+}
