@@ -25,6 +25,7 @@ The API, all of it:
   at_cleanup(fn)                          fn() runs at the end of the case, also on failure
   wait_exit(process, timeout, what)       the exit code, or a Failure after timeout s
   ends_with(process, code, timeout, what) the exit code must be `code` (modulo 256)
+  input_ends(process, what, action, ends) action() ends the saver with 0, or (ends False) does not
   output_of(process)                      what a started program wrote to its log
   write_ini(folder, count, text=None)     writes lumivex.ini: `text`, or the test gallery (GALLERY)
   Shot, parse_ppm(bytes), read_picture(path), save_ppm(shot, path)
@@ -182,6 +183,21 @@ def ends_with(process, code, timeout, what):
     got = wait_exit(process, timeout, what)
     check(got == code % 256, "%s: exit code %d, expected %d" % (what, got, code % 256))
     log("ok: %s, exit code %d" % (what, got))
+
+
+def input_ends(process, what, action, ends=True):
+    """Does action() to a running saver: with `ends`, the saver must end with 0 within 3 s; else
+    it must go on for a second, and then SIGTERM ends it with 0."""
+    check(process.poll() is None, "%s: the saver ended by itself" % what)
+    action()
+    if ends:
+        ends_with(process, 0, 3, "%s" % what)
+        return
+    time.sleep(1.0)
+    check(process.poll() is None, "%s ended the saver (exit code %s)" % (what, process.poll()))
+    log("ok: %s: the saver goes on" % what)
+    process.send_signal(signal.SIGTERM)
+    ends_with(process, 0, 3, "after %s, SIGTERM" % what)
 
 
 def output_of(process):

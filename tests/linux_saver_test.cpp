@@ -14,19 +14,6 @@
 
 namespace {
 
-struct Parsed {
-    bool ok;
-    LinuxOptions options;
-    std::string error;
-};
-
-Parsed Parse(std::vector<const char*> args, const char* screensaverWindow = nullptr) {
-    args.insert(args.begin(), "lumivex");
-    Parsed p{false, {}, {}};
-    p.ok = ParseLinuxOptions(static_cast<int>(args.size()), args.data(), screensaverWindow, &p.options, &p.error);
-    return p;
-}
-
 PlatformHandle Handle(std::uintptr_t value) { return reinterpret_cast<PlatformHandle>(value); }
 
 const std::string Gallery =

@@ -258,3 +258,10 @@ long long Number(const DumpLine& line, const std::string& key) {
     const auto it = line.find(key);
     return it == line.end() ? -999999 : std::stoll(it->second);
 }
+
+Parsed Parse(std::vector<const char*> args, const char* screensaverWindow) {
+    args.insert(args.begin(), "lumivex");
+    Parsed p{false, {}, {}};
+    p.ok = ParseLinuxOptions(static_cast<int>(args.size()), args.data(), screensaverWindow, &p.options, &p.error);
+    return p;
+}

@@ -13,19 +13,6 @@
 
 namespace {
 
-struct Parsed {
-    bool ok;
-    LinuxOptions options;
-    std::string error;
-};
-
-Parsed Parse(std::vector<const char*> args, const char* screensaverWindow = nullptr) {
-    args.insert(args.begin(), "lumivex");
-    Parsed p{false, {}, {}};
-    p.ok = ParseLinuxOptions(static_cast<int>(args.size()), args.data(), screensaverWindow, &p.options, &p.error);
-    return p;
-}
-
 const std::string Gallery =
     "-900\n3\n0.5 0 0 0.5 0 0 33\n0.5 0 0 0.5 0.5 0 33\n0.5 0 0 0.5 0.25 0.5 34\n0 0 1 1\n"
     "2\n0.5 0 0 0.5 0 0 50\n0.5 0 0 0.5 0.5 0.5 50\n0 0 1 1\n";

@@ -615,6 +615,14 @@ void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, 
     wl_surface_commit(s->surface);
 }
 
+// Every surface is drawn and damaged whole at its next frame.
+void DrawWholeNext() {
+    for (auto& s : Surfaces) {
+        for (Buffer& b : s->buffers) b.held = 0;
+        s->shown = 0;
+    }
+}
+
 bool AnySurfaceReady() {
     for (auto& s : Surfaces) {
         if (!s->closed && s->configured && s->frame == nullptr) return true;
@@ -668,13 +676,8 @@ void ShowSaverWindow(PlatformHandle) {
     if (Display != nullptr) wl_display_flush(Display);
 }
 
-void BlackenStrip(PlatformHandle, std::int32_t, std::int32_t) {
-    // Buffers are drawn whole at their next frame.
-    for (auto& s : Surfaces) {
-        for (Buffer& b : s->buffers) b.held = 0;
-        s->shown = 0;
-    }
-}
+// Buffers are drawn whole at their next frame.
+void BlackenStrip(PlatformHandle, std::int32_t, std::int32_t) { DrawWholeNext(); }
 
 void StartFrameTimer(PlatformHandle) { TimerRunning = true; }
 
@@ -738,13 +741,7 @@ void DestroySaverWindow(PlatformHandle window) {
 
 void EndMessageLoop(PlatformHandle) { QuitPosted = true; }
 
-void AcceptPaint(PlatformHandle) {
-    // Each surface is drawn whole at its next frame.
-    for (auto& s : Surfaces) {
-        for (Buffer& b : s->buffers) b.held = 0;
-        s->shown = 0;
-    }
-}
+void AcceptPaint(PlatformHandle) { DrawWholeNext(); }
 
 void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
                   std::int32_t top, const char* status, int statusLength, const FrameDamage& damage) {
@@ -807,10 +804,7 @@ WindowOutcome CreateLayerWindow(DesktopLayer layer, const char* output, Platform
 bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t height) {
     FrameWidth = width;
     FrameHeight = height;
-    for (auto& s : Surfaces) {
-        for (Buffer& b : s->buffers) b.held = 0;
-        s->shown = 0;
-    }
+    DrawWholeNext();
     // The first surface's buffers now, so that memory runs short here rather than in a tick.
     Surface* s = Primary();
     if (s == nullptr || width <= 0 || height <= 0) return true;

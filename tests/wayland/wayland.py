@@ -19,7 +19,7 @@ import threading
 import time
 
 import harness
-from harness import Failure, Rendered, at_cleanup, check, cpu_seconds, ends_with, log, output_of, \
+from harness import Failure, Rendered, at_cleanup, check, cpu_seconds, ends_with, input_ends, log, output_of, \
     wait_rendered, write_ini
 
 EMPTY_OUTPUT = (63, 63, 63)  # what sway shows where nothing is drawn
@@ -457,16 +457,7 @@ def case_fullscreen(opts):
                     time.sleep(0.1)
                 check(not pointer_drawn(), "%s: the pointer shows over the full-screen picture" % name)
                 time.sleep(0.3)
-                check(saver.poll() is None, "%s: the saver ended by itself" % name)
-                action()
-                if ends:
-                    ends_with(saver, 0, 3, "--fullscreen, %s" % name)
-                else:
-                    time.sleep(1.0)
-                    check(saver.poll() is None, "--fullscreen: %s ended the saver" % name)
-                    log("ok: --fullscreen, %s: the saver goes on" % name)
-                    saver.send_signal(signal.SIGTERM)
-                    ends_with(saver, 0, 3, "--fullscreen after %s, SIGTERM" % name)
+                input_ends(saver, "--fullscreen, %s" % name, action, ends)
         finally:
             device.close()
 

@@ -16,8 +16,8 @@ import tempfile
 import time
 
 import harness
-from harness import NO_DEFINITIONS_INI, PALETTE_RGB, STRIP, Failure, Rendered, check, cpu_seconds, ends_with, log, \
-    output_of, wait_exact, write_ini
+from harness import NO_DEFINITIONS_INI, PALETTE_RGB, STRIP, Failure, Rendered, check, cpu_seconds, ends_with, \
+    input_ends, log, output_of, wait_exact, write_ini
 
 MISSING_NAMED = "lumivex: I cannot find '%s'. I *need* that file, no nice gfx without it! Now quitting."
 NO_DEFINITIONS = ("lumivex: I cannot start, there are no IFS definitions in the lumivex.ini file. No definitons "
@@ -256,16 +256,7 @@ def run_fullscreen(opts, s, ini, name, action, ends=True):
     saver = s.saver("--fullscreen", "--ini", ini)
     s.wait_points(saver, s.width, s.height)
     time.sleep(0.3)
-    check(saver.poll() is None, "%s: the saver ended by itself" % name)
-    action()
-    if ends:
-        ends_with(saver, 0, 3, "--fullscreen, %s" % name)
-    else:
-        time.sleep(1.0)
-        check(saver.poll() is None, "--fullscreen: %s ended the saver (exit code %s)" % (name, saver.poll()))
-        log("ok: --fullscreen, %s: the saver goes on" % name)
-        saver.send_signal(signal.SIGTERM)
-        ends_with(saver, 0, 3, "--fullscreen after %s, SIGTERM" % name)
+    input_ends(saver, "--fullscreen, %s" % name, action, ends)
 
 
 def case_fullscreen(opts):
