@@ -265,3 +265,20 @@ Parsed Parse(std::vector<const char*> args, const char* screensaverWindow) {
     p.ok = ParseLinuxOptions(static_cast<int>(args.size()), args.data(), screensaverWindow, &p.options, &p.error);
     return p;
 }
+
+int RunLinux(LinuxOptions options, const std::string& ini, std::function<bool(std::uint32_t)> onTick,
+             LinuxEnvironment env) {
+    const std::string path = WriteTempFile(ini);
+    options.ini = path;
+    HeadlessHost& host = Host();
+    host.nextTick = [](std::uint32_t* now) {
+        *now += 10;
+        return true;
+    };
+    host.afterTick = [&](std::uint32_t tick) {
+        if (!onTick || !onTick(tick)) host.quitPosted = true;
+    };
+    const int code = RunLinuxSaver(options, env);
+    std::remove(path.c_str());
+    return code;
+}

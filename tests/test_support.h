@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -14,6 +15,7 @@
 #include "ifs/ifs_definition.h"
 #include "backends/headless/headless_host.h"
 #include "saver/linux_options.h"
+#include "saver/linux_saver.h"
 
 // Heap blocks handed out in this process so far, counted where malloc hands them out (so
 // operator new and the saver's arrays count too). Where no counter can be had, false.
@@ -115,3 +117,8 @@ struct Parsed {
     std::string error;
 };
 Parsed Parse(std::vector<const char*> args, const char* screensaverWindow = nullptr);
+
+// The Linux program's start-up, headless, with these options, definitions and surroundings;
+// ticks every 10 ms until onTick returns false. The exit code.
+int RunLinux(LinuxOptions options, const std::string& ini, std::function<bool(std::uint32_t)> onTick = {},
+             LinuxEnvironment env = {});

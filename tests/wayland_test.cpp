@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "backends/wayland/damage.h"
@@ -23,21 +24,9 @@ void RecordHost(LinuxHost host) { HostsUsed.push_back(host); }
 // The Linux start-up, headless, ticking every 10 ms until onTick says no. The exit code.
 int RunWayland(LinuxOptions options, LinuxEnvironment env, const std::string& ini,
         std::function<bool(std::uint32_t)> onTick = {}) {
-    const std::string path = WriteTempFile(ini);
-    options.ini = path;
-    HeadlessHost& host = Host();
-    host.nextTick = [](std::uint32_t* now) {
-        *now += 10;
-        return true;
-    };
-    host.afterTick = [&](std::uint32_t tick) {
-        if (!onTick || !onTick(tick)) host.quitPosted = true;
-    };
     HostsUsed.clear();
     env.useHost = RecordHost;
-    const int code = RunLinuxSaver(options, env);
-    std::remove(path.c_str());
-    return code;
+    return RunLinux(options, ini, std::move(onTick), env);
 }
 
 PlatformHandle Handle(std::uintptr_t value) { return reinterpret_cast<PlatformHandle>(value); }
