@@ -26,6 +26,8 @@ The API, all of it:
   wait_exit(process, timeout, what)       the exit code, or a Failure after timeout s
   ends_with(process, code, timeout, what) the exit code must be `code` (modulo 256)
   input_ends(process, what, action, ends) action() ends the saver with 0, or (ends False) does not
+  wait_until(condition, what, timeout=10, process=None)
+                                          condition()'s first true result, or a Failure
   output_of(process)                      what a started program wrote to its log
   write_ini(folder, count, text=None)     writes lumivex.ini: `text`, or the test gallery (GALLERY)
   Shot, parse_ppm(bytes), read_picture(path), save_ppm(shot, path)
@@ -198,6 +200,20 @@ def input_ends(process, what, action, ends=True):
     log("ok: %s: the saver goes on" % what)
     process.send_signal(signal.SIGTERM)
     ends_with(process, 0, 3, "after %s, SIGTERM" % what)
+
+
+def wait_until(condition, what, timeout=10, process=None, pause=0.1):
+    """Calls condition() until it gives something true, and returns that; a Failure naming `what`
+    after timeout s, or as soon as `process` has ended."""
+    deadline = time.time() + timeout
+    while True:
+        result = condition()
+        if result:
+            return result
+        if process is not None and process.poll() is not None:
+            raise Failure("%s: the saver ended (exit code %s)" % (what, process.poll()))
+        check(time.time() < deadline, "%s within %s s" % (what, timeout))
+        time.sleep(pause)
 
 
 def output_of(process):

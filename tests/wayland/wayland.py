@@ -20,7 +20,7 @@ import time
 
 import harness
 from harness import Failure, Rendered, at_cleanup, check, cpu_seconds, ends_with, input_ends, log, output_of, \
-    wait_rendered, write_ini
+    wait_rendered, wait_until, write_ini
 
 EMPTY_OUTPUT = (63, 63, 63)  # what sway shows where nothing is drawn
 
@@ -379,12 +379,10 @@ def case_outputs(opts):
         s.swaymsg("create_output")
         s.swaymsg("output HEADLESS-2 resolution 640x480")
         saver = s.start([opts.lumivex, "--layer", "bottom", "--ini", ini, "--seed", "5"])
-        deadline = time.time() + 10
-        while True:
+        def same_fractal():
             one, two = s.shot("HEADLESS-1"), s.shot("HEADLESS-2")
-            if one.data == two.data and len(one.colours(16, 480, 0, 640)) == 2:
-                break
-            check(time.time() < deadline and saver.poll() is None, "the two outputs never showed the same fractal")
+            return one if one.data == two.data and len(one.colours(16, 480, 0, 640)) == 2 else None
+        one = wait_until(same_fractal, "the two outputs show the same fractal", process=saver)
         s.save(one, "two-outputs-1")
         log("ok: two outputs, the same fractal on each")
         # Sway 1.7 cannot unplug a headless output; disabling it takes it away from clients as well.
@@ -396,27 +394,18 @@ def case_outputs(opts):
         check(s.shot("HEADLESS-1").data != before, "the picture on the remaining output stands still")
         log("ok: one output removed, the run goes on")
         s.swaymsg("output HEADLESS-2 enable")
-        deadline = time.time() + 5
-        while not shows_surface(s.shot("HEADLESS-2")):
-            check(time.time() < deadline, "HEADLESS-2, back, got no surface")
-            time.sleep(0.1)
+        wait_until(lambda: shows_surface(s.shot("HEADLESS-2")), "HEADLESS-2, back, gets its surface", 5)
         log("ok: the output back, its surface is back")
         s.swaymsg("create_output")
         outputs = s.swaymsg(None, "get_outputs")
         third = "HEADLESS-3" if "HEADLESS-3" in outputs else "HEADLESS-2"
-        deadline = time.time() + 5
-        while not shows_surface(s.shot(third)):
-            check(time.time() < deadline, "the new output %s got no surface" % third)
-            time.sleep(0.1)
+        wait_until(lambda: shows_surface(s.shot(third)), "the new output %s gets a surface" % third, 5)
         log("ok: a new output (%s) gets its surface" % third)
         saver.send_signal(signal.SIGINT)
         ends_with(saver, 0, 3, "--layer, SIGINT")
 
         only = s.start([opts.lumivex, "--layer", "bottom", "--output", third, "--ini", ini])
-        deadline = time.time() + 5
-        while not shows_surface(s.shot(third)):
-            check(time.time() < deadline and only.poll() is None, "--output %s drew nothing there" % third)
-            time.sleep(0.1)
+        wait_until(lambda: shows_surface(s.shot(third)), "--output %s draws there" % third, 5, only)
         time.sleep(0.3)
         check(s.shot("HEADLESS-1").colours(0, 480, 0, 640) == {EMPTY_OUTPUT},
               "--output %s drew on HEADLESS-1 too" % third)
@@ -447,14 +436,9 @@ def case_fullscreen(opts):
                 saver = s.start([opts.lumivex, "--fullscreen", "--ini", ini])
                 # Until the picture covers the output, status line at the top left (sway may show
                 # the window tiled for a frame before it is made full screen).
-                deadline = time.time() + 10
-                while True:
-                    shot = s.shot()
-                    if shot.pixel(0, 0) == (255, 255, 255) and len(shot.colours(16, 480, 0, 640)) >= 2:
-                        break
-                    check(time.time() < deadline and saver.poll() is None,
-                          "%s: no full-screen picture with its status line" % name)
-                    time.sleep(0.1)
+                wait_until(lambda: (lambda shot: shot.pixel(0, 0) == (255, 255, 255) and
+                                    len(shot.colours(16, 480, 0, 640)) >= 2)(s.shot()),
+                           "%s: the full-screen picture with its status line" % name, process=saver)
                 check(not pointer_drawn(), "%s: the pointer shows over the full-screen picture" % name)
                 time.sleep(0.3)
                 input_ends(saver, "--fullscreen, %s" % name, action, ends)
@@ -470,10 +454,7 @@ def case_endings(opts):
     ini = write_ini(folder, 1000)
     with s:
         saver = s.start([opts.lumivex, "--layer", "overlay", "--ini", ini])
-        deadline = time.time() + 10
-        while len(s.shot().colours(16, 240, 0, 320)) < 2:
-            check(time.time() < deadline and saver.poll() is None, "nothing drawn")
-            time.sleep(0.1)
+        wait_until(lambda: len(s.shot().colours(16, 240, 0, 320)) >= 2, "the layer draws", process=saver)
         os.killpg(s.sway.pid, signal.SIGKILL)
         ends_with(saver, 0, 3, "the compositor killed under --layer")
         check(output_of(saver) == "", "standard error: %r" % output_of(saver))
@@ -524,10 +505,7 @@ def case_covered(opts):
     ini = write_ini(folder, 1500)
     with s:
         layer = s.start([opts.lumivex, "--layer", "background", "--ini", ini])
-        deadline = time.time() + 10
-        while not shows_surface(s.shot()):
-            check(time.time() < deadline and layer.poll() is None, "the layer drew nothing")
-            time.sleep(0.1)
+        wait_until(lambda: shows_surface(s.shot()), "the layer draws", process=layer)
 
         def measure():
             start, wall = cpu_seconds(layer.pid), time.time()
