@@ -26,6 +26,11 @@ void BoundMorph();
 // Makes PtsLast equal to PtsA again, for a tick that cannot trust what it held.
 void ResyncLastPoints();
 
+// Makes Pts1 and Pts2 again from their origins at ScreenWidth x ScreenHeight, with their
+// deltas, and PtsA as the phase shows it: the current pair fitted to a new window size. The
+// random source and the colours are left as they were; the next tick clears the whole image.
+void RefitPointSets();
+
 // Runs one step of the current phase with the interval dt in milliseconds.
 void StepPhase(std::int32_t dt);
 
@@ -36,12 +41,6 @@ bool StepKeepsPoints();
 // StepPhase, then the shown points of PtsA plotted into VScreen; in Morph both happen in one
 // pass over the points.
 void StepPhaseAndPlot(std::int32_t dt);
-
-// The window has changed size from oldWidth x oldHeight to ScreenWidth x ScreenHeight: every
-// point set (source, target, shown) is scaled to the new size and the deltas are worked out again,
-// so the next tick shows the same picture fitted to the new window instead of waiting for a pick.
-// Nothing happens when the old size was empty or is the new one.
-void RefitPoints(std::int32_t oldWidth, std::int32_t oldHeight);
 
 // One timer tick: time, clear, phase step, plot, colour, regulation, copy to the window and
 // status line.

@@ -63,6 +63,7 @@ void HoldStep(std::int32_t dt) {
         State.PhaseClock = 0;
         State.ColourFrom = State.ColourTo;
         CopyPoints(State.Pts1, State.Pts2, State.ShownPoints);
+        State.Origin1 = State.Origin2;
         State.Phase = Phase::Pick;
     }
 }
@@ -74,6 +75,7 @@ void PickStep() {
     IfsDefinition* def = State.FirstDefinition;
     for (std::int32_t i = 1; i < n && def->Next != nullptr; ++i) def = def->Next;
     State.PickedDefinition = def;
+    State.Origin2 = {def, RandomState(), State.PointCount};
     def->Generate(State.PointCount, State.Pts2, &State.ColourTo, State.ScreenWidth, State.ScreenHeight);
     State.Phase = Phase::Delta;
 }

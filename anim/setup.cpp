@@ -37,7 +37,9 @@ int PrepareAnimation() {
         return 1;
     }
 
+    State.Origin1 = {State.FirstDefinition, RandomState(), State.ShownPoints};
     State.FirstDefinition->Generate(State.ShownPoints, State.Pts1, &State.ColourFrom, State.ScreenWidth, State.ScreenHeight);
+    State.Origin2 = {State.FirstDefinition, RandomState(), State.ShownPoints};
     State.FirstDefinition->Generate(State.ShownPoints, State.Pts2, &State.ColourTo, State.ScreenWidth, State.ScreenHeight);
     CopyPoints(State.PtsA, State.Pts1, State.ShownPoints);
     ResyncLastPoints();
@@ -46,4 +48,25 @@ int PrepareAnimation() {
     BoundMorph();
     State.PhaseClock = 0;
     return 0;
+}
+
+void RefitPointSets() {
+    if (State.Pts1 == nullptr || State.Origin1.Definition == nullptr || State.Origin2.Definition == nullptr) return;
+    const std::uint32_t random = RandomState();
+    Colour unused = 0;
+    SeedRandom(State.Origin1.Random);
+    State.Origin1.Definition->Generate(State.Origin1.Count, State.Pts1, &unused, State.ScreenWidth, State.ScreenHeight);
+    SeedRandom(State.Origin2.Random);
+    State.Origin2.Definition->Generate(State.Origin2.Count, State.Pts2, &unused, State.ScreenWidth, State.ScreenHeight);
+    SeedRandom(random);
+    ComputeDeltas(State.Pts1, State.Pts2, State.PtsDX, State.PtsDY, State.PointCount);
+    // A morph moves PtsA from Pts1 on its next step; a hold shows the target; Pick and Delta
+    // show the source, which the hold's end made equal to the old target.
+    if (State.Phase == Phase::Hold && State.PhaseClock != 0) CopyPoints(State.PtsA, State.Pts2, State.ShownPoints);
+    else if (State.Phase == Phase::Pick || State.Phase == Phase::Delta) CopyPoints(State.PtsA, State.Pts1, State.ShownPoints);
+    else if (State.Phase == Phase::Morph) {
+        const std::int32_t clock = State.PhaseClock < CosTableSize ? State.PhaseClock : CosTableSize - 1;
+        MorphPoints(State.PtsA, State.Pts1, State.PtsDX, State.PtsDY, State.CosTable[clock], State.ShownPoints);
+    }
+    State.PlottedPoints = -1;
 }

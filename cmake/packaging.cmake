@@ -32,6 +32,7 @@ if(TARGET lumivex)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${LUMIVEX_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SECTION x11)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # dpkg-shlibdeps gives the Depends: both client libraries (Xlib and Xext, libwayland-client).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xscreensaver | xsecurelock")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
@@ -40,8 +41,9 @@ Lumivex draws fractals given as iterated function systems (a fern, Sierpinski
 triangles and carpets, dragon curves, spirals, trees and more) with the chaos
 game, and morphs each fractal smoothly into the next.
 .
-It runs as an XScreenSaver hack, as an xsecurelock saver, or in a window or
-full screen on the desktop. The fractals come from a plain-text definition
+It runs as an XScreenSaver hack, as an xsecurelock saver, as a live wallpaper
+on a Wayland desktop's background layer, or in a window or full screen on an
+X11 or Wayland desktop. The fractals come from a plain-text definition
 file that anyone can extend.")
 
   # What Debian asks of every package: the copyright, and the changelog of a native package.

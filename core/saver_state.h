@@ -61,6 +61,14 @@ static_assert(sizeof(FrameHeaderData) == 48, "FrameHeaderData must match BITMAPI
 // The height of the status strip above the frame image, in window rows.
 constexpr std::int32_t StatusStripHeight = 16;
 
+// How a point set was made: the definition, the random source's state before its Generate, and
+// the count. Making it again with these at another size gives the same set fitted to that size.
+struct PointSetOrigin {
+    const IfsDefinition* Definition = nullptr;
+    std::uint32_t Random = 0;
+    std::int32_t Count = 0;
+};
+
 struct SaverState {
     // Run and window: written by start-up, read by the window procedure and the tick.
     RunMode Mode = RunMode{0};             // the run mode; 0 until the command line is read
@@ -103,6 +111,8 @@ struct SaverState {
     std::int32_t* PtsDX = nullptr; // per point: target x - source x, pixels
     std::int32_t* PtsDY = nullptr; // per point: target y - source y, pixels
     std::int32_t* CosTable = nullptr;  // 3000 easing factors 0 to 1023 (value/1024), by ms of morph
+    PointSetOrigin Origin1;        // how Pts1 was made (a Pts2 copied into it keeps that one's origin)
+    PointSetOrigin Origin2;        // how Pts2 was made
 
     // Colours and timing.
     Colour ColourFrom = 0;            // colour at the start of the morph

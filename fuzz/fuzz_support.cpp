@@ -8,23 +8,12 @@
 #include "core/saver_state.h"
 #include "ifs/ifs_definition.h"
 #include "backends/headless/headless_host.h"
+#include "saver/saver_main.h"
 
 namespace {
 
 void FreeSaverMemory() {
-    for (void* block : {static_cast<void*>(State.VScreen), static_cast<void*>(State.Pts1), static_cast<void*>(State.Pts2),
-                        static_cast<void*>(State.PtsA), static_cast<void*>(State.PtsLast), static_cast<void*>(State.PtsDX),
-                        static_cast<void*>(State.PtsDY), static_cast<void*>(State.CosTable)}) {
-        std::free(block);  // AllocateBytes hands out malloc'd blocks
-    }
-    for (IfsDefinition* def = State.FirstDefinition; def != nullptr;) {
-        IfsDefinition* next = def->Next;
-        std::free(def->Transforms);
-        delete def;
-        def = next;
-    }
-    ForgetHandedOutBytes();
-    ResetSaverState();
+    ReleaseSaverMemory();
     ResetHost();
 }
 

@@ -181,8 +181,9 @@ std::FILE* OpenDefinitionFile(const char* path);
 // display could be reached, or it made no window. NoSuchWindow: the id names no window there (a
 // host that hands over no windows answers this to every id). UnsupportedVisual: the window is
 // there but in a pixel format the backend does not draw in. Except with Ok, *window is left as
-// it is and nothing is shown.
-enum class WindowOutcome { Ok, NoDisplay, NoSuchWindow, UnsupportedVisual };
+// it is and nothing is shown. Unsupported: the host lacks what was asked for (a compositor
+// without the layer shell).
+enum class WindowOutcome { Ok, NoDisplay, NoSuchWindow, UnsupportedVisual, Unsupported };
 // Takes a window that a host made for the saver to draw in (id 0: the screen's root window, as
 // large as the screen). The backend only follows its size and its destruction: it never maps,
 // moves, raises, resizes or destroys it, and selects no input that another client may hold. A
@@ -192,6 +193,15 @@ WindowOutcome AdoptHostWindow(std::uint64_t id, PlatformHandle* window);
 // the desktop's full-screen state.
 WindowOutcome CreateDesktopWindow(bool fullScreen, const char* title, std::int32_t width, std::int32_t height,
                                   PlatformHandle* window);
+// The desktop's layers that a picture can sit on, bottom first: under the windows (Background,
+// Bottom) or over them (Top, Overlay).
+enum class DesktopLayer { Background, Bottom, Top, Overlay };
+// The picture on a layer of the desktop, stretched over every output (or only the output named
+// `output`, when not null), following outputs that come and go. It takes no keyboard focus and
+// pushes nothing aside. The window's size is that of the first output shown on; the others
+// show the same frame. Unsupported when the host has no such layers; every output gone or the
+// host closing the layer reaches the saver as Destroy.
+WindowOutcome CreateLayerWindow(DesktopLayer layer, const char* output, PlatformHandle* window);
 // Makes room for the window's whole picture at width x height, for a backend that composes it
 // itself; false when the memory is not there.
 bool PrepareWindowPicture(PlatformHandle window, std::int32_t width, std::int32_t height);

@@ -4,20 +4,27 @@
 #include <cstring>
 
 const char* const LinuxUsage =
-    "usage: lumivex [--window | --fullscreen | --root | --window-id ID] [--geometry WxH] [--ini FILE] "
-    "[--delay USECS] [--status] [--seed N] [--help] [--version]";
+    "usage: lumivex [--window | --fullscreen | --layer LAYER [--output NAME] | --root | --window-id ID] "
+    "[--wayland | --x11] [--geometry WxH] [--ini FILE] [--delay USECS] [--status] [--seed N] [--help] [--version]";
 
 const char* const LinuxHelp =
-    "lumivex draws IFS fractals that morph into one another, the Lumivex screen saver on X11.\n"
+    "lumivex draws IFS fractals that morph into one another, the Lumivex screen saver on X11 and\n"
+    "Wayland.\n"
     "\n"
     "  --window          a window of its own, 1280x800 or --geometry, resizable (the default);\n"
     "                    closing it ends the run\n"
     "  --fullscreen      its own window over the whole screen, pointer hidden; a key, a mouse\n"
     "                    button or moving the mouse ends it\n"
+    "  --layer LAYER     Wayland: a live wallpaper on a layer of the desktop, background,\n"
+    "                    bottom, top or overlay, on every output; input does not end it\n"
+    "  --output NAME     with --layer: only on that output (as the compositor names it)\n"
     "  --root            draw into the window in XSCREENSAVER_WINDOW (hexadecimal 0x... or\n"
     "                    decimal), else into the root window: how XScreenSaver and xsecurelock\n"
     "                    start it\n"
     "  --window-id ID    draw into that window (hexadecimal 0x... or decimal)\n"
+    "  --wayland         speak Wayland, whatever the environment says\n"
+    "  --x11             speak X11; without either, Wayland when WAYLAND_DISPLAY is set and no\n"
+    "                    X11 window is asked for (--root, --window-id, XSCREENSAVER_WINDOW)\n"
     "  --geometry WxH    the size of the --window window, each side 1 to 16384\n"
     "  --ini FILE        the definition file; without it $XDG_CONFIG_HOME/lumivex/lumivex.ini\n"
     "                    (~/.config/lumivex/lumivex.ini), then the installed lumivex.ini\n"
@@ -29,12 +36,15 @@ const char* const LinuxHelp =
     "\n"
     "In a window that a host handed over (--root, --window-id) input does not end the run; it ends\n"
     "on SIGTERM, SIGINT or SIGHUP, when the window is destroyed or when the display goes away.\n"
+    "Neither does it on a layer, which ends with those signals, when the compositor closes it or\n"
+    "goes away. On Wayland the compositor paces the frames: a hidden picture costs nothing.\n"
     "Either dash form works: -root is --root. Messages go to standard error.\n"
     "\n"
     "Exit codes: 0 at a normal end; 1 when the definition file is missing or holds no definition,\n"
-    "memory for the points is short, or the window's visual is not 24- or 32-bit TrueColor; 2 for\n"
-    "a wrong option; -3 (253) when there is no display or no such window; -4 (252) when the frame\n"
-    "image cannot be allocated.";
+    "memory for the points is short, the window's visual is not 24- or 32-bit TrueColor, the\n"
+    "compositor lacks what the mode needs (a layer shell for --layer) or breaks the protocol; 2 for\n"
+    "a wrong option; -3 (253) when there is no display or compositor, no such window or output;\n"
+    "-4 (252) when the frame image cannot be allocated.";
 
 namespace {
 
@@ -145,6 +155,29 @@ bool ReadLinuxOptions(int argc, const char* const* argv, const char* screensaver
             }
             options->target = LinuxTarget::WindowId;
             windowIdGiven = true;
+        } else if (name == "layer") {
+            if (!value(&text)) return false;
+            static const char* const names[] = {"background", "bottom", "top", "overlay"};
+            int found = -1;
+            for (int n = 0; n < 4; ++n) {
+                if (text == names[n]) found = n;
+            }
+            if (found < 0) {
+                *error = "--layer wants background, bottom, top or overlay, not '" + text + "'";
+                return false;
+            }
+            options->layer = static_cast<platform::DesktopLayer>(found);
+            options->target = LinuxTarget::Layer;
+        } else if (name == "output") {
+            if (!value(&text)) return false;
+            if (text.empty()) {
+                *error = "--output needs an output name";
+                return false;
+            }
+            options->output = text;
+        } else if (name == "wayland" || name == "x11") {
+            if (!flag()) return false;
+            options->host = name == "x11" ? LinuxHostChoice::X11 : LinuxHostChoice::Wayland;
         } else if (name == "geometry") {
             if (!value(&text)) return false;
             if (!ReadSize(text.c_str(), &options->width, &options->height)) {
@@ -187,6 +220,19 @@ bool ReadLinuxOptions(int argc, const char* const* argv, const char* screensaver
             return false;
         }
     }
+    const bool x11Window = options->target == LinuxTarget::Root || options->target == LinuxTarget::WindowId;
+    if (options->target == LinuxTarget::Layer && options->host == LinuxHostChoice::X11) {
+        *error = "--layer is a Wayland layer and cannot go with --x11";
+        return false;
+    }
+    if (x11Window && options->host == LinuxHostChoice::Wayland) {
+        *error = "--root and --window-id draw in X11 windows and cannot go with --wayland";
+        return false;
+    }
+    if (!options->output.empty() && options->target != LinuxTarget::Layer) {
+        *error = "--output goes with --layer";
+        return false;
+    }
     if (options->target == LinuxTarget::Root) {
         options->windowId = 0;
         if (screensaverWindow != nullptr && *screensaverWindow != '\0' &&
@@ -201,6 +247,15 @@ bool ReadLinuxOptions(int argc, const char* const* argv, const char* screensaver
 }
 
 }  // namespace
+
+LinuxHost ChooseLinuxHost(const LinuxOptions& options, const char* waylandDisplay, const char* screensaverWindow) {
+    if (options.host != LinuxHostChoice::Auto) return options.host == LinuxHostChoice::X11 ? LinuxHost::X11 : LinuxHost::Wayland;
+    if (options.target == LinuxTarget::Layer) return LinuxHost::Wayland;
+    if (options.target == LinuxTarget::Root || options.target == LinuxTarget::WindowId) return LinuxHost::X11;
+    // A host of the XScreenSaver kind made a window for its hack: it is an X11 window.
+    if (screensaverWindow != nullptr && *screensaverWindow != '\0') return LinuxHost::X11;
+    return waylandDisplay != nullptr && *waylandDisplay != '\0' ? LinuxHost::Wayland : LinuxHost::X11;
+}
 
 bool ParseLinuxOptions(int argc, const char* const* argv, const char* screensaverWindow, LinuxOptions* options,
                        std::string* error) {

@@ -21,6 +21,14 @@ const char* const MissingLinuxFileMessage =
     "Please put it either into '%s' or into '%s'. Now quitting.";
 const char* const NoDisplayMessage = "I cannot open the X display '%s'. Now quitting.";
 const char* const NoDisplaySetMessage = "I cannot open an X display: DISPLAY is not set. Now quitting.";
+const char* const NoCompositorMessage = "I cannot reach the Wayland compositor '%s'. Now quitting.";
+const char* const NoCompositorSetMessage =
+    "I cannot reach a Wayland compositor: WAYLAND_DISPLAY is not set and there is none at 'wayland-0'. Now quitting.";
+const char* const NoLayerShellMessage =
+    "The compositor offers no layer shell (zwlr_layer_shell_v1), which --layer needs. Now quitting.";
+const char* const NoWindowShellMessage =
+    "The compositor offers no xdg-shell (xdg_wm_base), which a window needs. Now quitting.";
+const char* const NoSuchOutputMessage = "There is no output '%s' to draw on. Now quitting.";
 const char* const NoSuchWindowMessage = "There is no window %s to draw in. Now quitting.";
 const char* const VisualMessage =
     "I can only draw on a 24- or 32-bit TrueColor visual, and this window has another one. Now quitting.";
@@ -44,8 +52,29 @@ bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-int WindowFailure(platform::WindowOutcome outcome, const LinuxOptions& options, const LinuxEnvironment& env) {
+int WindowFailure(platform::WindowOutcome outcome, const LinuxOptions& options, const LinuxEnvironment& env,
+                  LinuxHost host) {
+    const bool layer = options.target == LinuxTarget::Layer;
+    if (host == LinuxHost::Wayland) {
+        switch (outcome) {
+            case platform::WindowOutcome::NoDisplay:
+                if (env.waylandDisplay == nullptr || env.waylandDisplay[0] == '\0') ShowErrorMessage(NoCompositorSetMessage);
+                else ShowErrorMessage(FormatMessageText(NoCompositorMessage, env.waylandDisplay).c_str());
+                return static_cast<int>(StartResult::WindowFailed);
+            case platform::WindowOutcome::NoSuchWindow:
+                ShowErrorMessage(FormatMessageText(NoSuchOutputMessage, options.output.c_str()).c_str());
+                return static_cast<int>(StartResult::WindowFailed);
+            case platform::WindowOutcome::Unsupported:
+                ShowErrorMessage(layer ? NoLayerShellMessage : NoWindowShellMessage);
+                return 1;
+            default:
+                break;
+        }
+    }
     switch (outcome) {
+        case platform::WindowOutcome::Unsupported:
+            ShowErrorMessage(NoLayerShellMessage);
+            return 1;
         case platform::WindowOutcome::NoDisplay:
             if (env.display == nullptr || env.display[0] == '\0') ShowErrorMessage(NoDisplaySetMessage);
             else ShowErrorMessage(FormatMessageText(NoDisplayMessage, env.display).c_str());
@@ -94,6 +123,8 @@ std::string MissingDefinitionMessage(const LinuxOptions& options, const LinuxEnv
 }
 
 int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
+    const LinuxHost host = ChooseLinuxHost(options, env.waylandDisplay, env.screensaverWindow);
+    if (env.useHost != nullptr) env.useHost(host);
     // A host's window and the desktop window are watched, not ended by input; full screen is /s.
     State.Mode = options.target == LinuxTarget::FullScreen ? RunMode::Saver : RunMode::Window;
     SetMemoryBound(platform::PhysicalMemoryBytes());
@@ -111,13 +142,17 @@ int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
         case LinuxTarget::Window:
             outcome = platform::CreateDesktopWindow(false, WindowTitle, options.width, options.height, &window);
             break;
+        case LinuxTarget::Layer:
+            outcome = platform::CreateLayerWindow(options.layer, options.output.empty() ? nullptr : options.output.c_str(),
+                                                  &window);
+            break;
         case LinuxTarget::FullScreen: {
             const platform::ScreenMetrics screen = platform::ReadScreenMetrics();
             outcome = platform::CreateDesktopWindow(true, WindowTitle, screen.virtualWidth, screen.virtualHeight, &window);
             break;
         }
     }
-    if (outcome != platform::WindowOutcome::Ok || window == nullptr) return WindowFailure(outcome, options, env);
+    if (outcome != platform::WindowOutcome::Ok || window == nullptr) return WindowFailure(outcome, options, env, host);
     State.Window = window;
 
     // The picture fills the window, the status strip on top and the image below it.
@@ -126,6 +161,9 @@ int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
     if (State.ScreenWidth < 0) State.ScreenWidth = 0;
     if (State.ScreenHeight < 0) State.ScreenHeight = 0;
     SetImageFillsWindow(false);
+    // Desktops resize these windows (a tiling compositor right after they appear): the picture
+    // follows at once, not at the next fractal.
+    SetRefitOnResize(true);
     if (!AllocateFrame() || !platform::PrepareWindowPicture(window, State.ScreenWidth, State.ScreenHeight)) {
         ShowErrorMessage(VScreenMessage);
         return static_cast<int>(StartResult::VScreenFailed);

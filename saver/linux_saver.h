@@ -12,8 +12,12 @@ struct LinuxEnvironment {
     const char* xdgConfigHome = nullptr;      // XDG_CONFIG_HOME
     const char* home = nullptr;               // HOME
     const char* display = nullptr;            // DISPLAY
+    const char* waylandDisplay = nullptr;     // WAYLAND_DISPLAY
     std::string programPath;                  // the program's own file, links resolved; empty when unknown
     const char* version = "";                 // printed by --version
+    // Makes the platform functions speak to that host from now on; null where the program has
+    // only one (the tests' headless host).
+    void (*useHost)(LinuxHost host) = nullptr;
 };
 
 // Where the shipped definitions are, found from the program's own place so that one build serves
@@ -38,3 +42,6 @@ int LinuxSaverMain(int argc, const char* const* argv, const LinuxEnvironment& en
 // The exit code when the display connection is lost under the saver: the host went away, which
 // ends the run as a destroyed window does.
 constexpr int LostDisplayExitCode = 0;
+// The exit code when the compositor ends the connection over a protocol error (after one line
+// on standard error).
+constexpr int ProtocolErrorExitCode = 1;

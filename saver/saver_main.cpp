@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cstdlib>
 
 #include "anim/anim.h"
+#include "ifs/ifs_definition.h"
 #include "ifs/loader.h"
 #include "ifs/text_input.h"
 #include "core/arrays.h"
@@ -34,6 +36,7 @@ namespace {
 // Whether the frame image is as tall as the window (a child of a host's window on Windows), or
 // starts below the status strip.
 bool ImageFillsWindow = false;
+bool RefitOnResize = false;
 // The exit code once the message loop ends: 0, unless the run ended on a failure.
 int EndCode = 0;
 
@@ -85,6 +88,8 @@ bool AllocateFrame() {
 
 void SetImageFillsWindow(bool fills) { ImageFillsWindow = fills; }
 
+void SetRefitOnResize(bool refit) { RefitOnResize = refit; }
+
 bool ResizeFrame(std::int32_t width, std::int32_t height) {
     if (width < 0) width = 0;
     if (height < 0) height = 0;
@@ -100,6 +105,7 @@ bool ResizeFrame(std::int32_t width, std::int32_t height) {
         State.PlottedPoints = -1;
         return false;
     }
+    if (RefitOnResize) RefitPointSets();
     platform::BlackenStrip(State.Window, width, StatusStripHeight);
     return true;
 }
@@ -138,6 +144,7 @@ StartResult InitWindow(PlatformHandle parent) {
 
     // A window shorter than the status strip has an empty image, never a negative one.
     ImageFillsWindow = parent != nullptr;
+    RefitOnResize = false;
     if (!AllocateFrame()) {
         ShowErrorMessage(VScreenMessage);
         return StartResult::VScreenFailed;
@@ -209,17 +216,13 @@ bool HandleSaverMessage(PlatformHandle window, SaverMessage message) {
             return true;
         }
         case SaverMessage::Resize: {
-            const std::int32_t oldWidth = State.ScreenWidth, oldHeight = State.ScreenHeight;
-            std::int32_t width = oldWidth, height = oldHeight;
+            std::int32_t width = State.ScreenWidth, height = State.ScreenHeight;
             platform::WindowClientSize(window, &width, &height);
             if (!ResizeFrame(width, height)) {
                 ShowErrorMessage(VScreenMessage);
                 EndCode = static_cast<int>(StartResult::VScreenFailed);
                 platform::DestroySaverWindow(window);
-                return true;
             }
-            // The picture follows the window at once, not only from the next pick on.
-            RefitPoints(oldWidth, oldHeight);
             return true;
         }
         case SaverMessage::Close:
@@ -229,4 +232,22 @@ bool HandleSaverMessage(PlatformHandle window, SaverMessage message) {
             break;
     }
     return false;
+}
+
+void ReleaseSaverMemory() {
+    const auto points = static_cast<std::uint64_t>(State.PointCount < 0 ? 0 : State.PointCount);
+    ReleaseFrame();
+    for (ScreenPoint* set : {State.Pts1, State.Pts2, State.PtsA, State.PtsLast}) FreeBytes(set, points, sizeof(ScreenPoint));
+    FreeBytes(State.PtsDX, points, sizeof(std::int32_t));
+    FreeBytes(State.PtsDY, points, sizeof(std::int32_t));
+    FreeBytes(State.CosTable, CosTableSize, sizeof(std::int32_t));
+    for (IfsDefinition* def = State.FirstDefinition; def != nullptr;) {
+        IfsDefinition* next = def->Next;
+        std::free(def->Transforms);
+        delete def;
+        def = next;
+    }
+    // Whatever was not given back one by one (a start-up that stopped half-way) is forgotten too.
+    ForgetHandedOutBytes();
+    ResetSaverState();
 }

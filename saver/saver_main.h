@@ -31,6 +31,10 @@ int RunPreparedSaver();
 std::int32_t FrameImageHeight(std::int32_t windowHeight, bool fillsWindow);
 // Which of the two a start-up that does not go through InitWindow wants (InitWindow sets it).
 void SetImageFillsWindow(bool fills);
+// Whether ResizeFrame makes the current point sets again at the new size (RefitPointSets), so
+// the picture fits the window within a tick; off unless a start-up turns it on (the Linux
+// program's windows are resized by their desktop; the Windows saver's never are).
+void SetRefitOnResize(bool refit);
 // Allocates VScreen for ScreenWidth x ScreenHeight and fills FrameHeader; false when the
 // memory is not there (no message).
 bool AllocateFrame();
@@ -48,3 +52,7 @@ bool HandleSaverMessage(PlatformHandle window, SaverMessage message);
 
 // Whether keys, buttons and mouse movement end the run in this mode.
 bool InputEndsRun(RunMode mode);
+
+// Gives back every array and definition a run holds and puts the record back to its start
+// values, for a process that starts the saver again (the page's runs, the fuzz targets).
+void ReleaseSaverMemory();

@@ -46,6 +46,8 @@ int StartWebSaver(const WebStart& start) {
     State.Mode = start.preview ? RunMode::Preview : RunMode::Window;
     SetMemoryBound(start.memoryBound);
     SeedRandom(start.seed);
+    // A page is resized: the current point sets are made again at the new size at once.
+    SetRefitOnResize(true);
 
     std::int32_t width = start.width < 0 ? 0 : start.width;
     std::int32_t height = start.height < 0 ? 0 : start.height;
@@ -72,21 +74,6 @@ int StartWebSaver(const WebStart& start) {
 }
 
 void EndWebRun() {
-    const auto points = static_cast<std::uint64_t>(State.PointCount < 0 ? 0 : State.PointCount);
-    FreeBytes(State.VScreen, static_cast<std::uint64_t>(State.VScreenStride) * static_cast<std::uint64_t>(State.ImageHeight), 1);
-    FreeBytes(State.Pts1, points, sizeof(ScreenPoint));
-    FreeBytes(State.Pts2, points, sizeof(ScreenPoint));
-    FreeBytes(State.PtsA, points, sizeof(ScreenPoint));
-    FreeBytes(State.PtsDX, points, sizeof(std::int32_t));
-    FreeBytes(State.PtsDY, points, sizeof(std::int32_t));
-    FreeBytes(State.CosTable, CosTableSize, sizeof(std::int32_t));
-    for (IfsDefinition* def = State.FirstDefinition; def != nullptr;) {
-        IfsDefinition* next = def->Next;
-        std::free(def->Transforms);
-        delete def;
-        def = next;
-    }
-    // Whatever was not given back one by one (a run that stopped half-way) is forgotten with it.
-    ForgetHandedOutBytes();
-    ResetSaverState();
+    SetRefitOnResize(false);
+    ReleaseSaverMemory();
 }

@@ -11,7 +11,9 @@ set -euo pipefail
 # The native saver and renderer, with the libraries the default build's tests and benchmarks use.
 group_native() {
   # python3: the build configures its Python test harnesses even when they are not run.
-  packages+=(g++ cmake make python3 libpng-dev libgif-dev libx11-dev libxext-dev libgtest-dev libbenchmark-dev)
+  # lumivex speaks X11 and Wayland: Xlib, libwayland-client and the protocols it is built from.
+  packages+=(g++ cmake make python3 libpng-dev libgif-dev libx11-dev libxext-dev libwayland-dev wayland-protocols
+    libgtest-dev libbenchmark-dev)
 }
 
 # A run without a display: a virtual X server and the screenshot tool.
@@ -22,6 +24,17 @@ group_headless() {
 # The native saver's tests against real hosts (Xvfb, xsecurelock) and of its installed files.
 group_x11_tests() {
   packages+=(python3 xvfb xdotool imagemagick x11-utils xsecurelock libxml2-utils desktop-file-utils)
+}
+
+# The native saver's tests on Wayland: headless sway, and grim for its screenshots.
+group_wayland_tests() {
+  packages+=(python3 sway grim)
+}
+
+# The native saver's Wayland part whole: what builds it and what tests it.
+group_wayland() {
+  packages+=(libwayland-dev wayland-protocols)
+  group_wayland_tests
 }
 
 # The Windows builds (MinGW-w64) and their end-to-end tests under Wine.
@@ -52,6 +65,7 @@ group_all() {
   group_native
   group_headless
   group_x11_tests
+  group_wayland
   group_windows
   group_fuzz
   group_dist

@@ -8,8 +8,8 @@ saver=$(realpath "$1")
 ini=$(realpath "$2")
 shot=$(realpath -m "$3")
 
-if [ -n "${DISPLAY:-}" ]; then
-  echo "run: lumivex --fullscreen on $DISPLAY; move the mouse or press a key to end it"
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  echo "run: lumivex --fullscreen on ${WAYLAND_DISPLAY:-$DISPLAY}; move the mouse or press a key to end it"
   code=0
   "$saver" --fullscreen --ini "$ini" || code=$?
   echo "run: the saver ended with exit code $code"
@@ -36,7 +36,7 @@ if [ -z "$number" ] || ! kill -0 "$xvfb" 2>/dev/null; then echo "run: Xvfb did n
 export DISPLAY=":$number"
 
 echo "run: no display; running lumivex --fullscreen under Xvfb on $DISPLAY for a few seconds"
-"$saver" --fullscreen --ini "$ini" &
+"$saver" --x11 --fullscreen --ini "$ini" &
 pid=$!
 sleep 5
 kill -0 "$pid" 2>/dev/null || { wait "$pid" || echo "run: the saver ended early with exit code $?" >&2; exit 1; }

@@ -25,6 +25,9 @@ The API, all of it:
   at_cleanup(fn)                          fn() runs at the end of the case, also on failure
   wait_exit(process, timeout, what)       the exit code, or a Failure after timeout s
   ends_with(process, code, timeout, what) the exit code must be `code` (modulo 256)
+  input_ends(process, what, action, ends) action() ends the saver with 0, or (ends False) does not
+  wait_until(condition, what, timeout=10, process=None)
+                                          condition()'s first true result, or a Failure
   output_of(process)                      what a started program wrote to its log
   write_ini(folder, count, text=None)     writes lumivex.ini: `text`, or the test gallery (GALLERY)
   Shot, parse_ppm(bytes), read_picture(path), save_ppm(shot, path)
@@ -50,6 +53,10 @@ The API, all of it:
   chromium(width, height, scale)          a headless Chromium through Selenium (context manager):
                                           the driver; page_shot(driver), console_errors(driver),
                                           wait_script(driver, script, timeout, what)
+  wait_rendered(take_shot, process, rendered, timeout), held_subset(shot, rendered)
+                                          the same for a whole screen, also taking a subset of a
+                                          held frame's points from a saver that lowered its count
+  cpu_seconds(pid)                        user plus system CPU time of a process
   User(name)                              an unprivileged user with its own XDG_RUNTIME_DIR (made when
                                           missing): .command(argv), .env(base), .give(path)
   Wine(prefix)                            a Wine prefix: .env(), .boot(), .run(), .start(), .kill()
@@ -190,6 +197,35 @@ def ends_with(process, code, timeout, what):
     got = wait_exit(process, timeout, what)
     check(got == code % 256, "%s: exit code %d, expected %d" % (what, got, code % 256))
     log("ok: %s, exit code %d" % (what, got))
+
+
+def input_ends(process, what, action, ends=True):
+    """Does action() to a running saver: with `ends`, the saver must end with 0 within 3 s; else
+    it must go on for a second, and then SIGTERM ends it with 0."""
+    check(process.poll() is None, "%s: the saver ended by itself" % what)
+    action()
+    if ends:
+        ends_with(process, 0, 3, "%s" % what)
+        return
+    time.sleep(1.0)
+    check(process.poll() is None, "%s ended the saver (exit code %s)" % (what, process.poll()))
+    log("ok: %s: the saver goes on" % what)
+    process.send_signal(signal.SIGTERM)
+    ends_with(process, 0, 3, "after %s, SIGTERM" % what)
+
+
+def wait_until(condition, what, timeout=10, process=None, pause=0.1):
+    """Calls condition() until it gives something true, and returns that; a Failure naming `what`
+    after timeout s, or as soon as `process` has ended."""
+    deadline = time.time() + timeout
+    while True:
+        result = condition()
+        if result:
+            return result
+        if process is not None and process.poll() is not None:
+            raise Failure("%s: the saver ended (exit code %s)" % (what, process.poll()))
+        check(time.time() < deadline, "%s within %s s" % (what, timeout))
+        time.sleep(pause)
 
 
 def output_of(process):
@@ -496,6 +532,17 @@ class Rendered:
         if pictures:
             check(len(self.frames) >= 3, "the renderer held only %d frames" % len(self.frames))
 
+    def pictures(self):
+        return [picture.data for _colour, picture in self.frames.values() if picture is not None]
+
+    @staticmethod
+    def strip_only_differs(window, picture, width):
+        """The held points with another status line: the next definition's number shows in the
+        tick or two between a hold's end and the morph (a resized window can show it at once).
+        Not a held frame, and no fault."""
+        strip = STRIP * width * 3
+        return window[strip:] == picture[strip:] and window[:strip] != picture[:strip]
+
     def match(self, shot, top=STRIP, strip=True):
         """Whether the screenshot's window at the corner shows a held frame: its image (rows from
         `top`) has a held frame's mask, then its points must have that frame's colour and, with
@@ -507,6 +554,8 @@ class Rendered:
         colour, picture = self.frames[h]
         check(lit == {colour}, "the held frame's points are %s, expected %s" % (sorted(lit), colour))
         if picture is not None:
+            if self.strip_only_differs(shot.crop(self.width, self.height), picture.data, self.width):
+                return False
             check_corner(shot, picture, "the window against the renderer's held frame", 0 if strip else STRIP)
         return True
 
@@ -526,6 +575,82 @@ def wait_exact(s, process, rendered, timeout=16, strip=True):
         time.sleep(0.1)
     raise Failure("none of %d screenshots in %d s equals a held frame of lumivex-render at %dx%d"
                   % (shots, timeout, rendered.width, rendered.height))
+
+
+def _lit_positions(data, colour, start):
+    """Byte offsets, from start on, of the pixels of that colour."""
+    found = set()
+    i = data.find(colour, start)
+    while i >= 0:
+        if i % 3 == 0:
+            found.add(i)
+        i = data.find(colour, i + 1)
+    return found
+
+
+def held_subset(shot, rendered):
+    """The image below the strip shows some of the points of a held frame of the renderer, in
+    its places and colour, and nothing else: what a saver shows that lowered its point count on
+    slow ticks (a busy machine). The share of the frame's lit pixels shown; 0 when none fits."""
+    start = STRIP * shot.width * 3
+    data = shot.data
+    found = re.search(rb"[^\x00]", data[start:])
+    if found is None:
+        return 0
+    first = start + found.start()
+    first -= first % 3
+    colour = data[first:first + 3]
+    lit = _lit_positions(data, colour, start)
+    picture = bytearray(len(data) - start)
+    for i in lit:
+        picture[i - start:i - start + 3] = colour
+    if bytes(picture) != data[start:]:
+        return 0  # another colour below the strip
+    for frame in rendered.pictures():
+        held = _lit_positions(frame, colour, start)
+        if held and lit <= held:
+            return len(lit) / len(held)
+    return 0
+
+
+def wait_rendered(take_shot, process, rendered, timeout=40):
+    """Screenshots of a whole screen (take_shot()) until one equals a held frame of the renderer,
+    pixel for pixel; or, when the saver lowered its point count on slow ticks, shows a subset of
+    one of at least 3/4 of its points (said in the result, as the exact comparison could not be
+    made). (the screenshot, how it matched). Whole pictures are compared as bytes: quick even at
+    1600x1200 on a busy machine."""
+    deadline = time.time() + timeout
+    shots = 0
+    while time.time() < deadline:
+        check(process.poll() is None, "the saver ended (exit code %s)" % process.poll())
+        shot = take_shot()
+        shots += 1
+        check((shot.width, shot.height) == (rendered.width, rendered.height),
+              "the screenshot is %dx%d, the renderer's frame %dx%d" % (shot.width, shot.height, rendered.width,
+                                                                        rendered.height))
+        pictures = rendered.pictures()
+        if shot.data in pictures:
+            return shot, "equals a held frame of lumivex-render, pixel for pixel (screenshot %d)" % shots
+        if any(rendered.strip_only_differs(shot.data, picture, shot.width) for picture in pictures):
+            time.sleep(0.1)
+            continue
+        share = held_subset(shot, rendered)
+        if share >= 0.75:
+            return shot, ("shows %.0f%% of the lit pixels of a held frame of lumivex-render, in their places and colour, "
+                          "and nothing else (screenshot %d; the saver lowered its points on slow ticks, so no exact "
+                          "comparison)" % (100 * share, shots))
+        # Each screenshot costs the host a copy: a slower pace keeps the saver's ticks short, so
+        # that it shows all its points, as the renderer does.
+        time.sleep(0.4)
+    raise Failure("none of %d screenshots in %d s equals a held frame of lumivex-render at %dx%d"
+                  % (shots, timeout, rendered.width, rendered.height))
+
+
+def cpu_seconds(pid):
+    """User plus system time of a process, from /proc/PID/stat."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 # ---------------------------------------------------------------------------------------------

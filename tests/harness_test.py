@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Tests of tests/harness.py itself: a case stopped by a signal or by its time limit leaves nothing
 running, two screens at once get displays of their own, an unprivileged user gets a runtime
-folder of its own, and a broken screenshot is refused."""
+folder of its own, a broken screenshot is refused, and the waits and checks that cases share."""
 import json
 import os
 import signal
@@ -114,6 +114,62 @@ def case_user(opts):
     harness.cleanup()
     check(not os.path.exists(runtime), "the runtime folder %s outlived the case" % runtime)
     log("ok: %s (%d) with the runtime folder %s, removed at the end" % (user.name, user.uid, runtime))
+
+
+def fails(fn):
+    """Whether fn() raises the harness's Failure."""
+    try:
+        fn()
+    except Failure:
+        return True
+    return False
+
+
+def case_waits(opts):
+    """wait_until gives the first true result, fails at its time limit and as soon as the program
+    watched has ended; input_ends tells a saver that input ends from one it does not; held_subset
+    takes a part of a held frame's points, in their places and colour, and nothing else."""
+    calls = []
+    check(harness.wait_until(lambda: calls.append(1) or (len(calls) >= 3 and "third"), "three calls", 5) == "third",
+          "wait_until did not give the first true result")
+    check(fails(lambda: harness.wait_until(lambda: False, "never", 0.3)), "wait_until never gave up")
+    with harness.Session(opts, "waits", display=False) as s:
+        ended = s.start(["true"])
+        started = time.time()
+        check(fails(lambda: harness.wait_until(lambda: False, "never", 30, ended)) and time.time() - started < 5,
+              "wait_until waited on a program that had ended")
+        program = 'trap "exit 0" TERM USR1; while :; do sleep 0.05; done'
+        for action_ends, expected_ends in ((True, True), (False, False), (True, False), (False, True)):
+            process = s.start(["sh", "-c", program])
+            time.sleep(0.3)
+            action = (lambda p=process: p.send_signal(signal.SIGUSR1)) if action_ends else (lambda: None)
+            got = fails(lambda: harness.input_ends(process, "input", action, expected_ends))
+            check(got == (action_ends != expected_ends), "input_ends: ends %s, expected %s: failure %s"
+                  % (action_ends, expected_ends, got))
+            harness.stop(process)
+    log("ok: wait_until and input_ends")
+
+    colour = bytes((255, 0, 0))
+    black = bytes(3)
+
+    class Frames:
+        width, height = 4, harness.STRIP + 2
+
+        def pictures(self):
+            rows = [black * 4] * harness.STRIP + [colour * 2 + black * 2, colour + black * 3]
+            return [b"".join(rows)]
+
+    def shot(below):
+        return harness.Shot(4, harness.STRIP + 2, black * 4 * harness.STRIP + b"".join(below))
+
+    for below, share in (([colour * 2 + black * 2, black * 4], 2 / 3),      # two of the three points
+                         ([colour * 2 + black * 2, colour + black * 3], 1),  # all of them
+                         ([colour * 3 + black, black * 4], 0),               # one out of place
+                         ([colour + bytes((0, 255, 0)) + black * 2, black * 4], 0),  # another colour
+                         ([black * 4, black * 4], 0)):                       # nothing
+        got = harness.held_subset(shot(below), Frames())
+        check(abs(got - share) < 1e-9, "held_subset of %r: %s, expected %s" % (below, got, share))
+    log("ok: held_subset")
 
 
 if __name__ == "__main__":

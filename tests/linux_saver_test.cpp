@@ -14,43 +14,12 @@
 
 namespace {
 
-struct Parsed {
-    bool ok;
-    LinuxOptions options;
-    std::string error;
-};
-
-Parsed Parse(std::vector<const char*> args, const char* screensaverWindow = nullptr) {
-    args.insert(args.begin(), "lumivex");
-    Parsed p{false, {}, {}};
-    p.ok = ParseLinuxOptions(static_cast<int>(args.size()), args.data(), screensaverWindow, &p.options, &p.error);
-    return p;
-}
-
 PlatformHandle Handle(std::uintptr_t value) { return reinterpret_cast<PlatformHandle>(value); }
 
 const std::string Gallery =
     "-900\n3\n0.5 0 0 0.5 0 0 33\n0.5 0 0 0.5 0.5 0 33\n0.5 0 0 0.5 0.25 0.5 34\n0 0 1 1\n"
     "2\n0.5 0 0 0.5 0 0 50\n0.5 0 0 0.5 0.5 0.5 50\n0 0 1 1\n";
 
-// Runs the Linux program's start-up headless with these options; ticks every 10 ms until
-// onTick returns false. The exit code.
-int RunLinux(LinuxOptions options, const std::string& ini, std::function<bool(std::uint32_t)> onTick = {}) {
-    const std::string path = WriteTempFile(ini);
-    options.ini = path;
-    HeadlessHost& host = Host();
-    host.nextTick = [](std::uint32_t* now) {
-        *now += 10;
-        return true;
-    };
-    host.afterTick = [&](std::uint32_t tick) {
-        if (!onTick || !onTick(tick)) host.quitPosted = true;
-    };
-    LinuxEnvironment env;
-    const int code = RunLinuxSaver(options, env);
-    std::remove(path.c_str());
-    return code;
-}
 
 }  // namespace
 

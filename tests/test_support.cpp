@@ -56,6 +56,7 @@ std::uint64_t AllocationsSoFar() { return Blocks.load(std::memory_order_relaxed)
 void ResetAll() {
     ResetSaverState();
     ResetHost();
+    SetRefitOnResize(false);
     SetAllocationLimit(DefaultAllocationLimit());
     SetMemoryBound(0);
     FailAllocationsAfter(-1);
@@ -256,4 +257,28 @@ std::vector<DumpLine> ParseDump(const std::string& text) {
 long long Number(const DumpLine& line, const std::string& key) {
     const auto it = line.find(key);
     return it == line.end() ? -999999 : std::stoll(it->second);
+}
+
+Parsed Parse(std::vector<const char*> args, const char* screensaverWindow) {
+    args.insert(args.begin(), "lumivex");
+    Parsed p{false, {}, {}};
+    p.ok = ParseLinuxOptions(static_cast<int>(args.size()), args.data(), screensaverWindow, &p.options, &p.error);
+    return p;
+}
+
+int RunLinux(LinuxOptions options, const std::string& ini, std::function<bool(std::uint32_t)> onTick,
+             LinuxEnvironment env) {
+    const std::string path = WriteTempFile(ini);
+    options.ini = path;
+    HeadlessHost& host = Host();
+    host.nextTick = [](std::uint32_t* now) {
+        *now += 10;
+        return true;
+    };
+    host.afterTick = [&](std::uint32_t tick) {
+        if (!onTick || !onTick(tick)) host.quitPosted = true;
+    };
+    const int code = RunLinuxSaver(options, env);
+    std::remove(path.c_str());
+    return code;
 }

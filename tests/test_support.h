@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -13,6 +14,8 @@
 #include "core/saver_state.h"
 #include "ifs/ifs_definition.h"
 #include "backends/headless/headless_host.h"
+#include "saver/linux_options.h"
+#include "saver/linux_saver.h"
 
 // Heap blocks handed out in this process so far, counted where malloc hands them out (so
 // operator new and the saver's arrays count too). Where no counter can be had, false.
@@ -106,3 +109,16 @@ std::string Quote(const std::string& word);
 using DumpLine = std::map<std::string, std::string>;
 std::vector<DumpLine> ParseDump(const std::string& text);
 long long Number(const DumpLine& line, const std::string& key);
+
+// lumivex's command line (the program's name put first), as ParseLinuxOptions reads it.
+struct Parsed {
+    bool ok;
+    LinuxOptions options;
+    std::string error;
+};
+Parsed Parse(std::vector<const char*> args, const char* screensaverWindow = nullptr);
+
+// The Linux program's start-up, headless, with these options, definitions and surroundings;
+// ticks every 10 ms until onTick returns false. The exit code.
+int RunLinux(LinuxOptions options, const std::string& ini, std::function<bool(std::uint32_t)> onTick = {},
+             LinuxEnvironment env = {});

@@ -151,34 +151,3 @@ TEST_F(WebSaverTest, AResizeRefitsThePictureByTheNextTick) {
     }
 }
 
-TEST(RefitTest, EmptyOldSizesAndFarPointsAreSafe) {
-    ResetSaverState();
-    ScreenPoint a[3] = {{INT32_MIN, INT32_MAX}, {5, 5}, {INT32_MAX, -3}};
-    ScreenPoint b[3] = {{10, 10}, {0, 0}, {-1, 7}};
-    ScreenPoint shown[3] = {{1, 1}, {2, 2}, {3, 3}};
-    std::int32_t dx[3] = {}, dy[3] = {};
-    State.Pts1 = a;
-    State.Pts2 = b;
-    State.PtsA = shown;
-    State.PtsDX = dx;
-    State.PtsDY = dy;
-    State.PointCount = 3;
-    State.ScreenWidth = 200;
-    State.ScreenHeight = 50;
-    RefitPoints(0, 40);  // nothing to scale from
-    EXPECT_EQ(a[1].x, 5);
-    RefitPoints(100, 100);
-    // Far points stay far, clamped, on their side; the rest scale, truncated towards zero.
-    EXPECT_EQ(a[0].x, INT32_MIN);
-    EXPECT_EQ(a[0].y, INT32_MAX / 2);
-    EXPECT_EQ(a[2].x, INT32_MAX);
-    EXPECT_EQ(a[2].y, -1);
-    EXPECT_EQ(b[0].x, 20);
-    EXPECT_EQ(b[0].y, 5);
-    EXPECT_EQ(b[2].x, -2);
-    EXPECT_EQ(shown[2].x, 6);
-    EXPECT_EQ(dx[1], b[1].x - a[1].x);
-    EXPECT_EQ(dy[0], WrapSub(b[0].y, a[0].y));
-    EXPECT_EQ(State.PlottedPoints, -1);
-    ResetSaverState();
-}

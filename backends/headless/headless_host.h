@@ -84,6 +84,8 @@ struct HeadlessHost {
     std::uint32_t timerPeriod = 10000;     // as SetFrameTimerPeriod left it, microseconds
     bool desktopFullScreen = false;
     std::string desktopTitle;
+    platform::DesktopLayer layer = platform::DesktopLayer::Background;  // the last CreateLayerWindow
+    std::string layerOutput;               // its output, empty for all
     std::int32_t pictureWidth = 0, pictureHeight = 0;  // the last PrepareWindowPicture
     int stripsBlackened = 0;
 };

@@ -290,6 +290,16 @@ WindowOutcome CreateDesktopWindow(bool fullScreen, const char* title, std::int32
     return WindowOutcome::Ok;
 }
 
+WindowOutcome CreateLayerWindow(DesktopLayer layer, const char* output, PlatformHandle* window) {
+    TheHost.calls.push_back("CreateLayerWindow");
+    if (TheHost.desktopOutcome != WindowOutcome::Ok) return TheHost.desktopOutcome;
+    TheHost.layer = layer;
+    TheHost.layerOutput = output != nullptr ? output : "";
+    TheHost.window = WindowHandle;
+    *window = WindowHandle;
+    return WindowOutcome::Ok;
+}
+
 bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t height) {
     TheHost.calls.push_back("PrepareWindowPicture");
     if (TheHost.pictureFails) return false;

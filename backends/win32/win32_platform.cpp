@@ -213,6 +213,8 @@ WindowOutcome CreateDesktopWindow(bool, const char*, std::int32_t, std::int32_t,
     return WindowOutcome::NoDisplay;
 }
 
+WindowOutcome CreateLayerWindow(DesktopLayer, const char*, PlatformHandle*) { return WindowOutcome::Unsupported; }
+
 // GDI keeps the window's picture itself.
 bool PrepareWindowPicture(PlatformHandle, std::int32_t, std::int32_t) { return true; }
 

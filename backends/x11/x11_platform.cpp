@@ -1,4 +1,4 @@
-// The platform seam on X11: Xlib, MIT-SHM when the display offers it, a poll loop with a timer.
+// The seam on X11: Xlib, MIT-SHM when the display offers it, a poll loop with a timer.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -20,7 +20,7 @@
 #include "core/font8x16.h"
 #include "platform/platform.h"
 #include "backends/x11/convert.h"
-#include "backends/x11/x11_backend.h"
+#include "backends/linux/linux_backend.h"
 #include "saver/linux_saver.h"
 #include "saver/saver_main.h"
 
@@ -31,7 +31,6 @@ Window TheWindow = 0;
 bool OwnWindow = false;   // created here: only such a window is ever mapped, destroyed or given a cursor
 bool WindowGone = false;  // destroyed, or refused by the server: nothing more is drawn into it
 bool DestroyHandedUp = false;  // the saver has had this window's Destroy: never a second one
-std::string TheCommandLine;
 Visual* TheVisual = nullptr;
 int TheDepth = 0;
 std::uint32_t RedMask = 0, GreenMask = 0, BlueMask = 0, AlphaBits = 0;
@@ -62,10 +61,8 @@ std::FILE* PresentLog = nullptr;
 bool Trapping = false;
 int TrappedError = 0;
 
-std::uint64_t PeriodNs = 10000000;
 bool TimerRunning = false;
 bool QuitPosted = false;
-int SignalPipe[2] = {-1, -1};
 
 int OnXError(Display*, XErrorEvent* error) {
     if (Trapping) TrappedError = error->error_code;
@@ -76,15 +73,6 @@ int OnXError(Display*, XErrorEvent* error) {
 }
 
 [[noreturn]] int OnIoError(Display*) { std::_Exit(LostDisplayExitCode); }
-
-void OnEndSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    if (write(SignalPipe[1], &byte, 1) < 0) {
-        // A full pipe already holds the wake-up.
-    }
-    errno = saved;
-}
 
 bool Connect() {
     if (TheDisplay != nullptr) return true;
@@ -307,12 +295,6 @@ void UseWindow(Window window, bool own) {
     TheGc = XCreateGC(TheDisplay, window, 0, nullptr);
 }
 
-std::uint64_t MonotonicNs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
-}
-
 // The window's one Destroy, whichever way it went: by the saver, by its host, or refused.
 void HandUpDestroy() {
     WindowGone = true;
@@ -362,38 +344,10 @@ void Dispatch(XEvent& event) {
 
 }  // namespace
 
-void KeepCommandLine(int argc, const char* const* argv) {
-    TheCommandLine.clear();
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0) TheCommandLine += ' ';
-        TheCommandLine += argv[i];
-    }
-}
+// The seam functions of X11's own (backends/linux/linux_platform.cpp forwards to them).
+namespace x11 {
 
-void InstallEndSignals() {
-    if (SignalPipe[0] >= 0) return;
-    if (pipe(SignalPipe) != 0) return;
-    for (int fd : SignalPipe) {
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
-    struct sigaction action = {};
-    action.sa_handler = OnEndSignal;
-    sigemptyset(&action.sa_mask);
-    for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaction(number, &action, nullptr);
-}
-
-namespace platform {
-
-// The words KeepCommandLine was given (the Linux start-up itself reads them from argv).
-const char* CommandLine() { return TheCommandLine.c_str(); }
-
-std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
-
-LockOutcome TakeInstanceLock(PlatformHandle* lock) {
-    *lock = nullptr;
-    return LockOutcome::Unavailable;
-}
+using namespace platform;
 
 void ParentClientRect(PlatformHandle parent, Rect* rect) {
     if (TheDisplay == nullptr) return;
@@ -421,17 +375,6 @@ ScreenMetrics ReadScreenMetrics() {
     const std::int32_t width = DisplayWidth(TheDisplay, screen);
     const std::int32_t height = DisplayHeight(TheDisplay, screen);
     return {0, 0, width, height, width, height};
-}
-
-bool PrepareWindowing(PlatformHandle) { return true; }
-
-PlatformHandle CreateSaverWindow(PlatformHandle, PlatformHandle, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
-    return nullptr;
-}
-
-void ShowMessage(const char*, const char* text) {
-    // A hack has no one to click a box: one line on standard error.
-    std::fprintf(stderr, "lumivex: %s\n", OneLineMessage(text).c_str());
 }
 
 bool ReadCursorPosition(std::int32_t* x, std::int32_t* y) {
@@ -485,7 +428,9 @@ void StartFrameTimer(PlatformHandle) { TimerRunning = true; }
 void RunMessageLoop() {
     if (TheDisplay == nullptr) return;
     const int xfd = ConnectionNumber(TheDisplay);
-    std::uint64_t next = MonotonicNs() + PeriodNs;
+    const std::uint64_t period = FramePeriodNs();
+    const int signalFd = EndSignalFd();
+    std::uint64_t next = MonotonicNs() + period;
     while (!QuitPosted) {
         while (!QuitPosted && XPending(TheDisplay) > 0) {
             XEvent event;
@@ -503,24 +448,20 @@ void RunMessageLoop() {
             HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Timer);
             // Absolute deadlines: no drift. A tick more than a period late (the process was
             // stopped, or a tick was slow) is not made up for with a burst.
-            next += PeriodNs;
-            if (next <= now) next = now + PeriodNs;
+            next += period;
+            if (next <= now) next = now + period;
             continue;
         }
-        pollfd fds[2] = {{xfd, POLLIN, 0}, {SignalPipe[0], POLLIN, 0}};
-        const int count = SignalPipe[0] >= 0 ? 2 : 1;
+        pollfd fds[2] = {{xfd, POLLIN, 0}, {signalFd, POLLIN, 0}};
+        const int count = signalFd >= 0 ? 2 : 1;
         timespec wait = {0, 0};
         const std::uint64_t left = next - now;
         wait.tv_sec = static_cast<time_t>(left / 1000000000u);
         wait.tv_nsec = static_cast<long>(left % 1000000000u);
         XFlush(TheDisplay);
         const int ready = ppoll(fds, static_cast<nfds_t>(count), TimerRunning ? &wait : nullptr, nullptr);
-        if (ready > 0 && count == 2 && (fds[1].revents & POLLIN) != 0) {
-            char bytes[16];
-            while (read(SignalPipe[0], bytes, sizeof bytes) > 0) {
-            }
+        if (ready > 0 && count == 2 && (fds[1].revents & POLLIN) != 0 && TakeEndSignals())
             HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Close);
-        }
     }
     QuitPosted = false;  // consumed: the next loop waits for a quit of its own
 }
@@ -538,8 +479,6 @@ void DestroySaverWindow(PlatformHandle window) {
 void EndMessageLoop(PlatformHandle) { QuitPosted = true; }
 
 void AcceptPaint(PlatformHandle) { RepaintWhole = true; }
-
-std::uint32_t TickCount() { return static_cast<std::uint32_t>(MonotonicNs() / 1000000u); }
 
 void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
                   std::int32_t top, const char* status, int statusLength, const FrameDamage& damage) {
@@ -594,19 +533,6 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
                      NextRequest(TheDisplay) - firstRequest, SentBytes);
     }
 }
-
-unsigned SystemDirectory(char* buffer, unsigned capacity) {
-    if (capacity > 0) buffer[0] = '\0';
-    return 0;
-}
-
-std::uint64_t PhysicalMemoryBytes() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    return pages > 0 && pageSize > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) : 0;
-}
-
-std::FILE* OpenDefinitionFile(const char* path) { return std::fopen(path, "rb"); }
 
 WindowOutcome AdoptHostWindow(std::uint64_t id, PlatformHandle* window) {
     if (!Connect()) return WindowOutcome::NoDisplay;
@@ -666,6 +592,14 @@ bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t heigh
     return SharedPicture(width, height) || PlainPicture(width, height);
 }
 
-void SetFrameTimerPeriod(std::uint32_t microseconds) { PeriodNs = static_cast<std::uint64_t>(microseconds) * 1000u; }
+// Layers are a Wayland desktop's: an X11 display has none.
+WindowOutcome CreateLayerWindow(DesktopLayer, const char*, PlatformHandle*) { return WindowOutcome::Unsupported; }
 
-}  // namespace platform
+}  // namespace x11
+
+const LinuxBackend X11Backend = {
+    x11::ParentClientRect, x11::WindowClientSize, x11::ReadScreenMetrics, x11::ReadCursorPosition, x11::HideCursor, x11::ShowCursorAgain,
+    x11::ShowSaverWindow, x11::BlackenStrip, x11::StartFrameTimer, x11::RunMessageLoop, x11::DestroySaverWindow,
+    x11::EndMessageLoop, x11::AcceptPaint, x11::PresentFrame, x11::AdoptHostWindow, x11::CreateDesktopWindow,
+    x11::CreateLayerWindow, x11::PrepareWindowPicture,
+};

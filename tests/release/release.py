@@ -252,7 +252,8 @@ def case_deb(opts):
     check(lint.returncode == 0, "lintian reports errors:\n%s" % lint.stdout)
     info = subprocess.run(["dpkg-deb", "--field", deb, "Depends", "Maintainer", "Section"], check=True,
                           capture_output=True, text=True, timeout=60).stdout
-    check("libc6" in info and "Maintainer: " in info and "Section: " in info,
+    check("libc6" in info and "libx11-6" in info and "libwayland-client0" in info and "Maintainer: " in info
+          and "Section: " in info,
           "the package's control fields: %s" % info)
     log("ok: %s: %d files as the install rules give, lintian without error, %s"
         % (os.path.basename(deb), len(files), " ".join(info.split())))

@@ -16,8 +16,8 @@ import tempfile
 import time
 
 import harness
-from harness import NO_DEFINITIONS_INI, PALETTE_RGB, STRIP, Failure, Rendered, check, ends_with, log, output_of, \
-    wait_exact, write_ini
+from harness import NO_DEFINITIONS_INI, PALETTE_RGB, STRIP, Failure, Rendered, check, cpu_seconds, ends_with, \
+    input_ends, log, output_of, wait_exact, write_ini
 
 MISSING_NAMED = "lumivex: I cannot find '%s'. I *need* that file, no nice gfx without it! Now quitting."
 NO_DEFINITIONS = ("lumivex: I cannot start, there are no IFS definitions in the lumivex.ini file. No definitons "
@@ -119,13 +119,6 @@ class Session(harness.Session):
     def saver(self, *args, env=None):
         """Starts the saver; output_of(process) gives what it wrote."""
         return self.start([self.opts.lumivex] + list(args), env=env)
-
-
-def cpu_seconds(pid):
-    """User plus system time of a process, from /proc/PID/stat."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -320,16 +313,7 @@ def run_fullscreen(opts, s, ini, name, action, ends=True):
     saver = s.saver("--fullscreen", "--ini", ini)
     s.wait_points(saver, s.width, s.height)
     time.sleep(0.3)
-    check(saver.poll() is None, "%s: the saver ended by itself" % name)
-    action()
-    if ends:
-        ends_with(saver, 0, 3, "--fullscreen, %s" % name)
-    else:
-        time.sleep(1.0)
-        check(saver.poll() is None, "--fullscreen: %s ended the saver (exit code %s)" % (name, saver.poll()))
-        log("ok: --fullscreen, %s: the saver goes on" % name)
-        saver.send_signal(signal.SIGTERM)
-        ends_with(saver, 0, 3, "--fullscreen after %s, SIGTERM" % name)
+    input_ends(saver, "--fullscreen, %s" % name, action, ends)
 
 
 def case_fullscreen(opts):

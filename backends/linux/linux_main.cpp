@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "backends/x11/x11_backend.h"
+#include "backends/linux/linux_backend.h"
 #include "saver/linux_saver.h"
 
 namespace {
@@ -27,7 +27,9 @@ int main(int argc, char** argv) {
     env.xdgConfigHome = std::getenv("XDG_CONFIG_HOME");
     env.home = std::getenv("HOME");
     env.display = std::getenv("DISPLAY");
+    env.waylandDisplay = std::getenv("WAYLAND_DISPLAY");
     env.programPath = ProgramPath();
     env.version = LUMIVEX_VERSION;
+    env.useHost = UseLinuxHost;
     return LinuxSaverMain(argc, argv, env);
 }
