@@ -16,7 +16,7 @@ struct WebHost {
     // The window's picture, RGBA bytes rows from the top: what the page puts on its canvas.
     std::uint32_t* picture = nullptr;
     std::int32_t pictureWidth = 0, pictureHeight = 0;
-    // The parts of the picture changed since the page last took them, window pixels.
+    // The rectangles of the picture changed since the page last took them, window pixels.
     std::vector<platform::Rect> dirty;
     // While false, a present only keeps the status strip up to date and leaves the image for
     // the last tick of a run of ticks (a still of N ticks converts one frame, not N).
