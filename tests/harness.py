@@ -39,7 +39,8 @@ The API, all of it:
                                           the block ends; .start(argv, env, cwd, user), .shot(),
                                           .xdotool(), .save(), .wait_points(); a screenshot is kept
                                           when the block fails. Another screen (a compositor, a
-                                          browser): a subclass starts it in __enter__ and gives shot()
+                                          browser): a subclass starts it in __enter__ and gives shot();
+                                          its own connections end in let_go(), after that screenshot
   Rendered(opts, folder, ini, width, height, seed, ...)
                                           lumivex-render's held frames of the same file, seed, size
                                           and clock; .match(shot, top, strip) compares a screenshot
