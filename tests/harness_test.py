@@ -171,6 +171,30 @@ def case_waits(opts):
         check(abs(got - share) < 1e-9, "held_subset of %r: %s, expected %s" % (below, got, share))
     log("ok: held_subset")
 
+    # Rendered.match: a window whose image equals a held frame but whose status line differs is
+    # waited out when the strip is compared, and is that frame when it is left out.
+    white = bytes((255, 255, 255))
+    image = [colour * 2 + black * 2, colour + black * 3]
+    picture = harness.Shot(4, harness.STRIP + 2, white + black * 3 + black * 4 * (harness.STRIP - 1) + b"".join(image))
+    rendered = harness.Rendered.__new__(harness.Rendered)
+    rendered.width, rendered.height = picture.width, picture.height
+    rendered.frames = {picture.mask_hash(harness.STRIP, 2, 4)[0]: ((255, 0, 0), picture)}
+    same_strip = picture.data[:4 * 3 * harness.STRIP]
+    other_strip = black * 4 * harness.STRIP
+    green = bytes((0, 255, 0))
+    for strip, below, compare, expected in ((same_strip, image, True, True),
+                                            (other_strip, image, True, False),   # another status line
+                                            (other_strip, image, False, True),   # the strip left out
+                                            (same_strip, [colour * 3 + black, black * 4], False, False),
+                                            (same_strip, [green * 2 + black * 2, green + black * 3], False, "fail")):
+        window = harness.Shot(4, harness.STRIP + 2, strip + b"".join(below))
+        try:
+            got = rendered.match(window, strip=compare)
+        except Failure:
+            got = "fail"
+        check(got == expected, "match with strip=%s of %r: %s, expected %s" % (compare, below, got, expected))
+    log("ok: Rendered.match with and without the strip")
+
 
 if __name__ == "__main__":
     sys.exit(harness.main(harness.cases(globals())))

@@ -111,10 +111,9 @@ class Session(harness.Session):
             raise
         return self
 
-    def __exit__(self, *exc):
+    def let_go(self):
         if self.x is not None:
             self.x.close()
-        return super().__exit__(*exc)
 
     def saver(self, *args, env=None):
         """Starts the saver; output_of(process) gives what it wrote."""
@@ -184,7 +183,8 @@ def partial_presents(opts, name, xvfb_args):
         wait_exact(s, saver, renders[(320, 240)], timeout=20)
         # A status line leaves the cells of a longer one white until the strip is blackened: the
         # renderer, which began at this size with longer lines, keeps one more cell than the
-        # resized saver. The strip is left out after the resize.
+        # resized saver. The strip is left out after the resize; the resized saver makes its pair
+        # again at the new size, so its image equals one of the renderer's held frames at once.
         s.x.resize(window, 400, 300)
         time.sleep(0.3)
         wait_exact(s, saver, renders[(400, 300)], timeout=20, strip=False)
