@@ -71,6 +71,14 @@ void Fresh(ContractHost& host) {
     Record() = ContractRecord{};
 }
 
+// A fresh host and a 64x48 window in it: one of the program's own, or a host's window adopted
+// (its id in *id, else 0).
+PlatformHandle FreshWindow(ContractHost& host, bool adopted, std::uint64_t* id) {
+    Fresh(host);
+    *id = adopted ? host.MakeHostWindow(64, 48) : 0;
+    return adopted ? Adopt(*id) : OwnWindow(64, 48);
+}
+
 struct ContractCheck {
     const char* name;
     void (*run)(ContractHost& host);
@@ -109,9 +117,8 @@ const ContractCheck Checks[] = {
     {"DestroyComesOnceBeforeDestroySaverWindowReturns",
      [](ContractHost& host) {
          for (const bool adopted : {false, true}) {
-             Fresh(host);
-             const std::uint64_t id = adopted ? host.MakeHostWindow(64, 48) : 0;
-             const PlatformHandle window = adopted ? Adopt(id) : OwnWindow(64, 48);
+             std::uint64_t id = 0;
+             const PlatformHandle window = FreshWindow(host, adopted, &id);
              ASSERT_NE(window, nullptr);
              platform::DestroySaverWindow(window);
              EXPECT_EQ(Handed(SaverMessage::Destroy), 1) << "adopted " << adopted << ": before it returns";
@@ -153,9 +160,8 @@ const ContractCheck Checks[] = {
     {"AResizeComesUpAndWindowClientSizeAnswersIt",
      [](ContractHost& host) {
          for (const bool adopted : {false, true}) {
-             Fresh(host);
-             const std::uint64_t id = adopted ? host.MakeHostWindow(64, 48) : 0;
-             const PlatformHandle window = adopted ? Adopt(id) : OwnWindow(64, 48);
+             std::uint64_t id = 0;
+             const PlatformHandle window = FreshWindow(host, adopted, &id);
              ASSERT_NE(window, nullptr);
              std::int32_t width = 0, height = 0;
              platform::WindowClientSize(window, &width, &height);
