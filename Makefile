@@ -20,12 +20,12 @@ deps:
 	$(DEPS) all
 
 build:
-	$(DEPS) native
+	$(DEPS) native native-tests
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS)
 
 build-asan:
-	$(DEPS) native
+	$(DEPS) native native-tests
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 
@@ -45,7 +45,7 @@ build-fuzz:
 	cmake --build --preset fuzz -j $(JOBS)
 
 build-soak:
-	$(DEPS) native
+	$(DEPS) native native-tests
 	cmake --preset soak >/dev/null
 	cmake --build --preset soak -j $(JOBS)
 
@@ -85,7 +85,8 @@ soak: build-soak
 	./build/soak/tests/soak/lumivex-soak --ticks $(SOAK_TICKS) --size 320x240 resources/lumivex.ini
 
 # The native saver full screen with the shipped gallery: on your display, or without one under
-# Xvfb for a few seconds with a screenshot in out/run.png (Xvfb and ImageMagick come only then).
+# Xvfb for a few seconds with a screenshot in out/run.png (Xvfb comes only then). No test library:
+# the configure leaves the tests out until make build has installed them.
 run:
 	$(DEPS) native $(if $(DISPLAY),,headless)
 	cmake --preset default >/dev/null
@@ -115,7 +116,7 @@ gallery: build
 
 # Medians of five repetitions; the table and the ratios to the floors come at the end.
 bench:
-	$(DEPS) native
+	$(DEPS) native native-tests
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS) --target lumivex_bench
 	./build/default/bench/lumivex_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \

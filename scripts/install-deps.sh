@@ -8,22 +8,27 @@ set -euo pipefail
 # One function per group; each adds its packages to `packages`. A new group is a new function,
 # named group_NAME, and a line in `all` below.
 
-# The native saver and renderer, with the libraries the default build's tests and benchmarks use.
+# The native saver and renderer: what make run builds.
 group_native() {
-  # python3: the build configures its Python test harnesses even when they are not run.
+  # python3: the build configures its Python test harnesses even when they are not run, and make
+  # run takes its screenshot with it.
   # lumivex speaks X11 and Wayland: Xlib, libwayland-client and the protocols it is built from.
-  packages+=(g++ cmake make python3 libpng-dev libgif-dev libx11-dev libxext-dev libwayland-dev wayland-protocols
-    libgtest-dev libbenchmark-dev)
+  packages+=(g++ cmake make python3 libpng-dev libgif-dev libx11-dev libxext-dev libwayland-dev wayland-protocols)
 }
 
-# A run without a display: a virtual X server and the screenshot tool.
+# The libraries of the default build's unit tests and benchmarks (make build, make bench).
+group_native_tests() {
+  packages+=(libgtest-dev libbenchmark-dev)
+}
+
+# A run without a display: a virtual X server (scripts/x11-screenshot.py reads it with libX11).
 group_headless() {
-  packages+=(xvfb imagemagick)
+  packages+=(xvfb)
 }
 
 # The native saver's tests against real hosts (Xvfb, xsecurelock) and of its installed files.
 group_x11_tests() {
-  packages+=(python3 xvfb xdotool imagemagick x11-utils xsecurelock libxml2-utils desktop-file-utils)
+  packages+=(python3 xvfb xdotool imagemagick x11-utils x11-xserver-utils xsecurelock libxml2-utils desktop-file-utils)
 }
 
 # The native saver's tests on Wayland: headless sway, and grim for its screenshots.
@@ -63,6 +68,7 @@ group_web() {
 # Every group: what `make test` needs.
 group_all() {
   group_native
+  group_native_tests
   group_headless
   group_x11_tests
   group_wayland
