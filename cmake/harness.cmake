@@ -4,17 +4,16 @@
 #                         [PROPERTIES prop value...])
 #
 # runs `python3 SCRIPT ARGS... CASE` with tests/ first in PYTHONPATH, so that the file can `import harness`.
-# LABELS defaults to GROUP; PYTHON to CMake's Python 3 (a case that needs a module of the system's
+# LABELS defaults to GROUP; PYTHON to LUMIVEX_PYTHON (python3 on the PATH) (a case that needs a module of the system's
 # own Python names it); PROPERTIES go to every case (TIMEOUT, FIXTURES_REQUIRED, RESOURCE_LOCK...).
 function(lumivex_harness_cases group script)
   cmake_parse_arguments(PARSE_ARGV 2 H "" "PYTHON" "CASES;ARGS;LABELS;PROPERTIES")
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
   cmake_path(SET harness_dir NORMALIZE "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../tests")
   if(NOT H_LABELS)
     set(H_LABELS ${group})
   endif()
   if(NOT H_PYTHON)
-    set(H_PYTHON ${Python3_EXECUTABLE})
+    set(H_PYTHON ${LUMIVEX_PYTHON})
   endif()
   foreach(case IN LISTS H_CASES)
     add_test(NAME ${group}.${case} COMMAND ${H_PYTHON} ${script} ${H_ARGS} ${case})

@@ -5,14 +5,13 @@ if(CMAKE_CROSSCOMPILING)
   return()
 endif()
 
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(LUMIVEX_WIN64_DIR "${CMAKE_SOURCE_DIR}/build/mingw64" CACHE PATH "Build folder of the 64-bit Windows build")
 set(LUMIVEX_WIN32_DIR "${CMAKE_SOURCE_DIR}/build/mingw32" CACHE PATH "Build folder of the 32-bit Windows build")
 set(LUMIVEX_DIST_DIR "${CMAKE_SOURCE_DIR}/dist" CACHE PATH "Where make dist writes the release files")
 set(LUMIVEX_MAINTAINER "the Lumivex authors <lumivex@example.org>" CACHE STRING
     "Maintainer of the Debian package: name <address>")
 
-set(dist_command ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/dist.py
+set(dist_command ${LUMIVEX_PYTHON} ${CMAKE_SOURCE_DIR}/scripts/dist.py
   --version ${LUMIVEX_VERSION} --source ${CMAKE_SOURCE_DIR} --out ${LUMIVEX_DIST_DIR}
   --scr32 ${LUMIVEX_WIN32_DIR}/lumivex.scr --scr64 ${LUMIVEX_WIN64_DIR}/lumivex64.scr --site ${LUMIVEX_WEB_SITE})
 

@@ -21,7 +21,7 @@ group_native_tests() {
   packages+=(libgtest-dev libbenchmark-dev)
 }
 
-# A run without a display: a virtual X server (scripts/x11-screenshot.py reads it with libX11).
+# A run without a display: a virtual X server (scripts/x11_screenshot.py reads it with libX11).
 group_headless() {
   packages+=(xvfb)
 }

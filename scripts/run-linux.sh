@@ -41,7 +41,7 @@ pid=$!
 sleep 5
 kill -0 "$pid" 2>/dev/null || { wait "$pid" || echo "run: the saver ended early with exit code $?" >&2; exit 1; }
 mkdir -p "$(dirname "$shot")"
-python3 "$(dirname "$0")/x11-screenshot.py" "$shot"
+python3 "$(dirname "$0")/x11_screenshot.py" "$shot"
 kill -TERM "$pid"
 code=0
 wait "$pid" || code=$?

@@ -55,5 +55,5 @@ echo "run: no display; running lumivex64.scr /s under Xvfb on $DISPLAY for a few
 "$wine" "$scr" /s &
 sleep 6
 mkdir -p "$(dirname "$shot")"
-python3 "$(dirname "$0")/x11-screenshot.py" "$shot"
+python3 "$(dirname "$0")/x11_screenshot.py" "$shot"
 echo "run: screenshot saved to $shot"

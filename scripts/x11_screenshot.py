@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A PNG of an X display's root window, with nothing but Python and libX11: x11-screenshot.py FILE.
+"""A PNG of an X display's root window, with nothing but Python and libX11: x11_screenshot.py FILE.
 
 make run takes its screenshot with this, so that a first run needs no image tools. The display is
 $DISPLAY; the screen must be TrueColor with 32 bits a pixel (Xvfb's 24-bit screens are)."""
@@ -77,7 +77,7 @@ def png(width, height, rgb):
 
 def main():
     if len(sys.argv) != 2:
-        print("usage: x11-screenshot.py FILE", file=sys.stderr)
+        print("usage: x11_screenshot.py FILE", file=sys.stderr)
         return 2
     try:
         width, height, rgb = grab()
