@@ -234,10 +234,12 @@ void PutPicture(std::int32_t top, std::int32_t rows) {
 // row top + imageRows - 1 - y, and only the first `rows` rows and `columns` columns are in the
 // window. With `skip` set, a point equal to the entry of skip at the same index is left out:
 // skip's points are drawn afterwards and set that pixel anyway (a point that did not move).
-void DrawImagePoints(const ScreenPoint* points, std::int32_t count, const ScreenPoint* skip, std::int32_t skipCount,
-                     std::uint32_t pixel, std::int32_t top, std::int32_t imageRows, std::int32_t rows,
-                     std::int32_t columns) {
-    if (points == nullptr || count <= 0 || WindowGone) return;
+// With `keep` set (room for KeptMax points, and count at most that), the points are sorted into
+// it as sent, and their number is returned.
+std::int32_t DrawImagePoints(const ScreenPoint* points, std::int32_t count, const ScreenPoint* skip,
+                             std::int32_t skipCount, std::uint32_t pixel, std::int32_t top, std::int32_t imageRows,
+                             std::int32_t rows, std::int32_t columns, XPoint* keep = nullptr) {
+    if (points == nullptr || count <= 0 || WindowGone) return 0;
     // One request per colour as a rule: every request costs the server a read and a dispatch.
     constexpr int Chunk = 32768;
     static XPoint chunk[Chunk];
@@ -250,18 +252,17 @@ void DrawImagePoints(const ScreenPoint* points, std::int32_t count, const Screen
     const int bands = ((top + rows) >> BandShift) + 1;
     std::memset(bandStart, 0, sizeof(int) * static_cast<std::size_t>(bands + 1));
     int n = 0;
-    bool colourSet = false;
+    std::int32_t sent = 0;
     const auto flush = [&] {
         if (n == 0) return;
-        if (!colourSet) {
-            XSetForeground(TheDisplay, TheGc, pixel);
-            colourSet = true;
-        }
+        if (sent == 0) XSetForeground(TheDisplay, TheGc, pixel);
+        XPoint* out = keep != nullptr ? keep + sent : sorted;
         for (int b = 1; b <= bands; ++b) bandStart[b] += bandStart[b - 1];
-        for (int i = 0; i < n; ++i) sorted[bandStart[chunk[i].y >> BandShift]++] = chunk[i];
-        XDrawPoints(TheDisplay, TheWindow, TheGc, sorted, n, CoordModeOrigin);
+        for (int i = 0; i < n; ++i) out[bandStart[chunk[i].y >> BandShift]++] = chunk[i];
+        XDrawPoints(TheDisplay, TheWindow, TheGc, out, n, CoordModeOrigin);
         SentBytes += static_cast<unsigned long>(n) * 4u;
         std::memset(bandStart, 0, sizeof(int) * static_cast<std::size_t>(bands + 1));
+        sent += n;
         n = 0;
     };
     // Rows of the image below the window's bottom edge are not drawn: compared as unsigned,
@@ -285,6 +286,23 @@ void DrawImagePoints(const ScreenPoint* points, std::int32_t count, const Screen
         if (n == Chunk) flush();
     }
     flush();
+    return sent;
+}
+
+// Window points as the last present sent them in the frame's colour, when they were a whole
+// plotted list (of at most KeptMax points): a morph tick clears exactly the last frame's points,
+// so it sends these again in black instead of converting and sorting its cleared list anew.
+constexpr std::int32_t KeptMax = 1 << 16;
+XPoint Kept[KeptMax];
+std::int32_t KeptCount = -1;  // -1: nothing kept
+const ScreenPoint* KeptFrom = nullptr;
+std::int32_t KeptFromCount = 0;
+
+void SendPoints(const XPoint* points, std::int32_t count, std::uint32_t pixel) {
+    if (count <= 0 || WindowGone) return;
+    XSetForeground(TheDisplay, TheGc, pixel);
+    XDrawPoints(TheDisplay, TheWindow, TheGc, const_cast<XPoint*>(points), count, CoordModeOrigin);
+    SentBytes += static_cast<unsigned long>(count) * 4u;
 }
 
 void UseWindow(Window window, bool own) {
@@ -523,10 +541,25 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
         if (first == 0) PutPicture(0, strip);
         // The image's changed pixels one by one: those cleared, then those plotted. A point that
         // stood still needs no clearing: it is plotted again.
-        DrawImagePoints(damage.cleared, damage.clearedCount, damage.plotted, damage.plottedCount, colours[0], top,
-                        imageRows, rows, columns);
-        DrawImagePoints(damage.plotted, damage.plottedCount, nullptr, 0, colours[1], top, imageRows, rows, columns);
+        if (damage.clearedCount > 0 && damage.cleared == KeptFrom && damage.clearedCount == KeptFromCount &&
+            KeptCount >= 0) {
+            SendPoints(Kept, KeptCount, colours[0]);
+        } else {
+            DrawImagePoints(damage.cleared, damage.clearedCount, damage.plotted, damage.plottedCount, colours[0],
+                            top, imageRows, rows, columns);
+        }
+        if (damage.plottedCount > 0) {
+            const bool keep = damage.plottedCount <= KeptMax;
+            KeptCount = DrawImagePoints(damage.plotted, damage.plottedCount, nullptr, 0, colours[1], top, imageRows,
+                                        rows, columns, keep ? Kept : nullptr);
+            if (!keep) KeptCount = -1;
+            KeptFrom = damage.plotted;
+            KeptFromCount = damage.plottedCount;
+        } else if (damage.clearedCount > 0) {
+            KeptCount = -1;
+        }
     }
+    if (whole) KeptCount = -1;
     if (PresentLog != nullptr) {
         std::fprintf(PresentLog, "present whole=%d rects=%d cleared=%d plotted=%d requests=%lu bytes=%lu\n",
                      whole ? 1 : 0, damage.count, damage.clearedCount, damage.plottedCount,
