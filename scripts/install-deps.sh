@@ -12,8 +12,10 @@ set -euo pipefail
 group_native() {
   # python3: the build configures its Python test harnesses even when they are not run, and make
   # run takes its screenshot with it.
-  # lumivex speaks X11 and Wayland: Xlib, libwayland-client and the protocols it is built from.
-  packages+=(g++ cmake make python3 libpng-dev libgif-dev libx11-dev libxext-dev libwayland-dev wayland-protocols)
+  # lumivex speaks X11 and Wayland: Xlib (with XCB's Present, to follow the display's refresh),
+  # libwayland-client and the protocols it is built from.
+  packages+=(g++ cmake make python3 libpng-dev libgif-dev libx11-dev libxext-dev libx11-xcb-dev libxcb-present-dev
+    libwayland-dev wayland-protocols)
 }
 
 # The libraries of the default build's unit tests and benchmarks (make build, make bench).

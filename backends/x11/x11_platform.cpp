@@ -1,8 +1,11 @@
-// The seam on X11: Xlib, MIT-SHM when the display offers it, a poll loop with a timer.
+// The seam on X11: Xlib, MIT-SHM when the display offers it, a poll loop with a timer that
+// follows the display's refresh where the server has the Present extension.
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <xcb/present.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -305,12 +308,64 @@ void SendPoints(const XPoint* points, std::int32_t count, std::uint32_t pixel) {
     SentBytes += static_cast<unsigned long>(count) * 4u;
 }
 
+// Ticks no more often than the display refreshes, where the server has the Present extension:
+// after each tick the server is asked to tell when the window's screen next refreshes
+// (PresentNotifyMSC), and the next tick waits for that as well as for its period. A frame the
+// screen could not show is not made, and a 60 Hz display costs 60 ticks a second, not 100. The
+// wait is never longer than VblankWaitLimitNs: a blanked screen may refresh once a second, and
+// ticks that far apart would make the regulation take points away.
+constexpr std::uint64_t VblankWaitLimitNs = 50000000u;
+xcb_connection_t* Xcb = nullptr;
+xcb_special_event_t* PresentEvents = nullptr;  // the window's Present events, apart from Xlib's
+bool VblankAsked = false;                      // a NotifyMSC is out and has not completed
+std::uint64_t VblankAskedAt = 0;
+
+void FollowVblanks(Window window) {
+    if (PresentEvents != nullptr) {
+        xcb_unregister_for_special_event(Xcb, PresentEvents);
+        PresentEvents = nullptr;
+    }
+    VblankAsked = false;
+    Xcb = XGetXCBConnection(TheDisplay);
+    const xcb_query_extension_reply_t* present = xcb_get_extension_data(Xcb, &xcb_present_id);
+    if (present == nullptr || present->present == 0) return;
+    const std::uint32_t id = xcb_generate_id(Xcb);
+    xcb_special_event_t* events = xcb_register_for_special_xge(Xcb, &xcb_present_id, id, nullptr);
+    xcb_generic_error_t* error = xcb_request_check(
+        Xcb, xcb_present_select_input_checked(Xcb, id, window, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY));
+    if (error != nullptr) {
+        std::free(error);
+        xcb_unregister_for_special_event(Xcb, events);
+        return;
+    }
+    PresentEvents = events;
+}
+
+void AskVblank() {
+    if (PresentEvents == nullptr || WindowGone) return;
+    xcb_present_notify_msc(Xcb, TheWindow, 0, 0, 1, 0);  // the next refresh, whatever its count
+    VblankAsked = true;
+    VblankAskedAt = MonotonicNs();
+}
+
+// The Present events that Xlib's reads have queued.
+void TakeVblanks() {
+    if (PresentEvents == nullptr) return;
+    while (xcb_generic_event_t* event = xcb_poll_for_special_event(Xcb, PresentEvents)) {
+        const auto* done = reinterpret_cast<const xcb_present_complete_notify_event_t*>(event);
+        if (done->event_type == XCB_PRESENT_COMPLETE_NOTIFY && done->kind == XCB_PRESENT_COMPLETE_KIND_NOTIFY_MSC)
+            VblankAsked = false;
+        std::free(event);
+    }
+}
+
 void UseWindow(Window window, bool own) {
     TheWindow = window;
     OwnWindow = own;
     WindowGone = false;
     DestroyHandedUp = false;
     TheGc = XCreateGC(TheDisplay, window, 0, nullptr);
+    FollowVblanks(window);
 }
 
 // The window's one Destroy, whichever way it went: by the saver, by its host, or refused.
@@ -456,16 +511,20 @@ void RunMessageLoop() {
             Dispatch(event);
         }
         if (QuitPosted) break;
+        TakeVblanks();
         if (WindowGone && !DestroyHandedUp) {
             // Refused by the server before its DestroyNotify came: gone all the same.
             HandUpDestroy();
             continue;
         }
         const std::uint64_t now = MonotonicNs();
-        if (TimerRunning && now >= next) {
+        const std::uint64_t vblankLimit = VblankAskedAt + VblankWaitLimitNs;
+        if (TimerRunning && now >= next && (!VblankAsked || now >= vblankLimit)) {
             HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Timer);
+            AskVblank();
             // Absolute deadlines: no drift. A tick more than a period late (the process was
-            // stopped, or a tick was slow) is not made up for with a burst.
+            // stopped, a tick was slow, or it waited for the display) is not made up for with a
+            // burst.
             next += period;
             if (next <= now) next = now + period;
             continue;
@@ -473,7 +532,9 @@ void RunMessageLoop() {
         pollfd fds[2] = {{xfd, POLLIN, 0}, {signalFd, POLLIN, 0}};
         const int count = signalFd >= 0 ? 2 : 1;
         timespec wait = {0, 0};
-        const std::uint64_t left = next - now;
+        // Waiting for a refresh, the event wakes the poll; the limit is the latest tick.
+        const std::uint64_t due = VblankAsked && vblankLimit > next ? vblankLimit : next;
+        const std::uint64_t left = due > now ? due - now : 0;
         wait.tv_sec = static_cast<time_t>(left / 1000000000u);
         wait.tv_nsec = static_cast<long>(left % 1000000000u);
         XFlush(TheDisplay);
