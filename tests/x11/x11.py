@@ -126,14 +126,17 @@ class Session(harness.Session):
 
 def case_pixel_exact(opts):
     """--window-id in a window of the test's own: exact pictures, resized twice, the CPU time over
-    5 s, and the window destroyed under it."""
+    5 s, no more frames than the display refreshes, and the window destroyed under it."""
     seed = 4242
     sizes = [(320, 240), (400, 300), (256, 200)]
     with Session(opts, "pixel_exact", 480, 360) as s:
         ini = write_ini(s.dir, -1200)  # negative: the status line too
         renders = [Rendered(opts, s.dir, ini, w, h, seed) for w, h in sizes]
         window = s.x.window(*sizes[0])
-        saver = s.saver("-window-id", "0x%x" % window, "--ini", ini, "--seed", str(seed))
+        log_path = os.path.join(s.dir, "presents.txt")
+        began = time.time()
+        saver = s.saver("-window-id", "0x%x" % window, "--ini", ini, "--seed", str(seed),
+                        env=dict(s.env, LUMIVEX_PRESENT_LOG=log_path))
         s.wait_points(saver, *sizes[0])
 
         wall, cpu = time.time(), cpu_seconds(saver.pid)
@@ -152,6 +155,11 @@ def case_pixel_exact(opts):
 
         s.x.destroy(window)
         ends_with(saver, 0, 5, "window destroyed under the saver")
+        # Xvfb's Present refreshes at 60 Hz: the 10-ms period alone would make 100 frames a second.
+        with open(log_path) as f:
+            presents, seconds = sum(1 for _ in f), time.time() - began
+        check(presents < 65 * seconds, "%d frames in %.1f s: more than the display refreshes" % (presents, seconds))
+        log("ok: %d frames in %.1f s, the display's 60 Hz" % (presents, seconds))
         lines = output_of(saver).splitlines()
         check(len(lines) <= 1, "standard error holds %d lines: %s" % (len(lines), lines))
 
