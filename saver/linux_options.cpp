@@ -28,7 +28,7 @@ const char* const LinuxHelp =
     "  --geometry WxH    the size of the --window window, each side 1 to 16384\n"
     "  --ini FILE        the definition file; without it $XDG_CONFIG_HOME/lumivex/lumivex.ini\n"
     "                    (~/.config/lumivex/lumivex.ini), then the installed lumivex.ini\n"
-    "  --delay USECS     microseconds between frames, 1000 to 1000000 (default 10000)\n"
+    "  --delay USECS     microseconds between frames at least, 1000 to 1000000 (default 10000)\n"
     "  --status          show the status line, whatever the definition file says\n"
     "  --seed N          seed of the random source (default: the time in seconds)\n"
     "  --help            this text\n"
