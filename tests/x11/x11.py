@@ -218,8 +218,9 @@ def case_partial(opts):
 
 
 def case_partial_plain(opts):
-    """The same on a display without shared memory: plain XPutImage."""
-    partial_presents(opts, "partial_plain", ["-extension", "MIT-SHM"])
+    """The same on a display without shared memory (plain XPutImage) and without Present (the
+    timer alone paces the ticks)."""
+    partial_presents(opts, "partial_plain", ["-extension", "MIT-SHM", "-extension", "Present"])
 
 
 def case_hosts(opts):
