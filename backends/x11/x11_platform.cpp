@@ -600,8 +600,9 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
         RepaintWhole = false;
     } else {
         if (first == 0) PutPicture(0, strip);
-        // The image's changed pixels one by one: those cleared, then those plotted. A point that
-        // stood still needs no clearing: it is plotted again.
+        // The image's changed pixels one by one: those cleared, then those plotted. When the
+        // cleared points are the last present's plotted list, its window points go again as they
+        // were sorted; otherwise a point that stood still needs no clearing: it is plotted again.
         if (damage.clearedCount > 0 && damage.cleared == KeptFrom && damage.clearedCount == KeptFromCount &&
             KeptCount >= 0) {
             SendPoints(Kept, KeptCount, colours[0]);
