@@ -4,8 +4,9 @@
 #                         [PROPERTIES prop value...])
 #
 # runs `python3 SCRIPT ARGS... CASE` with tests/ first in PYTHONPATH, so that the file can `import harness`.
-# LABELS defaults to GROUP; PYTHON to LUMIVEX_PYTHON (python3 on the PATH) (a case that needs a module of the system's
-# own Python names it); PROPERTIES go to every case (TIMEOUT, FIXTURES_REQUIRED, RESOURCE_LOCK...).
+# LABELS defaults to GROUP; PYTHON to LUMIVEX_PYTHON, python3 on the PATH (a case that needs a module
+# of the system's own Python names it); PROPERTIES go to every case (TIMEOUT, FIXTURES_REQUIRED,
+# RESOURCE_LOCK...).
 function(lumivex_harness_cases group script)
   cmake_parse_arguments(PARSE_ARGV 2 H "" "PYTHON" "CASES;ARGS;LABELS;PROPERTIES")
   cmake_path(SET harness_dir NORMALIZE "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../tests")

@@ -30,7 +30,7 @@ group_headless() {
 
 # The native saver's tests against real hosts (Xvfb, xsecurelock) and of its installed files.
 group_x11_tests() {
-  packages+=(python3 xvfb xdotool imagemagick x11-utils x11-xserver-utils xsecurelock libxml2-utils desktop-file-utils)
+  packages+=(python3 xvfb xdotool imagemagick x11-utils xsecurelock libxml2-utils desktop-file-utils)
 }
 
 # The native saver's tests on Wayland: headless sway, and grim for its screenshots.

@@ -294,9 +294,9 @@ def x11_screenshot():
     if module is None:
         import importlib.util
         path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "x11_screenshot.py")
-        spec = importlib.util.spec_from_file_location("x11_screenshot", path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        found = importlib.util.spec_from_file_location("x11_screenshot", path)
+        module = importlib.util.module_from_spec(found)
+        found.loader.exec_module(module)
         sys.modules["x11_screenshot"] = module
     return module
 
