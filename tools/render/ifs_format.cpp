@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "ifs/text_input.h"
@@ -335,10 +333,13 @@ std::string EntryNameFrom(const std::string& comment) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes->append(chunk, n);
+    const bool failed = std::ferror(file) != 0;  // a directory opens, and fails here
+    std::fclose(file);
+    return !failed;
 }
 
 // The output whole on out, or under outPath's partial name and then renamed: complete or absent.
