@@ -49,9 +49,11 @@ TEST(IfsReaderTest, EntriesAndEveryBadCaseByFileLineAndEntry) {
          {{"f", {1, 77, 11, 11}, {}}, {"t", {34, 33, 33}, {}}}, {}, 2},
         {"commas, blanks around them, tabs; the largest remainders; a sum not 1",
          "c {\n0.5,0,0,0.5,0,0,0.126\n0.5 , 0 ,\t0, 0.5, 0.5, 0, 0.874\n}\n"
-         "s { 0.5 0 0 0.5 0 0 0.33\n0.5 0 0 0.5 1 0 0.33\n0.5 0 0 0.5 2 0 0.33 }\n",
-         {{"c", {13, 87}, {}}, {"s", {34, 33, 33}, {}}}, {}, 2,
-         {"x.ifs:5: entry \"s\": its probabilities sum to 0.99, not 1: the weights are scaled to 100"}},
+         "s { 0.5 0 0 0.5 0 0 0.33\n0.5 0 0 0.5 1 0 0.33\n0.5 0 0 0.5 2 0 0.33 }\n"
+         "huge {\n0.5 0 0 0.5 0 0 1e308\n0.5 0 0 0.5 1 0 1.5e308\n}\n",
+         {{"c", {13, 87}, {}}, {"s", {34, 33, 33}, {}}, {"huge", {40, 60}, {}}}, {}, 3,
+         {"x.ifs:5: entry \"s\": its probabilities sum to 0.99, not 1: the weights are scaled to 100",
+          "x.ifs:8: entry \"huge\": its probabilities sum to inf, not 1: the weights are scaled to 100"}},
         {"a 3D entry is refused by name and line; the next is read",
          "cube (3D) {\n0.5 0 0 0 0.5 0 0 0 0.5 0 0 0 0.5\n}\n" + Fern,
          {{"fern", {1, 85, 7, 7}, {"Barnsley"}}},

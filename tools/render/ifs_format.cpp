@@ -97,13 +97,15 @@ bool ReadFields(const std::string& text, std::vector<double>* values, std::strin
 // largest remainders take what is missing.
 std::vector<std::int32_t> LargestRemainder(const std::vector<double>& shares) {
     const std::size_t n = shares.size();
+    // Shares of the largest one, so that huge probabilities cannot overflow the sum.
+    const double most = *std::max_element(shares.begin(), shares.end());
     double total = 0;
-    for (const double share : shares) total += share;
+    for (const double share : shares) total += share / most;
     std::vector<double> raw(n);
     std::vector<std::int32_t> weights(n);
     std::int64_t sum = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        raw[i] = 100 * shares[i] / total;
+        raw[i] = 100 * (shares[i] / most) / total;
         weights[i] = static_cast<std::int32_t>(std::floor(raw[i] + 1e-9));  // 0.07 * 100 is 7, not 7.000000000000001
         sum += weights[i];
     }
