@@ -86,6 +86,10 @@ TEST(IfsReaderTest, EntriesAndEveryBadCaseByFileLineAndEntry) {
           "x.ifs:117: text outside any entry, \"stray\", after entry \"zero\"",
           "x.ifs:118: a closing brace outside any entry, after entry \"zero\""},
          6},
+        {"entries opened and closed on one line, a brace astray between them",
+         "a { 0.5 0 0 0.5 0 0 } } b { 0.5 0 0 0.5 1 0\n0.5 0 0 0.5 2 0 }",
+         {{"a", {100}, {}}, {"b", {50, 50}, {}}},
+         {"x.ifs:1: a closing brace outside any entry, after entry \"a\""}, 2},
     };
     for (const ReaderCase& c : cases) {
         const IfsReading reading = ReadIfsText(c.text, "x.ifs");
@@ -102,6 +106,14 @@ TEST(IfsReaderTest, EntriesAndEveryBadCaseByFileLineAndEntry) {
             EXPECT_EQ(weights, c.entries[i].weights) << c.what << ", entry " << got.name;
         }
     }
+    // A line of 300000 empty entries: each reported, in one pass (no recursion, no stack to run out of).
+    std::string braces;
+    for (int i = 0; i < 300000; ++i) braces += "e{}";
+    const IfsReading many = ReadIfsText(braces, "x.ifs");
+    EXPECT_EQ(many.entriesSeen, 300000u);
+    EXPECT_EQ(many.problems.size(), 300000u);
+    EXPECT_TRUE(many.entries.empty());
+
     // The numbers as written, commas or not.
     const IfsReading fern = ReadIfsText(Fern, "x.ifs");
     ASSERT_EQ(fern.entries.size(), 1u);

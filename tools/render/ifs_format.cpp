@@ -148,8 +148,7 @@ public:
                 Finish();
             }
             if (!comment.empty()) (open_ ? open_->comments : pending_).push_back(comment);
-            if (open_) Inside(body, number);
-            else Outside(body, number);
+            Parts(body, number);
         }
         if (open_) {
             Problem(open_->line, "no closing brace: the file ends at line " + std::to_string(lines.size()));
@@ -171,30 +170,39 @@ private:
         reading_->problems.push_back(file_ + ":" + std::to_string(line) + ": " + what + ", " + where);
     }
 
-    void Outside(const std::string& body, std::int32_t line) {
-        const std::size_t brace = body.find('{');
-        if (brace == std::string::npos) {
-            if (body.find('}') != std::string::npos) Stray(line, "a closing brace outside any entry");
-            else if (!Trim(body).empty()) Stray(line, "text outside any entry, \"" + Clean(body) + "\"");
-            return;
+    // One line's text before its comment, in turns outside and inside entries: a line may open
+    // and close several. A loop, not a recursion: a line of a million braces costs no stack.
+    void Parts(const std::string& body, std::int32_t line) {
+        std::size_t at = 0;
+        while (at <= body.size()) {
+            if (open_) {
+                const std::size_t close = body.find('}', at);
+                const std::string data = body.substr(at, close == std::string::npos ? std::string::npos : close - at);
+                if (!Trim(data).empty() && !open_->threeD) Row(data, line);
+                if (close == std::string::npos) return;
+                Finish();
+                at = close + 1;
+                continue;
+            }
+            const std::size_t brace = body.find_first_of("{}", at);
+            if (brace == std::string::npos) {
+                if (!Trim(body.substr(at)).empty()) Stray(line, "text outside any entry, \"" + Clean(body.substr(at)) + "\"");
+                return;
+            }
+            if (body[brace] == '}') {
+                Stray(line, "a closing brace outside any entry");
+                at = brace + 1;
+                continue;
+            }
+            open_.reset(new OpenEntry);
+            open_->line = line;
+            open_->name = Clean(body.substr(at, brace - at));
+            if (open_->name.empty()) open_->name = "unnamed, line " + std::to_string(line);
+            open_->threeD = ContainsNoCase(open_->name, "(3D)");
+            open_->comments = pending_;
+            pending_.clear();
+            at = brace + 1;
         }
-        open_.reset(new OpenEntry);
-        open_->line = line;
-        open_->name = Clean(body.substr(0, brace));
-        if (open_->name.empty()) open_->name = "unnamed, line " + std::to_string(line);
-        open_->threeD = ContainsNoCase(open_->name, "(3D)");
-        open_->comments = pending_;
-        pending_.clear();
-        Inside(body.substr(brace + 1), line);
-    }
-
-    void Inside(const std::string& body, std::int32_t line) {
-        const std::size_t close = body.find('}');
-        const std::string data = body.substr(0, close);
-        if (!Trim(data).empty() && !open_->threeD) Row(data, line);
-        if (close == std::string::npos) return;
-        Finish();
-        Outside(body.substr(close + 1), line);
     }
 
     void Row(const std::string& data, std::int32_t line) {
