@@ -1,5 +1,6 @@
 // The renderer's check and fit for the playground: the page's text judged and framed as
-// lumivex-render --check --json and --fit do it.
+// lumivex-render --check --json and --fit do it, and .ifs files brought in and out as --import
+// and --export-ifs do it.
 #include <emscripten/emscripten.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "saver/web_saver.h"
 #include "tools/render/check.h"
 #include "tools/render/fit.h"
+#include "tools/render/ifs_format.h"
 
 // The checker looks beside the program when it is given no file; the page always gives one.
 std::string ProgramDirectory() { return ""; }
@@ -69,6 +71,52 @@ EMSCRIPTEN_KEEPALIVE const char* lvx_fit(int weights, int width, int height, int
 }
 EMSCRIPTEN_KEEPALIVE const char* lvx_fit_log() {
     Answer = ReadFile("/fit.log") + ReadFile("/fit.err");
+    return Answer.c_str();
+}
+
+// The module's file read as a .ifs file (named name in the messages) and written as the
+// definition file that lumivex-render --import --size WxH writes, with the point count of the
+// text shipped (the page's gallery); *code: its exit code. What it said goes to lvx_ifs_log.
+EMSCRIPTEN_KEEPALIVE const char* lvx_import(const char* name, const char* shipped, int width, int height, int* code) {
+    EndWebRun();
+    CheckSettings settings;
+    settings.screenWidth = width;
+    settings.screenHeight = height;
+    SetMemoryBound(WebMemoryBound);
+    std::FILE* log = std::fopen("/ifs.log", "wb");
+    std::FILE* out = std::fopen("/import.out", "wb");
+    std::FILE* gallery = std::fopen("/shipped.ini", "wb");
+    if (gallery != nullptr) {
+        std::fputs(shipped, gallery);
+        std::fclose(gallery);
+    }
+    std::int32_t points = 0;
+    *code = 2;
+    if (log != nullptr && out != nullptr) {
+        if (!PointCountOf("/shipped.ini", &points)) std::fputs("lumivex-render: the gallery has no point count\n", log);
+        else if (ScreenFits(settings, log)) *code = RunImport(WebFilePath, name, "", points, settings, out, log);
+    }
+    if (out != nullptr) std::fclose(out);
+    if (log != nullptr) std::fclose(log);
+    Answer = ReadFile("/import.out");
+    return Answer.c_str();
+}
+
+// The module's file as the .ifs entries that lumivex-render --export-ifs writes; *code: its exit
+// code. What it said goes to lvx_ifs_log.
+EMSCRIPTEN_KEEPALIVE const char* lvx_export_ifs(int* code) {
+    EndWebRun();
+    SetMemoryBound(WebMemoryBound);
+    std::FILE* log = std::fopen("/ifs.log", "wb");
+    std::FILE* out = std::fopen("/export.ifs", "wb");
+    *code = log != nullptr && out != nullptr ? RunExportIfs(WebFilePath, "", out, log) : 2;
+    if (out != nullptr) std::fclose(out);
+    if (log != nullptr) std::fclose(log);
+    Answer = ReadFile("/export.ifs");
+    return Answer.c_str();
+}
+EMSCRIPTEN_KEEPALIVE const char* lvx_ifs_log() {
+    Answer = ReadFile("/ifs.log");
     return Answer.c_str();
 }
 

@@ -336,6 +336,119 @@ def case_playground_share(opts):
             log("ok: the 152x112 preview equals lumivex-render --preview --child's frame")
 
 
+IFS_FILE = b"""; classics, as a collection ships them
+fern {  ; Barnsley's fern
+   0      0      0     0.16   0   0      0.01
+   0.85   0.04  -0.04  0.85   0   1.6    0.85
+   0.2   -0.26   0.23  0.22   0   1.6    0.07
+  -0.15   0.28   0.26  0.24   0   0.44   0.07
+}
+cube (3D) {
+  0.5 0 0 0 0.5 0 0 0 0.5 0 0 0 1
+}
+sierpinski {
+  0.5, 0, 0, 0.5, 0,    0,     0.333
+  0.5, 0, 0, 0.5, 0.5,  0,     0.333
+  0.5, 0, 0, 0.5, 0.25, 0.433, 0.334
+}
+broken {
+  0.5 0 0 0.5 0
+}
+dragon {  ; no probabilities: weights by area
+   0.5  -0.5   0.5   0.5   0   0
+  -0.5  -0.5   0.5  -0.5   1   0
+}
+"""
+
+
+def case_playground_ifs(opts):
+    """A .ifs file opened, and another dropped on the editor, come in as lumivex-render --import
+    makes them: the same text (an undoable edit), its definitions to choose from and checked
+    without a warning, and the entries it skipped in the report; Download .ifs saves
+    lumivex-render --export-ifs's text."""
+    with Session(opts, "playground_ifs", display=False) as s:
+        import json
+        site = site_folder(opts)
+        opened = os.path.join(s.dir, "classics.ifs")
+        with open(opened, "wb") as f:
+            f.write(IFS_FILE)
+        dropped_text = b"levy {\n0.5 -0.5 0.5 0.5 0 0 0.5\n0.5 0.5 -0.5 0.5 0.5 0.5 0.5\n}\n"
+        dropped = os.path.join(s.dir, "dropped.ifs")
+        with open(dropped, "wb") as f:
+            f.write(dropped_text)
+
+        def imported(path):
+            run = subprocess.run([opts.render, "--import", path, "--size", "800x600"], capture_output=True,
+                                 timeout=120)
+            return run.returncode, run.stdout.decode(), run.stderr.decode()
+
+        code, expected, said = imported(opened)
+        check(code == 1 and expected.count("\n; ") >= 3, "lumivex-render --import: exit %d, %r" % (code, said))
+        skipped = ['classics.ifs:8: entry "cube (3D)": three-dimensional',
+                   'classics.ifs:17: entry "broken": 5 numbers, not 6 or 7']
+        with static_server(site) as base, chromium(1280, 800) as driver:
+            open_playground(driver, base)
+            driver.execute_script("var s = document.getElementById('size'); s.value = '800x600';"
+                                  "s.dispatchEvent(new Event('change'));")
+            before = checked(driver)
+            driver.execute_script("document.getElementById('file').hidden = false;")
+            driver.find_element("id", "file").send_keys(opened)
+            wait_script(driver, "return document.getElementById('text').value === %s" % json.dumps(expected),
+                        what="the imported file in the editor")
+            wait_checked_after(driver, before)
+            wait_script(driver, "return document.getElementById('import-report')", what="the import's report")
+            report = driver.execute_script("return document.getElementById('import-report').textContent")
+            for line in skipped + ["imported 3 of 5 entries from classics.ifs"]:
+                check(line in report, "the import's report lacks %r: %r" % (line, report))
+            choices = driver.execute_script("return Array.from(document.getElementById('definition').options)"
+                                            ".map(function (o) { return o.textContent; })")
+            check(len(choices) == 4, "the definitions to choose from: %s" % choices)
+            check(warned_lines(driver) == [], "the imported file has warnings at lines %s" % warned_lines(driver))
+            log("ok: an opened .ifs file is lumivex-render --import's text, 3 definitions checked without a "
+                "warning, the 3D and the broken entry reported by line")
+
+            # Dropped on the editor: the same import; the report of the first one is gone with its text.
+            code, expected_drop, _ = imported(dropped)
+            check(code == 0, "lumivex-render --import of the dropped file exits %d" % code)
+            driver.execute_script("var dt = new DataTransfer();"
+                                  "dt.items.add(new File([arguments[0]], 'dropped.ifs', {type: 'text/plain'}));"
+                                  "document.getElementById('editor').dispatchEvent(new DragEvent('drop', "
+                                  "{dataTransfer: dt, bubbles: true, cancelable: true}));", dropped_text.decode())
+            wait_script(driver, "return document.getElementById('text').value === %s" % json.dumps(expected_drop),
+                        what="the dropped file in the editor")
+            wait_script(driver, "var r = document.getElementById('import-report');"
+                        "return r && r.textContent.indexOf('imported 1 of 1 entries from dropped.ifs') >= 0",
+                        what="the dropped file's report")
+            check("cube" not in driver.execute_script("return document.getElementById('report').textContent"),
+                  "the first import's report stays")
+            driver.find_element("id", "undo").click()
+            check(editor_text(driver) == expected, "undo does not take the dropped file back")
+            log("ok: a .ifs file dropped on the editor comes in the same way, and undo takes it back")
+
+            # Download .ifs: lumivex-render --export-ifs's text of the editor's file.
+            downloads = os.path.join(s.dir, "downloads")
+            os.makedirs(downloads)
+            driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+            driver.find_element("id", "download-ifs").click()
+            target = os.path.join(downloads, "lumivex.ifs")
+            deadline = time.time() + 20
+            while time.time() < deadline and not os.path.exists(target):
+                time.sleep(0.2)
+            ini = os.path.join(s.dir, "edited.ini")
+            with open(ini, "w") as f:
+                f.write(editor_text(driver))
+            run = subprocess.run([opts.render, "--export-ifs", "--ini", ini], capture_output=True, timeout=120)
+            check(os.path.exists(target), "Download .ifs saved nothing: %s" % os.listdir(downloads))
+            with open(target, "rb") as f:
+                saved = f.read()
+            check(run.returncode == 0 and saved == run.stdout,
+                  "the saved .ifs differs from lumivex-render --export-ifs's (exit %d)" % run.returncode)
+            check(saved.startswith(b"fern {\n") and b"dragon {\n" in saved, "the saved .ifs: %r" % saved[:200])
+            errors = console_errors(driver)
+            check(not errors, "console errors: %s" % errors)
+            log("ok: Download .ifs saves lumivex-render --export-ifs's entries of the edited file")
+
+
 HOSTILE = [
     # (what, file, text the page must show)
     ("10^8 maps header", b"1000\n100000000\n0.5 0 0 0.5 0 0 100\n0 0 1 1\n", "there are no IFS definitions"),

@@ -5,9 +5,6 @@
 #include "core/saver_state.h"
 #include "tools/render/check_report.h"
 
-namespace {
-
-// The file the saver would read: the current directory, then beside the program.
 std::string FindDefinitionFile() {
     if (std::FILE* file = std::fopen("lumivex.ini", "rb")) {
         std::fclose(file);
@@ -15,8 +12,6 @@ std::string FindDefinitionFile() {
     }
     return ProgramDirectory() + "/lumivex.ini";
 }
-
-}  // namespace
 
 bool ScreenFits(const CheckSettings& settings, std::FILE* err) {
     if (settings.screenHeight > StatusStripHeight && settings.screenWidth > 0) return true;

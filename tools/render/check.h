@@ -6,6 +6,9 @@
 
 #include "tools/render/check_verdict.h"
 
+// The file the saver would read: lumivex.ini in the current directory, then beside the program.
+std::string FindDefinitionFile();
+
 // Whether the screen has an image below the status strip; says why not on err.
 bool ScreenFits(const CheckSettings& settings, std::FILE* err);
 

@@ -8,6 +8,7 @@
 #include "saver/saver_main.h"
 #include "tools/render/check.h"
 #include "tools/render/fit.h"
+#include "tools/render/ifs_format.h"
 #include "tools/render/render_options.h"
 #include "tools/render/render_outputs.h"
 
@@ -18,11 +19,20 @@ int Refuse(const std::string& why) {
     return 2;
 }
 
-// --check and --fit: judge the file instead of running the saver.
+// --check, --fit, --import and --export-ifs: read the file instead of running the saver.
 int Judge(const RenderOptions& options) {
     CheckSettings settings;
     settings.screenWidth = options.width;
     settings.screenHeight = options.height;
+    if (options.exportIfs) return RunExportIfs(options.ini, options.out, stdout, stderr);
+    if (!options.import.empty()) {
+        std::int32_t points = options.points;
+        const std::string shipped = ProgramDirectory() + "/lumivex.ini";
+        if (!options.pointsGiven && !PointCountOf(shipped, &points))
+            return Refuse("--import takes the point count of " + shipped + ", which cannot be read: give --points N");
+        if (!ScreenFits(settings, stderr)) return 2;
+        return RunImport(options.import, options.import, options.out, points, settings, stdout, stderr);
+    }
     if (options.check) return RunCheck(options.ini, settings, options.json, stdout, stderr);
     return RunFit(options.ini, options.out, options.fitWeights, settings, stdout, stderr);
 }
@@ -85,6 +95,6 @@ int main(int argc, char** argv) {
         std::printf("%s\n\n%s\n", RenderUsage, RenderHelp);
         return 0;
     }
-    if (options.check || options.fit) return Judge(options);
+    if (options.check || options.fit || !options.import.empty() || options.exportIfs) return Judge(options);
     return Record(options);
 }

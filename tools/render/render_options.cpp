@@ -11,7 +11,9 @@ const char* const RenderUsage =
     "usage: lumivex-render [--ini FILE] [--size WxH] [--preview] [--child] [--seed N] [--ticks N] "
     "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help] [--version]\n"
     "       lumivex-render --check [--ini FILE] [--size WxH] [--json]\n"
-    "       lumivex-render --fit [--weights] --ini FILE --out NEWFILE [--size WxH]";
+    "       lumivex-render --fit [--weights] --ini FILE --out NEWFILE [--size WxH]\n"
+    "       lumivex-render --import FILE.ifs [--out FILE.ini] [--points N] [--size WxH]\n"
+    "       lumivex-render --export-ifs [--ini FILE] [--out FILE.ifs]";
 
 const char* const RenderHelp =
     "lumivex-render runs the Lumivex screen saver without a window, on a simulated clock, and\n"
@@ -59,7 +61,27 @@ const char* const RenderHelp =
     "                    when every definition was fitted, 1 when some were left as they were\n"
     "                    (it says why), 2 when nothing could be written\n"
     "  --weights         with --fit: replace the weights by the suggested ones too\n"
-    "  --out NEWFILE     the file --fit writes (written whole, then renamed into place)";
+    "  --out NEWFILE     the file --fit, --import or --export-ifs writes (written whole, then\n"
+    "                    renamed into place)\n"
+    "\n"
+    "Bringing .ifs files in and out (the plain-text format of IFS collections: entries \"name {\",\n"
+    "one map \"a b c d e f [p]\" a line, \"}\"; \";\" starts a comment):\n"
+    "  --import FILE.ifs write its entries as a definition file, to --out or standard output: a\n"
+    "                    point count, then each entry's name and comments as comment lines and\n"
+    "                    its definition, weights in whole percents from the probabilities\n"
+    "                    (largest remainder) or, without them, by area, the box as --fit suggests\n"
+    "                    it for --size (default 1920x1080). Three-dimensional entries, lines of\n"
+    "                    other than 6 or 7 numbers, numbers that do not read, entries without\n"
+    "                    their closing brace, empty ones and ones of more than 100 maps are\n"
+    "                    skipped, each reported with its file, line and entry. Exit 0 when every\n"
+    "                    entry came in, 1 when some were skipped (with none left, nothing is\n"
+    "                    written), 2 when the file cannot be read or the output not written\n"
+    "  --points N        with --import: the point count line (default: the shipped file's)\n"
+    "  --export-ifs      write the definitions of --ini (or of the file the saver finds) as .ifs\n"
+    "                    entries, to --out or standard output, each named by the comment line\n"
+    "                    above it (else lumivex-N), probabilities from the weights. Exit 0, 1\n"
+    "                    with a warning (weights not summing to 100 come back scaled), 2 when the\n"
+    "                    file cannot be read or the output not written";
 
 namespace {
 
@@ -82,17 +104,24 @@ bool ReadTick(const std::string& text, std::uint32_t* value) {
     return true;
 }
 
-// --check and --fit take only the options that concern them.
+// --check, --fit, --import and --export-ifs take only the options that concern them.
 bool ValidateCheckOptions(RenderOptions* options, std::string* error) {
     if (options->help) return true;
-    if (options->check && options->fit) return *error = "--check and --fit go one at a time", false;
+    const bool import = !options->import.empty();
+    if (int{options->check} + int{options->fit} + int{import} + int{options->exportIfs} > 1)
+        return *error = "--check, --fit, --import and --export-ifs go one at a time", false;
     if (!options->check && options->json) return *error = "--json goes with --check", false;
-    if (!options->fit && (options->fitWeights || !options->out.empty()))
-        return *error = "--weights and --out go with --fit", false;
-    if (!options->check && !options->fit) return true;
+    if (!options->fit && options->fitWeights) return *error = "--weights goes with --fit", false;
+    if (!options->fit && !import && !options->exportIfs && !options->out.empty())
+        return *error = "--out goes with --fit, --import or --export-ifs", false;
+    if (!import && options->pointsGiven) return *error = "--points goes with --import", false;
+    if (!options->check && !options->fit && !import && !options->exportIfs) return true;
     if (!options->dump.empty() || !options->png.empty() || !options->gif.empty() || options->preview ||
         options->child || !options->clock.empty())
-        return *error = "--check and --fit take only --ini, --size, --json, --weights and --out", false;
+        return *error = "--check, --fit, --import and --export-ifs take only --ini, --size, --json, --weights, "
+                        "--out and --points", false;
+    if (import && !options->ini.empty()) return *error = "--import reads its own file, not --ini", false;
+    if (options->exportIfs && options->sizeGiven) return *error = "--export-ifs takes no --size", false;
     if (options->fit && (options->ini.empty() || options->out.empty()))
         return *error = "--fit needs --ini FILE and --out NEWFILE", false;
     if (!options->sizeGiven) options->width = CheckWidth, options->height = CheckHeight;
@@ -138,6 +167,18 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
             bool* flag = option == "--check" ? &options->check : option == "--fit" ? &options->fit
                        : option == "--json"  ? &options->json  : &options->fitWeights;
             *flag = true;
+        } else if (option == "--export-ifs") {
+            options->exportIfs = true;
+        } else if (option == "--import") {
+            if (!value(&options->import)) return false;
+            if (options->import.empty()) return *error = "--import needs a file name", false;
+        } else if (option == "--points") {
+            if (!value(&text) || !ReadNumber(text, -2147483647LL, 2147483647LL, &number)) {
+                if (error->empty()) *error = "--points takes a 32-bit integer (negative: the status line on)";
+                return false;
+            }
+            options->points = static_cast<std::int32_t>(number);
+            options->pointsGiven = true;
         } else if (option == "--out") {
             if (!value(&options->out)) return false;
             if (options->out.empty()) return *error = "--out needs a file name", false;

@@ -30,7 +30,12 @@ struct RenderOptions {
     bool fit = false;
     bool json = false;         // --check as JSON lines
     bool fitWeights = false;   // --fit also replaces the weights
-    std::string out;           // the file --fit writes
+    std::string out;           // the file --fit, --import or --export-ifs writes
+    // --import FILE.ifs and --export-ifs: .ifs entries into definitions, and back.
+    std::string import;
+    bool exportIfs = false;
+    bool pointsGiven = false;
+    std::int32_t points = 0;   // --points: the imported file's point count
 };
 
 // The screen --check and --fit frame for when --size is not given.
@@ -42,7 +47,8 @@ constexpr std::int32_t MaxRenderSide = 16384;
 // Every option lumivex-render takes (and -h, short for --help): the parser knows no other.
 constexpr const char* RenderOptionNames[] = {
     "--ini", "--size", "--preview", "--child", "--seed", "--ticks", "--dt", "--start", "--clock", "--dump",
-    "--png", "--gif", "--every", "--check", "--json", "--fit", "--weights", "--out", "--help", "--version"};
+    "--png", "--gif", "--every", "--check", "--json", "--fit", "--weights", "--out", "--import", "--export-ifs", "--points", "--help",
+    "--version"};
 
 extern const char* const RenderUsage;  // one line per way of running
 extern const char* const RenderHelp;   // every option, for --help

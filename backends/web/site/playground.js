@@ -182,6 +182,7 @@
       frag.appendChild(s);
     }
     reportBox.replaceChildren(frag);
+    showImportLog();
     drawGutter();
     updateChoice();
   }
@@ -329,6 +330,7 @@
   }
   async function takeFile(file) {
     if (!file) return;
+    if (/\.ifs$/i.test(file.name)) return importIfs(file.name, new Uint8Array(await file.arrayBuffer()));
     replaceText(await file.text());
   }
   $("open").addEventListener("click", function () { $("file").click(); });
@@ -352,6 +354,47 @@
     shareOut.value = location.origin + location.pathname + "#" + fragment;
     shareOut.select();
     if (navigator.clipboard) navigator.clipboard.writeText(shareOut.value).catch(function () {});
+  });
+
+  // --- .ifs files: imported in the page as lumivex-render --import makes them (one undoable edit),
+  // the edited file saved as lumivex-render --export-ifs writes it. ---
+  var importLog = null;  // what the last import said, shown above the report while its text stands
+  function showImportLog() {
+    if (!importLog) return;
+    if (importLog.text && importLog.text !== text.value) { importLog = null; return; }
+    var p = document.createElement("pre");
+    p.id = "import-report";
+    p.className = importLog.code === 0 ? "summary" : "warning";
+    p.textContent = importLog.log;
+    reportBox.prepend(p);
+    if (!importLog.text) importLog = null;  // nothing came in: said once
+  }
+  function cString(m, s) {
+    var bytes = Lumivex.utf8(s), p = m._malloc(bytes.length + 1);
+    m.HEAPU8.set(bytes, p);
+    m.HEAPU8[p + bytes.length] = 0;
+    return p;
+  }
+  function importIfs(name, bytes) {
+    var size = pictureSize();
+    if (!Lumivex.setFile(checker, bytes)) return;
+    var n = cString(checker, name), g = cString(checker, LumivexGallery);
+    var result = withCode(checker, function (p) { return checker._lvx_import(n, g, size.width, size.height, p); });
+    checker._free(n);
+    checker._free(g);
+    importLog = { text: result.code === 2 ? "" : result.text, log: checker.UTF8ToString(checker._lvx_ifs_log()),
+                  code: result.code };
+    if (importLog.text) replaceText(importLog.text);
+    else showImportLog();
+  }
+  $("download-ifs").addEventListener("click", function () {
+    if (!Lumivex.setFile(checker, text.value)) return;
+    var result = withCode(checker, function (p) { return checker._lvx_export_ifs(p); });
+    if (result.code !== 2 && result.text) download(new Blob([result.text], { type: "text/plain" }), "lumivex.ifs");
+    var p = document.createElement("pre");
+    p.className = result.code === 0 ? "summary" : "warning";
+    p.textContent = checker.UTF8ToString(checker._lvx_ifs_log());
+    reportBox.prepend(p);
   });
 
   // For a reproducible picture (and the tests): the run started again, paused, and ticks ticks
