@@ -1,9 +1,18 @@
-// Makes the pages installable and usable offline: the service worker (sw.js) keeps this
-// release's files. Pages opened from file:// have no service worker; they need none.
+// Makes the pages installable and usable offline: the web app manifest, and the service worker
+// (sw.js) that keeps this release's files. A page opened from file:// gets neither: the browser
+// refuses both there, and the page needs no server anyway.
 "use strict";
 
-if ("serviceWorker" in navigator && /^https?:$/.test(location.protocol)) {
-  navigator.serviceWorker.register("sw.js").catch(function () {
-    // a browser that refuses (a private window, say) shows the page as before
-  });
+if (/^https?:$/.test(location.protocol)) {
+  (function () {
+    var link = document.createElement("link");
+    link.rel = "manifest";
+    link.href = "manifest.webmanifest";
+    document.head.appendChild(link);
+  })();
+  if ("serviceWorker" in navigator) {
+    navigator.serviceWorker.register("sw.js").catch(function () {
+      // a browser that refuses (a private window, say) shows the page as before
+    });
+  }
 }

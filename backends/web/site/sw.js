@@ -8,8 +8,9 @@ var CACHE = "@CACHE@";
 var FILES = [@FILES@];
 
 self.addEventListener("install", function (event) {
+  // From the server itself, not the browser's HTTP cache, which may still hold the last release.
   event.waitUntil(caches.open(CACHE).then(function (cache) {
-    return cache.addAll(FILES);
+    return cache.addAll(FILES.map(function (name) { return new Request(name, { cache: "reload" }); }));
   }).then(function () {
     return self.skipWaiting();
   }));
