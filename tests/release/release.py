@@ -125,7 +125,7 @@ def case_dist(opts):
 HOST_PACKAGES = [
     ("lively", "", ["LivelyInfo.json", "LivelyProperties.json", "preview.gif", "thumbnail.png"], "LivelyInfo.json",
      {"AppVersion": str, "Title": "Lumivex", "Desc": str, "Type": 1, "FileName": "index.html",
-      "Thumbnail": "thumbnail.png", "Preview": "preview.gif", "Arguments": "--pause-event true", "IsAbsolutePath": False},
+      "Thumbnail": "thumbnail.png", "Preview": "preview.gif", "Arguments": "--pause-event", "IsAbsolutePath": False},
      ("LivelyProperties.json", []), ["definition", "seed", "status", "fps"],
      {"dropdown": ({"text", "items"}, set()), "textbox": ({"text"}, set()), "checkbox": ({"text"}, set()),
       "slider": ({"text", "min", "max", "step"}, set())}),
