@@ -23,7 +23,9 @@ DIST_EPOCH = 1780000000  # 2026-05-28 20:26:40 UTC
 
 def release_names(version):
     return {"zip": "lumivex-%s-windows.zip" % version, "exe": "lumivex-%s-setup-x64.exe" % version,
-            "deb": "lumivex_%s_amd64.deb" % version, "web": "lumivex-%s-web.zip" % version}
+            "deb": "lumivex_%s_amd64.deb" % version, "web": "lumivex-%s-web.zip" % version,
+            "lively": "lumivex-%s-lively.zip" % version,
+            "wallpaper-engine": "lumivex-%s-wallpaper-engine.zip" % version}
 
 
 def run_dist(opts, out, *extra):
@@ -112,6 +114,93 @@ def case_dist(opts):
               "%s carries version %s %s, expected %s" % (os.path.basename(path), numbers, strings, version))
     log("ok: %s holds %s, %s the site; each the same bytes twice; SHA256SUMS of %d files; version %s in lumivex-render, "
         "both .scr and the installer" % (names["zip"], " ".join(ZIP_FILES), names["web"], len(sums), version))
+
+
+# The web-wallpaper hosts' packages by their documentation: Lively Wallpaper's web wallpaper (its
+# wiki: LivelyInfo.json, Type 1 "web", and LivelyProperties.json by livelyPropertiesSchema.json)
+# and Wallpaper Engine's web wallpaper (docs.wallpaperengine.io: project.json of type "web", user
+# properties in general.properties). Per host: the folder in the zip, its own files, the manifest
+# and the fields it must carry (a type: any value of it), where the properties are, and for each
+# control type the fields it must have and may have (beyond "type" and "value").
+HOST_PACKAGES = [
+    ("lively", "", ["LivelyInfo.json", "LivelyProperties.json", "preview.gif", "thumbnail.png"], "LivelyInfo.json",
+     {"AppVersion": str, "Title": "Lumivex", "Desc": str, "Type": 1, "FileName": "index.html",
+      "Thumbnail": "thumbnail.png", "Preview": "preview.gif", "Arguments": "--pause-event", "IsAbsolutePath": False},
+     ("LivelyProperties.json", []), ["definition", "seed", "status", "fps"],
+     {"dropdown": ({"text", "items"}, set()), "textbox": ({"text"}, set()), "checkbox": ({"text"}, set()),
+      "slider": ({"text", "min", "max", "step"}, set())}),
+    ("wallpaper-engine", "lumivex/", ["project.json", "preview.gif"], "project.json",
+     {"title": "Lumivex", "description": str, "type": "web", "file": "index.html", "preview": "preview.gif"},
+     ("project.json", ["general", "properties"]), ["definition", "seed", "status"],
+     {"combo": ({"text", "order", "options"}, set()), "textinput": ({"text", "order"}, set()),
+      "bool": ({"text", "order"}, set()), "slider": ({"text", "order", "min", "max"}, {"step", "fraction", "precision"})}),
+]
+
+
+def case_hosts(opts):
+    """The packages of Lively Wallpaper and Wallpaper Engine: the site, the host's manifest with the
+    fields its documentation names, the pictures it names, the settings as the host's controls
+    (the definition lists all of them and every one of the gallery), and the unpacked page runs
+    with no console error, served and from file://."""
+    import json
+    from harness import chromium, console_errors, static_server, wait_script
+    names = release_names(opts.release_version)
+    out = os.path.join(opts.work, "hosts")
+    run_dist(opts, out, "--only", "lively", "--only", "wallpaper-engine")
+    check_out = subprocess.run([opts.render, "--check", "--json", "--ini", os.path.join(opts.source, "resources",
+                                "lumivex.ini")], capture_output=True, text=True, timeout=120).stdout
+    definitions = json.loads(check_out.splitlines()[-1])["definitions"]
+    site = sorted(n for n in os.listdir(opts.site) if os.path.isfile(os.path.join(opts.site, n)))
+    for kind, folder, own, manifest_name, fields, (properties_file, path), keys, controls in HOST_PACKAGES:
+        unpacked = os.path.join(out, kind)
+        with zipfile.ZipFile(os.path.join(out, names[kind])) as archive:
+            held = sorted(archive.namelist())
+            expected = sorted(folder + n for n in site + ["LICENSE"] + own)
+            check(held == expected, "%s holds %s, expected %s" % (names[kind], held, expected))
+            archive.extractall(unpacked)
+        top = os.path.join(unpacked, folder)
+        with open(os.path.join(top, manifest_name), encoding="utf-8") as f:
+            manifest = json.load(f)
+        for field, value in fields.items():
+            check(field in manifest and (isinstance(manifest[field], value) if isinstance(value, type)
+                                         else manifest[field] == value),
+                  "%s: %s is %r" % (manifest_name, field, manifest.get(field)))
+        for field in ("FileName", "Thumbnail", "Preview", "file", "preview"):
+            if field in manifest:
+                check(os.path.isfile(os.path.join(top, manifest[field])), "%s names %s, not in the zip"
+                      % (manifest_name, manifest[field]))
+        with open(os.path.join(top, properties_file), encoding="utf-8") as f:
+            properties = json.load(f)
+        for step in path:
+            properties = properties[step]
+        check(sorted(properties) == sorted(keys), "%s: the settings are %s, the page reads %s"
+              % (kind, sorted(properties), sorted(keys)))
+        for key, control in properties.items():
+            check(control.get("type") in controls and "value" in control, "%s: %s is %s" % (kind, key, control))
+            must, may = controls[control["type"]]
+            extra = set(control) - must - may - {"type", "value"}
+            check(must <= set(control) and not extra, "%s: %s (%s) lacks %s or has %s"
+                  % (kind, key, control["type"], sorted(must - set(control)), sorted(extra)))
+            if control["type"] == "slider":
+                check(control["min"] <= control["value"] <= control["max"], "%s: %s is out of range" % (kind, key))
+        choice = properties["definition"]
+        labels = choice.get("items") or [o["label"] for o in choice["options"]]
+        check(len(labels) == definitions + 1 and labels[0].startswith("All") and labels[1] == "1. Barnsley fern",
+              "%s: the definition lists %s, for %d definitions" % (kind, labels, definitions))
+        if "options" in choice:
+            check([o["value"] for o in choice["options"]] == [str(i) for i in range(definitions + 1)],
+                  "%s: the definition's values are %s" % (kind, choice["options"]))
+        log("ok: %s: %s with %s, settings %s" % (names[kind], manifest_name, ", ".join(
+            "%s=%s" % (k, manifest[k]) for k in fields if not isinstance(fields[k], type)), " ".join(keys)))
+        with static_server(top) as base:
+            for where, url in (("served", base + "index.html"), ("file://", "file://" + os.path.join(top, "index.html"))):
+                with chromium(640, 400) as driver:
+                    driver.get(url)
+                    wait_script(driver, "return document.body.dataset.ready === 'running'", what=kind)
+                    time.sleep(1)
+                    errors = console_errors(driver)
+                    check(not errors, "%s %s: console errors: %s" % (kind, where, errors))
+                log("ok: %s's page runs %s from the unpacked zip with no console error" % (kind, where))
 
 
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumivex"
@@ -391,4 +480,5 @@ if __name__ == "__main__":
                           needs=lambda opts: {"files": [opts.scr32, opts.scr64],
                                               "dist": [opts.scr32, opts.scr64, opts.render,
                                                        opts.site and os.path.join(opts.site, "index.html")],
-                                              "installer": [opts.scr64, Wine.WINE], "deb": []}))
+                                              "installer": [opts.scr64, Wine.WINE], "deb": [],
+                                              "hosts": [opts.render, opts.site and os.path.join(opts.site, "index.html")]}))

@@ -6,8 +6,13 @@ Every case starts its own static server on 127.0.0.1 and a browser of its own fo
 tests/harness.py), and stops them when it ends: also on failure, timeout or signal.
 """
 import base64
+import contextlib
 import glob
+import json
 import os
+import re
+import shutil
+import socket
 import subprocess
 import sys
 import time
@@ -17,7 +22,7 @@ import zlib
 
 import harness
 from harness import Session, check, check_corner, chromium, console_errors, log, page_shot, read_picture, \
-    render_still, static_server, wait_script
+    render_still, static_server, wait_script, wait_until
 
 
 def site_folder(opts):
@@ -523,6 +528,201 @@ def case_pages_load(opts):
                         errors = console_errors(driver)
                         check(not errors, "%s from %s: console errors: %s" % (page, where, errors))
                     log("ok: %s loads from %s with no console error" % (page, where))
+
+
+def definition_ini(opts, folder, ifs, count):
+    """The shipped gallery's definition number ifs (0: all of them) alone, with the point count
+    count, from the lines lumivex-render --check reads as that definition."""
+    gallery = os.path.join(opts.source, "resources", "lumivex.ini")
+    out = subprocess.run([opts.render, "--check", "--json", "--ini", gallery], capture_output=True, text=True,
+                         timeout=120).stdout
+    reports = [json.loads(line) for line in out.splitlines() if line.startswith('{"ifs"')]
+    if ifs == 0:
+        with open(gallery) as f:
+            text = f.read().replace("\n30000\n", "\n%d\n" % count, 1)
+    else:
+        kept = [l["text"] for l in reports[ifs - 1]["lines"] if l["use"] != "skipped"]
+        text = "\n".join([str(count)] + kept) + "\n"
+    path = os.path.join(folder, "ifs-%d-%d.ini" % (ifs, count))
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
+# How each host hands its settings to the page: its property callback (with the value of a
+# definition as its control gives it: Lively's dropdown an index, Wallpaper Engine's combo the
+# option's value text), its frame-rate cap and its pause.
+HOSTS = [
+    ("Lively Wallpaper", "livelyPropertyListener(arguments[0], arguments[1]);", int,
+     "livelyPropertyListener('fps', arguments[0]);",
+     "livelyWallpaperPlaybackChanged(JSON.stringify({IsPaused: arguments[0]}));"),
+    ("Wallpaper Engine", "var p = {}; p[arguments[0]] = {value: arguments[1]};"
+     "wallpaperPropertyListener.applyUserProperties(p);", str,
+     "wallpaperPropertyListener.applyGeneralProperties({fps: arguments[0]});",
+     "wallpaperPropertyListener.setPaused(arguments[0]);"),
+]
+# (definition, seed, status): each a still of the page as the host set it.
+HOST_STILLS = [(3, 77, True), (3, 77, False), (12, 4242, True), (0, 1234, False)]
+
+
+def case_hosts(opts):
+    """The saver page driven as Lively Wallpaper and Wallpaper Engine drive it: each property
+    through the host's callback gives lumivex-render's still for that definition, seed and status
+    line; the host's frame-rate cap spaces the ticks; its pause stops them and its resume starts
+    them again; a hosted page shows no full-screen button."""
+    with Session(opts, "hosts", display=False) as s:
+        site = site_folder(opts)
+        with static_server(site) as base:
+            for host, call, definition_value, fps_call, pause_call in HOSTS:
+                with chromium(400, 300) as driver:
+                    driver.get(saver_url(base, size="320x240", seed=1, dt=10, ticks=400))
+                    wait_script(driver, "return document.body.dataset.ready", what=host)
+                    for definition, seed, status in HOST_STILLS:
+                        runs = int(driver.execute_script("return Number(document.body.dataset.hostRuns || 0)"))
+                        # All of a setting's properties at once, as a host hands them over at load.
+                        driver.execute_script(
+                            "".join("(function () { %s }).apply(null, arguments[%d]);" % (call, i) for i in range(3)),
+                            ["definition", definition_value(definition)], ["seed", str(seed)], ["status", status])
+                        wait_script(driver, "return Number(document.body.dataset.hostRuns || 0) > %d" % runs,
+                                    what="%s: the new still" % host)
+                        shot = page_shot(driver)
+                        ini = definition_ini(opts, s.dir, definition, -30000 if status else 30000)
+                        expected = render_still(opts, s.dir, 320, 240, seed, 10, 400, ini=ini)
+                        check_corner(shot, expected, "%s: definition %d, seed %d, status %s, against lumivex-render's "
+                                     "frame" % (host, definition, seed, "on" if status else "off"))
+                        strip = shot.colours(0, 16, 0, 320)
+                        check(((255, 255, 255) in strip) == status, "%s: the status line is %s in the strip (%s)"
+                              % (host, "missing" if status else "drawn", sorted(strip)[:4]))
+                        log("ok: %s: definition %d, seed %d, status line %s: lumivex-render's still"
+                            % (host, definition, seed, "on" if status else "off"))
+                    errors = console_errors(driver)
+                    check(not errors, "%s: console errors: %s" % (host, errors))
+
+                with chromium(400, 300) as driver:
+                    driver.get(base + "index.html")
+                    wait_script(driver, "return document.body.dataset.ready", what=host)
+                    recent = "var p = LumivexSaverPage.player; return [p.ticks, p.recent.slice()];"
+
+                    def spacing(what):
+                        time.sleep(1.5)
+                        ticks, clock = driver.execute_script(recent)
+                        steps = [(b - a) % 2 ** 32 for a, b in zip(clock[-20:], clock[-19:])]
+                        check(len(steps) >= 10, "%s: %d ticks in 1.5 s (%s)" % (what, ticks, host))
+                        return sorted(steps)
+
+                    free = spacing("no cap")
+                    driver.execute_script(fps_call, 20)
+                    capped = spacing("a cap of 20 fps")
+                    check(free[len(free) // 2] < 40 <= 49 <= capped[0],
+                          "%s: ticks %s ms apart without a cap, %s with 20 fps" % (host, free, capped))
+                    log("ok: %s: a cap of 20 fps spaces the ticks %d ms apart at least (%d ms without)"
+                        % (host, capped[0], free[len(free) // 2]))
+                    driver.execute_script(pause_call, True)
+                    time.sleep(0.3)
+                    paused = driver.execute_script(recent)[0]
+                    time.sleep(1.5)
+                    check(driver.execute_script(recent)[0] == paused, "%s: the page ticks while the host paused it" % host)
+                    driver.execute_script(pause_call, False)
+                    wait_script(driver, "return LumivexSaverPage.player.ticks > %d + 5" % paused, timeout=10,
+                                what="%s: the resume" % host)
+                    log("ok: %s: paused by the host, no tick in 1.5 s; resumed, it ticks again" % host)
+                    driver.execute_script("document.dispatchEvent(new PointerEvent('pointermove'))")
+                    check(driver.execute_script("return getComputedStyle(document.getElementById('fullscreen')).display")
+                          == "none", "%s: the hosted page shows its full-screen button" % host)
+                    errors = console_errors(driver)
+                    check(not errors, "%s: console errors: %s" % (host, errors))
+
+
+@contextlib.contextmanager
+def server_on(folder, port):
+    """A static server of folder on that port (the same origin as an earlier one)."""
+    server = harness.start([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", str(port),
+                            "--directory", folder])
+    try:
+        wait_until(lambda: socket_answers(port), "the static server on port %d" % port, process=server)
+        yield "http://127.0.0.1:%d/" % port
+    finally:
+        harness.stop(server)
+
+
+def socket_answers(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
+def caches(driver):
+    return driver.execute_async_script("var done = arguments[arguments.length - 1];"
+                                       "caches.keys().then(done, function () { done(null); });")
+
+
+def drawn(driver, page):
+    """The page is ready and its canvas shows points."""
+    wait_script(driver, "return document.body.dataset.ready", what=page)
+    time.sleep(0.5)
+    check(page_shot(driver).colours(16, 300, 0, 400) - {(0, 0, 0)}, "%s: no points" % page)
+
+
+def case_offline(opts):
+    """After one visit both pages reload and draw with the server stopped (the service worker's
+    cache); a new release (a new sw.js) is taken at the next visit and its cache replaces the old
+    one; from file:// both pages draw too (the wasm from its script), all with no console error."""
+    with Session(opts, "offline", display=False) as s:
+        site = site_folder(opts)
+        folder = os.path.join(s.dir, "site")
+        shutil.copytree(site, folder)
+        with open(os.path.join(folder, "sw.js")) as f:
+            worker = f.read()
+        first = re.search(r'var CACHE = "(lumivex-[^"]+)";', worker)
+        check(first is not None, "sw.js names no lumivex- cache")
+        port = harness.free_port()
+        with chromium(400, 300) as driver:
+            with server_on(folder, port) as base:
+                driver.get(base + "index.html?seed=5")
+                drawn(driver, "index.html")
+                wait_script(driver, "return navigator.serviceWorker.controller !== null", what="the service worker")
+                wait_until(lambda: caches(driver) == [first.group(1)], "the cache %s" % first.group(1), timeout=20)
+                manifest = driver.execute_cdp_cmd("Page.getAppManifest", {})
+                check(manifest.get("url", "").endswith("/manifest.webmanifest") and not manifest.get("errors"),
+                      "the page's manifest: %s" % manifest)
+                installable = driver.execute_cdp_cmd("Page.getInstallabilityErrors", {})
+                check(not installable.get("installabilityErrors"), "not installable: %s" % installable)
+                log("ok: the saver page is installable (its manifest, icons and service worker)")
+            for page in ("index.html?seed=6", "playground.html"):
+                driver.get(base + page)
+                drawn(driver, page)
+                errors = console_errors(driver)
+                check(not errors, "%s offline: console errors: %s" % (page, errors))
+                log("ok: %s reloads and draws with the server stopped" % page)
+
+            # The next release: another page title, its sw.js with the cache of its content.
+            with open(os.path.join(folder, "index.html")) as f:
+                page = f.read()
+            with open(os.path.join(folder, "index.html"), "w") as f:
+                f.write(page.replace("<title>Lumivex</title>", "<title>Lumivex next</title>"))
+            with open(os.path.join(folder, "sw.js"), "w") as f:
+                f.write(worker.replace(first.group(1), "lumivex-next-0123456789abcdef"))
+            with server_on(folder, port) as base:
+                driver.get(base + "index.html")
+                drawn(driver, "index.html")
+                wait_until(lambda: caches(driver) == ["lumivex-next-0123456789abcdef"], "the new release's cache",
+                           timeout=30)
+                driver.get(base + "index.html")
+                drawn(driver, "index.html")
+                check(driver.title == "Lumivex next", "the visit after a new release shows %r" % driver.title)
+                log("ok: a new release's sw.js replaces the cache, and the next visit shows the new page")
+            errors = console_errors(driver)
+            check(not errors, "console errors: %s" % errors)
+
+        with chromium(400, 300) as driver:
+            for page in ("index.html", "playground.html"):
+                driver.get("file://" + os.path.join(site, page))
+                drawn(driver, "%s from file://" % page)
+                errors = console_errors(driver)
+                check(not errors, "%s from file://: console errors: %s" % (page, errors))
+                log("ok: %s draws from file://" % page)
 
 
 if __name__ == "__main__":

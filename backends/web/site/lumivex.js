@@ -6,8 +6,31 @@ var Lumivex = (function () {
   // At most one tick per this many ms, as the desktop timer.
   var TickPeriod = 10;
 
+  // A page opened from file:// cannot fetch the module's wasm (the browser refuses), so there
+  // it comes from a script beside it, as hex text, and is handed to the module ready-made.
+  var wasmScripts = {};
+  function wasmScript(name) {
+    wasmScripts[name] = wasmScripts[name] || new Promise(function (resolve, reject) {
+      var script = document.createElement("script");
+      script.src = name + ".wasm.js";
+      script.onload = function () {
+        var hex = (window.LumivexWasm || {})[name] || "", bytes = new Uint8Array(hex.length >> 1);
+        for (var i = 0; i < bytes.length; ++i) bytes[i] = parseInt(hex.substr(2 * i, 2), 16);
+        resolve(bytes);
+      };
+      script.onerror = function () { reject(new Error("cannot read " + script.src)); };
+      document.head.appendChild(script);
+    });
+    return wasmScripts[name];
+  }
+
   function load(factory) {
-    return factory({ print: function () {}, printErr: function () {} });
+    var options = { print: function () {}, printErr: function () {} };
+    if (location.protocol !== "file:") return factory(options);
+    return wasmScript(factory === window.LumivexPlay ? "lumivex-play" : "lumivex-web").then(function (bytes) {
+      options.wasmBinary = bytes;
+      return factory(options);
+    });
   }
 
   function utf8(text) {
@@ -92,6 +115,7 @@ var Lumivex = (function () {
     this.m = m;
     this.screen = screen;
     this.clockBase = (options && options.clock) >>> 0;
+    this.period = TickPeriod;  // a host's frame-rate cap may lengthen it
     this.paused = false;
     this.running = false;
     this.frame = 0;
@@ -158,7 +182,7 @@ var Lumivex = (function () {
     if (!this.running || this.paused) return;
     // The clock of the frame's own time: ticks a whole period apart on the saver's clock.
     var now = (Math.floor(t) + this.clockBase) >>> 0;
-    if ((this.lastNow === undefined || ((now - this.lastNow) >>> 0) >= TickPeriod) && t >= this.restUntil) {
+    if ((this.lastNow === undefined || ((now - this.lastNow) >>> 0) >= this.period) && t >= this.restUntil) {
       var begun = performance.now();
       if (!this.tick(now)) return;
       var took = performance.now() - begun;

@@ -54,6 +54,14 @@
     screen.show(true);
     say(Lumivex.messages(m));
     document.body.dataset.ready = "still";
+    // A wallpaper host's settings (hosts.js) make the still again.
+    if (window.LumivexHosts) LumivexHosts.attach({ file: file, seed: seed, status: status, restart: function (o) {
+      if (!Lumivex.setFile(m, o.file)) return say(["Lumivex: no memory for the definition file"]);
+      if (Lumivex.start(m, { seed: o.seed, width: fixed.width, height: fixed.height, status: o.status }) === 0)
+        Lumivex.still(m, dt, ticks);
+      screen.show(true);
+      say(Lumivex.messages(m));
+    } });
     return;
   }
 
@@ -71,6 +79,15 @@
   player.go();
   window.LumivexSaverPage = { player: player };  // for the tests: its tick count and clock
   document.body.dataset.ready = "running";
+  // A wallpaper host's settings (hosts.js) start the run again at the window's size.
+  if (window.LumivexHosts) LumivexHosts.attach({ file: file, seed: seed, status: status, player: player, restart: function (o) {
+    player.stop();
+    if (!Lumivex.setFile(m, o.file)) return say(["Lumivex: no memory for the definition file"]);
+    var started = Lumivex.start(m, { seed: o.seed, width: size.width, height: size.height, status: o.status });
+    screen.show(true);
+    say(Lumivex.messages(m));
+    if (started === 0) player.go();
+  } });
 
   // Resizes are followed at once: a new frame, the points re-fitted, shown on the next tick.
   function follow() {
