@@ -1,5 +1,5 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build build-asan build-windows build-fuzz build-soak build-web web run-web test fuzz soak run run-windows install bench bench-x11 bench-web gallery dist clean
+.PHONY: all deps build build-asan build-windows build-fuzz build-soak build-web web run-web test fuzz soak run run-windows install uninstall bench bench-x11 bench-web gallery dist clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Where `make install` puts lumivex (DESTDIR is honoured too, for packaging).
@@ -100,15 +100,19 @@ run-windows:
 	cmake --build --preset mingw64 -j $(JOBS) --target lumivex-scr
 	@bash scripts/run-windows.sh build/mingw64/lumivex64.scr resources/lumivex.ini out/run.png
 
-# lumivex, its XScreenSaver description, definitions, desktop entry and manual page under PREFIX,
-# copied from the build of `make build` (run that first, as yourself): nothing is built here, so
-# `sudo make install` leaves the build tree as it was. The program finds the installed definitions
-# from its own place, so the same build serves any PREFIX.
+# lumivex and lumivex-render, the XScreenSaver description (under PREFIX, and where XScreenSaver's
+# settings dialog reads it, /usr/share/xscreensaver/config), definitions, desktop entry, icon and
+# manual pages under PREFIX, copied from the build of `make build` (run that first, as yourself):
+# nothing is built here, so `sudo make install` leaves the build tree as it was. The program finds
+# the installed definitions from its own place, so the same build serves any PREFIX.
 install:
 	@test -x build/default/lumivex || { echo "make install: nothing to install; run make build first" >&2; exit 1; }
-	DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)"
-	@# The list of installed files that cmake leaves in the build goes back to the build's owner.
-	@chown --reference=build/default build/default/install_manifest.txt 2>/dev/null || true
+	DESTDIR="$(DESTDIR)" python3 scripts/install.py install --build build/default --prefix "$(PREFIX)"
+
+# Removes what the last make install put (build/default/install_manifest.txt) and the folders it
+# made; give the same DESTDIR.
+uninstall:
+	DESTDIR="$(DESTDIR)" python3 scripts/install.py uninstall --build build/default
 
 # The README's pictures, from the shipped definitions (docs/gallery/, docs/gallery.md).
 gallery: build
