@@ -29,7 +29,8 @@ build-asan:
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 
-# lumivex.scr (32-bit) and lumivex64.scr, with lumivex-render.exe and the tests' host program.
+# lumivex.scr (32-bit) and lumivex64.scr, with lumivex-render.exe and the tests' host program (the
+# cross builds draw their icon with a native build of lumivex-icon: hence native).
 build-windows:
 	$(DEPS) native windows
 	cmake --preset mingw32 >/dev/null
@@ -95,7 +96,7 @@ run:
 
 # The real Windows saver under Wine, the same way.
 run-windows:
-	$(DEPS) native windows $(if $(DISPLAY),,headless)
+	$(DEPS) native windows windows-tests $(if $(DISPLAY),,headless)
 	cmake --preset mingw64 >/dev/null
 	cmake --build --preset mingw64 -j $(JOBS) --target lumivex-scr
 	@bash scripts/run-windows.sh build/mingw64/lumivex64.scr resources/lumivex.ini out/run.png
@@ -139,12 +140,16 @@ bench-x11:
 # The tick as WebAssembly in headless Chromium beside the native one of make bench (run that first
 # for the ratios).
 bench-web: web
+	$(DEPS) web-tests
 	/usr/bin/python3 bench/web/bench_web.py --site build/web/site --native build/default/bench.json
 
 # Release files in dist/: the Windows zip and installer, the Debian package (with the Linux
-# saver), the web site's zip and their SHA256SUMS.
-dist: build build-windows build-web
-	$(DEPS) dist
+# saver and lumivex-render), the web site's zip and their SHA256SUMS. It builds the programs it
+# packs, not the tests: no test library, no Wine, no browser.
+dist: build-windows build-web
+	$(DEPS) native dist
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS) --target lumivex lumivex-render
 	cmake --build --preset default --target dist
 
 clean:
