@@ -351,8 +351,17 @@ def case_fullscreen(opts):
 
 def case_window(opts):
     """The default: a window of its own, 1280x800, titled Lumivex; input does not end it, the picture
-    follows its size, and closing it (WM_DELETE_WINDOW, as a window manager asks) ends it with 0."""
-    with Session(opts, "window", 1400, 900) as s:
+    follows its size, and closing it (WM_DELETE_WINDOW, as a window manager asks) ends it with 0.
+    On a 1024x768 screen the default window is fitted to it, its shape kept."""
+    with Session(opts, "window_small", 1024, 768) as s:
+        saver = s.saver("--ini", write_ini(s.dir, -1000))
+        s.wait_points(saver, 921, 575)
+        info = subprocess.run(["xwininfo", "-display", s.display, "-root", "-tree"], capture_output=True, text=True,
+                              timeout=20).stdout
+        check(re.search(r'"Lumivex": \("lumivex" "Lumivex"\)\s+921x575\+0\+0', info) is not None,
+              "no 921x575 window on the 1024x768 screen:\n%s" % info)
+        log("ok: on a 1024x768 screen the default window is 921x575")
+    with Session(opts, "window", 1600, 1000) as s:
         ini = write_ini(s.dir, -1000)
         saver = s.saver("--ini", ini)
         s.wait_points(saver, 1280, 800)
