@@ -221,10 +221,10 @@ def case_installer(opts):
 
 
 def case_deb(opts):
-    """The Debian package: the installed tree of the build's install rules (with lumivex-render), the
-    same bytes from two builds, lintian without error,
-    and (as root, on a machine without lumivex installed) a working lumivex --version after dpkg -i,
-    nothing left after dpkg -r."""
+    """The Debian package: the installed tree of the build's install rules (with lumivex-render and
+    its manual page), the same bytes from two builds, lintian without error, and (as root, on a
+    machine without lumivex installed) a working lumivex --version after dpkg -i, nothing left
+    after dpkg -r."""
     if opts.deb_config == "none":
         log("skipped: this build has no Linux saver (lumivex), so no Debian package")
         return SKIPPED
