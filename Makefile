@@ -1,5 +1,5 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build build-asan build-windows build-fuzz build-soak build-web web run-web test fuzz soak run run-windows install bench bench-x11 bench-web gallery dist clean
+.PHONY: all deps build build-asan build-windows build-fuzz build-soak build-web web run-web test fuzz soak run run-windows install uninstall bench bench-x11 bench-web gallery dist clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Where `make install` puts lumivex (DESTDIR is honoured too, for packaging).
@@ -29,7 +29,8 @@ build-asan:
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 
-# lumivex.scr (32-bit) and lumivex64.scr, with lumivex-render.exe and the tests' host program.
+# lumivex.scr (32-bit) and lumivex64.scr, with lumivex-render.exe and the tests' host program (the
+# cross builds draw their icon with a native build of lumivex-icon: hence native).
 build-windows:
 	$(DEPS) native windows
 	cmake --preset mingw32 >/dev/null
@@ -95,20 +96,24 @@ run:
 
 # The real Windows saver under Wine, the same way.
 run-windows:
-	$(DEPS) native windows $(if $(DISPLAY),,headless)
+	$(DEPS) native windows windows-tests $(if $(DISPLAY),,headless)
 	cmake --preset mingw64 >/dev/null
 	cmake --build --preset mingw64 -j $(JOBS) --target lumivex-scr
 	@bash scripts/run-windows.sh build/mingw64/lumivex64.scr resources/lumivex.ini out/run.png
 
-# lumivex, its XScreenSaver description, definitions, desktop entry and manual page under PREFIX,
-# copied from the build of `make build` (run that first, as yourself): nothing is built here, so
-# `sudo make install` leaves the build tree as it was. The program finds the installed definitions
-# from its own place, so the same build serves any PREFIX.
+# lumivex and lumivex-render, the XScreenSaver description (under PREFIX, and where XScreenSaver's
+# settings dialog reads it, /usr/share/xscreensaver/config), definitions, desktop entry, icon and
+# manual pages under PREFIX, copied from the build of `make build` (run that first, as yourself):
+# nothing is built here, so `sudo make install` leaves the build tree as it was. The program finds
+# the installed definitions from its own place, so the same build serves any PREFIX.
 install:
 	@test -x build/default/lumivex || { echo "make install: nothing to install; run make build first" >&2; exit 1; }
-	DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)"
-	@# The list of installed files that cmake leaves in the build goes back to the build's owner.
-	@chown --reference=build/default build/default/install_manifest.txt 2>/dev/null || true
+	DESTDIR="$(DESTDIR)" python3 scripts/install.py install --build build/default --prefix "$(PREFIX)"
+
+# Removes what the last make install put (build/default/install_manifest.txt) and the folders it
+# made; give the same DESTDIR.
+uninstall:
+	DESTDIR="$(DESTDIR)" python3 scripts/install.py uninstall --build build/default
 
 # The README's pictures, from the shipped definitions (docs/gallery/, docs/gallery.md).
 gallery: build
@@ -135,12 +140,16 @@ bench-x11:
 # The tick as WebAssembly in headless Chromium beside the native one of make bench (run that first
 # for the ratios).
 bench-web: web
+	$(DEPS) web-tests
 	/usr/bin/python3 bench/web/bench_web.py --site build/web/site --native build/default/bench.json
 
 # Release files in dist/: the Windows zip and installer, the Debian package (with the Linux
-# saver), the web site's zip and their SHA256SUMS.
-dist: build build-windows build-web
-	$(DEPS) dist
+# saver and lumivex-render), the web site's zip and their SHA256SUMS. It builds the programs it
+# packs, not the tests: no test library, no Wine, no browser.
+dist: build-windows build-web
+	$(DEPS) native dist
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS) --target lumivex lumivex-render
 	cmake --build --preset default --target dist
 
 clean:

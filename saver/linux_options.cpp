@@ -4,15 +4,17 @@
 #include <cstring>
 
 const char* const LinuxUsage =
-    "usage: lumivex [--window | --fullscreen | --layer LAYER [--output NAME] | --root | --window-id ID] "
-    "[--wayland | --x11] [--geometry WxH] [--ini FILE] [--delay USECS] [--status] [--seed N] [--help] [--version]";
+    "usage: lumivex [--window | --fullscreen | --layer LAYER [--output NAME] | --root\n"
+    "                | --window-id ID] [--wayland | --x11] [--geometry WxH]\n"
+    "               [--ini FILE] [--delay USECS] [--status] [--seed N]\n"
+    "               [--help] [--version]";
 
 const char* const LinuxHelp =
     "lumivex draws IFS fractals that morph into one another, the Lumivex screen saver on X11 and\n"
     "Wayland.\n"
     "\n"
-    "  --window          a window of its own, 1280x800 or --geometry, resizable (the default);\n"
-    "                    closing it ends the run\n"
+    "  --window          a window of its own, 1280x800 (smaller on a smaller screen) or\n"
+    "                    --geometry, resizable (the default); closing it ends the run\n"
     "  --fullscreen      its own window over the whole screen, pointer hidden; a key, a mouse\n"
     "                    button or moving the mouse ends it\n"
     "  --layer LAYER     Wayland: a live wallpaper on a layer of the desktop, background,\n"
@@ -184,6 +186,7 @@ bool ReadLinuxOptions(int argc, const char* const* argv, const char* screensaver
                 *error = "--geometry wants WxH, each side 1 to 16384, not '" + text + "'";
                 return false;
             }
+            options->geometryGiven = true;
         } else if (name == "ini") {
             if (!value(&text)) return false;
             if (text.empty()) {

@@ -22,8 +22,9 @@ enum class LinuxHostChoice { Auto, X11, Wayland };
 struct LinuxOptions {
     LinuxTarget target = LinuxTarget::Window;
     std::uint64_t windowId = 0;  // Root and WindowId: the window; 0 with Root: the root window
-    std::int32_t width = 1280;   // Window: the size of the window
+    std::int32_t width = 1280;   // Window: the size of the window (the default fitted to the screen)
     std::int32_t height = 800;
+    bool geometryGiven = false;  // --geometry: that size, fitted to nothing
     platform::DesktopLayer layer = platform::DesktopLayer::Background;  // Layer: which one
     std::string output;          // Layer: the one output to draw on; empty: every output
     LinuxHostChoice host = LinuxHostChoice::Auto;  // --wayland, --x11
@@ -45,7 +46,7 @@ constexpr const char* LinuxOptionNames[] = {"window", "fullscreen", "layer",   "
                                             "wayland", "x11",       "geometry", "ini",   "delay", "status",
                                             "seed",   "help",       "version"};
 
-extern const char* const LinuxUsage;  // one line
+extern const char* const LinuxUsage;  // the synopsis, wrapped to 80 columns
 extern const char* const LinuxHelp;   // every option, for --help
 
 // A window id as hosts write it: decimal, or hexadecimal after "0x"/"0X"; nothing else around it.

@@ -106,6 +106,23 @@ std::string ShippedDefinitionFolder(const std::string& programPath) {
     return prefix + "/share/lumivex/";
 }
 
+void FitWindowToScreen(const platform::ScreenMetrics& screen, std::int32_t* width, std::int32_t* height) {
+    const bool primary = screen.primaryWidth > 0 && screen.primaryHeight > 0;
+    const std::int64_t screenWidth = primary ? screen.primaryWidth : screen.virtualWidth;
+    const std::int64_t screenHeight = primary ? screen.primaryHeight : screen.virtualHeight;
+    if (screenWidth <= 0 || screenHeight <= 0 || *width <= 0 || *height <= 0) return;
+    const std::int64_t maxWidth = screenWidth * 9 / 10, maxHeight = screenHeight * 9 / 10;
+    const std::int64_t w = *width, h = *height;
+    if (w <= maxWidth && h <= maxHeight) return;
+    std::int64_t fitWidth = maxWidth, fitHeight = h * maxWidth / w;  // as wide as allowed
+    if (w * maxHeight < h * maxWidth) {                            // else as tall as allowed
+        fitHeight = maxHeight;
+        fitWidth = w * maxHeight / h;
+    }
+    *width = static_cast<std::int32_t>(fitWidth < 1 ? 1 : fitWidth);
+    *height = static_cast<std::int32_t>(fitHeight < 1 ? 1 : fitHeight);
+}
+
 std::vector<std::string> DefinitionFileCandidates(const LinuxOptions& options, const LinuxEnvironment& env) {
     if (!options.ini.empty()) return {options.ini};
     std::vector<std::string> paths;
@@ -139,9 +156,12 @@ int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
         case LinuxTarget::WindowId:
             outcome = platform::AdoptHostWindow(options.windowId, &window);
             break;
-        case LinuxTarget::Window:
-            outcome = platform::CreateDesktopWindow(false, WindowTitle, options.width, options.height, &window);
+        case LinuxTarget::Window: {
+            std::int32_t width = options.width, height = options.height;
+            if (!options.geometryGiven) FitWindowToScreen(platform::ReadScreenMetrics(), &width, &height);
+            outcome = platform::CreateDesktopWindow(false, WindowTitle, width, height, &window);
             break;
+        }
         case LinuxTarget::Layer:
             outcome = platform::CreateLayerWindow(options.layer, options.output.empty() ? nullptr : options.output.c_str(),
                                                   &window);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "saver/linux_options.h"
 
 // What the Linux program reads from its surroundings; null where a variable is unset.
@@ -32,6 +33,11 @@ std::vector<std::string> DefinitionFileCandidates(const LinuxOptions& options, c
 
 // The missing-file message of the Linux program: the Windows one, naming the places it looked.
 std::string MissingDefinitionMessage(const LinuxOptions& options, const LinuxEnvironment& env);
+
+// The default window on a screen too small for it: shrunk, its shape kept, to nine tenths of the
+// screen's width and height at most, leaving room for panels and the title bar. The screen is the
+// host's primary one (else the whole); unchanged where the host cannot tell (0) or the window fits.
+void FitWindowToScreen(const platform::ScreenMetrics& screen, std::int32_t* width, std::int32_t* height);
 
 // The run for parsed options: window, definitions, animation, message loop. The exit code.
 int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env);

@@ -4,8 +4,9 @@ package when the build has the Linux saver, the web site's zip, the packages of 
 hosts (Lively Wallpaper, Wallpaper Engine), and SHA256SUMS of what it wrote.
 
 Every file is written beside its final name and renamed into place, so a failed or interrupted run
-leaves no half-written release file. The zip is reproducible: its entries are in a fixed order and
-carry one fixed time, SOURCE_DATE_EPOCH when it is set, else the time of the last commit.
+leaves no half-written release file. The zips and the Debian package are reproducible: the zips'
+entries are in a fixed order, and every entry, packaged file and the package's changelog carry one
+fixed time, SOURCE_DATE_EPOCH when it is set, else the time of the last commit.
 """
 import argparse
 import glob
@@ -204,8 +205,10 @@ def installer(opts, target):
 def debian_package(opts, name, target):
     """The Debian package of the Linux saver: CPack from the native build's install rules."""
     with tempfile.TemporaryDirectory(prefix=".cpack-", dir=opts.out) as work:
+        # The changelog's date and every file's time in the package: the commit's, as in the zips.
+        env = dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch(opts.source)))
         result = subprocess.run([opts.cpack, "--config", opts.deb_config, "-G", "DEB", "-B", work],
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, env=env)
         if result.returncode != 0:
             fail("cpack failed:\n" + result.stdout)
         made = glob.glob(os.path.join(work, "*.deb"))

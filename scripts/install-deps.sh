@@ -44,10 +44,14 @@ group_wayland() {
   group_wayland_tests
 }
 
-# The Windows builds (MinGW-w64) and their end-to-end tests under Wine.
+# The Windows builds (MinGW-w64): what make build-windows and make dist use.
 group_windows() {
-  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    wine64 python3 xvfb xdotool imagemagick x11-utils)
+  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
+}
+
+# The Windows saver under Wine: make run-windows and the end-to-end tests.
+group_windows_tests() {
+  packages+=(wine64 python3 xvfb xdotool imagemagick x11-utils)
 }
 
 # The fuzz targets: clang brings libFuzzer and the sanitizers' runtimes.
@@ -60,11 +64,16 @@ group_dist() {
   packages+=(nsis dpkg-dev lintian)
 }
 
-# The browser build (Debian's Emscripten, make web) and its tests and benchmark in headless
-# Chromium driven by Selenium; the build runs through cmake, the server of make run-web is Python's,
-# the tests read pictures with ImageMagick.
+# The browser build (Debian's Emscripten, make web): it runs through cmake, and the server of make
+# run-web is Python's.
 group_web() {
-  packages+=(cmake make python3 emscripten chromium chromium-driver python3-selenium imagemagick)
+  packages+=(cmake make python3 emscripten)
+}
+
+# The web pages' tests and benchmark in headless Chromium driven by Selenium; the tests read
+# pictures with ImageMagick.
+group_web_tests() {
+  packages+=(chromium chromium-driver python3-selenium imagemagick)
 }
 
 # Every group: what `make test` needs.
@@ -75,9 +84,11 @@ group_all() {
   group_x11_tests
   group_wayland
   group_windows
+  group_windows_tests
   group_fuzz
   group_dist
   group_web
+  group_web_tests
 }
 
 if [ $# -eq 0 ]; then

@@ -146,6 +146,23 @@ TEST_F(CheckTest, SoundFilePassesWithTheLinesNumberedAsInTheFile) {
     EXPECT_EQ(Numbers(lines[1], "points"), std::vector<double>{2000});
 }
 
+// The README's check example is the report of the example file shown just above it.
+TEST_F(CheckTest, TheReadmeExampleIsTheReportOfItsFile) {
+    const std::string readme = ReadFileText(SourcePath("README.md"));
+    const std::string fence = "```\n", command = "$ build/default/lumivex-render --check --ini my.ini\n";
+    const std::size_t example = readme.find(fence, readme.find("A small example, a triangle and a fern"));
+    const std::size_t report = readme.find(command);
+    ASSERT_NE(example, std::string::npos);
+    ASSERT_NE(report, std::string::npos);
+    const auto block = [&](std::size_t from) { return readme.substr(from, readme.find(fence, from) - from); };
+    const std::string path = WriteTempFile(block(example + fence.size()));
+    const RenderRun run = Render("--check --ini " + path);
+    std::remove(path.c_str());
+    EXPECT_EQ(run.code, 0) << run.err;
+    const std::string shown = block(report + command.size());
+    EXPECT_EQ("my.ini" + run.out.substr(path.size()), shown);
+}
+
 TEST_F(CheckTest, SierpinskiBoxIsMeasuredAndTheSuggestionFitsTheScreen) {
     PlaneBox attractor;
     ASSERT_TRUE(MeasureAttractor(Sierpinski, 3, &attractor));

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ TEST(LinuxOptionsTest, EitherDashFormAndBothValueForms) {
     EXPECT_EQ(p.options.target, LinuxTarget::Window);
     EXPECT_EQ(p.options.width, 1280);
     EXPECT_EQ(p.options.height, 800);
+    EXPECT_FALSE(p.options.geometryGiven);
+    std::istringstream usage(LinuxUsage);
+    for (std::string line; std::getline(usage, line);) EXPECT_LE(line.size(), 80u) << "--help's usage: " << line;
     EXPECT_EQ(p.options.delay, 10000u);
     EXPECT_FALSE(p.options.status || p.options.seedGiven || p.options.help || p.options.version);
 
@@ -43,6 +47,7 @@ TEST(LinuxOptionsTest, EitherDashFormAndBothValueForms) {
     EXPECT_EQ(p.options.ini, "a b.ini");
     EXPECT_EQ(p.options.width, 16384);
     EXPECT_EQ(p.options.height, 1);
+    EXPECT_TRUE(p.options.geometryGiven);
 
     p = Parse({"--window-id", "26", "--fullscreen"});
     ASSERT_TRUE(p.ok);
@@ -212,6 +217,41 @@ TEST_F(LinuxSaverTest, RootDrawsOnTheWholeScreenUntilTheRootGoes) {
     EXPECT_EQ(Host().ticksRun, 10u) << "the root gone ends the run at once";
     EXPECT_EQ(std::count(Host().calls.begin(), Host().calls.end(), "EndMessageLoop"), 1);
     EXPECT_TRUE(Host().messages.empty());
+}
+
+TEST(LinuxSaverFitTest, TheDefaultWindowFitsTheScreenItOpensOn) {
+    const struct {
+        platform::ScreenMetrics screen;
+        std::int32_t width, height;
+    } cases[] = {
+        {{0, 0, 1920, 1080, 1920, 1080}, 1280, 800},  // fits
+        {{0, 0, 1024, 768, 1024, 768}, 921, 575},     // nine tenths of the width, its shape kept
+        {{0, 0, 1366, 768, 1366, 768}, 1105, 691},    // nine tenths of the height
+        {{0, 0, 3000, 768, 1024, 768}, 921, 575},     // the primary monitor, not all of them
+        {{0, 0, 800, 600, 0, 0}, 720, 450},           // no primary: the whole screen
+        {{0, 0, 0, 0, 0, 0}, 1280, 800},              // a host that cannot tell (Wayland)
+        {{0, 0, 2, 2, 2, 2}, 1, 1},
+    };
+    for (const auto& c : cases) {
+        std::int32_t width = 1280, height = 800;
+        FitWindowToScreen(c.screen, &width, &height);
+        EXPECT_EQ(width, c.width) << c.screen.virtualWidth << "x" << c.screen.virtualHeight;
+        EXPECT_EQ(height, c.height) << c.screen.virtualWidth << "x" << c.screen.virtualHeight;
+    }
+    // The start-up asks the screen for the default window only, not for --geometry.
+    for (const bool geometry : {false, true}) {
+        ResetAll();
+        Host().metrics = {0, 0, 1024, 768, 1024, 768};
+        const Parsed p = Parse(geometry ? std::vector<const char*>{"--geometry", "1280x800"} : std::vector<const char*>{});
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(RunLinux(p.options, "500\n1\n0 0 0 0 0.5 0.5 100\n0 0 1 1\n", [](std::uint32_t tick) {
+                      if (tick == 2) HandleSaverMessage(State.Window, SaverMessage::Close);
+                      return tick < 50;
+                  }), 0);
+        EXPECT_EQ(Host().windowWidth, geometry ? 1280 : 921);
+        EXPECT_EQ(Host().windowHeight, geometry ? 800 : 575);
+    }
+    ResetAll();
 }
 
 TEST_F(LinuxSaverTest, DesktopWindowsAndHowTheyEnd) {

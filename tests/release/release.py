@@ -3,6 +3,7 @@
 (Windows, web) and SHA256SUMS (dist), the installer in a Wine prefix of its own, and the Debian package (no Wine).
 """
 import copy
+import gzip
 import hashlib
 import os
 import re
@@ -309,9 +310,10 @@ def case_installer(opts):
 
 
 def case_deb(opts):
-    """The Debian package: the installed tree of the build's install rules, lintian without error,
-    and (as root, on a machine without lumivex installed) a working lumivex --version after dpkg -i,
-    nothing left after dpkg -r."""
+    """The Debian package: the installed tree of the build's install rules (with lumivex-render and
+    its manual page), the same bytes from two builds, lintian without error, and (as root, on a
+    machine without lumivex installed) a working lumivex --version after dpkg -i, nothing left
+    after dpkg -r."""
     if opts.deb_config == "none":
         log("skipped: this build has no Linux saver (lumivex), so no Debian package")
         return SKIPPED
@@ -332,8 +334,23 @@ def case_deb(opts):
                    env=dict(os.environ, DESTDIR=stage), check=True, capture_output=True, timeout=120)
     staged = sorted("/" + os.path.relpath(os.path.join(d, f), stage) for d, _, fs in os.walk(stage) for f in fs)
     check(files == staged, "the package holds %s,\nthe install rules install %s" % (files, staged))
-    for wanted in ("/usr/share/doc/lumivex/copyright", "/usr/share/doc/lumivex/changelog.gz"):
+    for wanted in ("/usr/share/doc/lumivex/copyright", "/usr/share/doc/lumivex/changelog.gz", "/usr/bin/lumivex-render",
+                   "/usr/share/man/man1/lumivex-render.1.gz", "/usr/share/icons/hicolor/48x48/apps/lumivex.png",
+                   "/usr/share/xscreensaver/config/lumivex.xml"):
         check(wanted in files, "the package has no %s" % wanted)
+    # Reproducible: a second build a few seconds later gives the same bytes, the changelog dated
+    # from SOURCE_DATE_EPOCH.
+    time.sleep(2)
+    again = os.path.join(opts.work, "deb-again")
+    run_dist(opts, again, "--only", "deb")
+    with open(deb, "rb") as a, open(os.path.join(again, release_names(version)["deb"]), "rb") as b:
+        check(a.read() == b.read(), "two builds of the Debian package differ")
+    shutil.rmtree(again, ignore_errors=True)
+    data = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], check=True, capture_output=True, timeout=60).stdout
+    changelog = subprocess.run(["tar", "-xO", "./usr/share/doc/lumivex/changelog.gz"], input=data, check=True,
+                               capture_output=True, timeout=60).stdout
+    dated = time.strftime("%a, %d %b %Y %H:%M:%S +0000", time.gmtime(DIST_EPOCH))
+    check(dated.encode() in gzip.decompress(changelog), "the package's changelog is not dated %s" % dated)
     links = {line.split(None, 5)[5][1:].split(" -> ")[0] for line in listing.splitlines() if line.startswith("l")}
     programs = [f for f in files if os.path.basename(f) == "lumivex" and f not in links]
     check(len(programs) == 1, "the package holds %d programs named lumivex: %s" % (len(programs), programs))
@@ -344,8 +361,8 @@ def case_deb(opts):
     check("libc6" in info and "libx11-6" in info and "libwayland-client0" in info and "Maintainer: " in info
           and "Section: " in info,
           "the package's control fields: %s" % info)
-    log("ok: %s: %d files as the install rules give, lintian without error, %s"
-        % (os.path.basename(deb), len(files), " ".join(info.split())))
+    log("ok: %s: %d files as the install rules give (lumivex-render and its manual page among them), the same "
+        "bytes twice, lintian without error, %s" % (os.path.basename(deb), len(files), " ".join(info.split())))
 
     if os.geteuid() != 0:
         log("skipped: installing the package needs root")

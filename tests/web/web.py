@@ -114,6 +114,9 @@ def case_saver_page(opts):
                       "status=1 draws no status line in the strip")
                 image = shot.colours(0, 600, 0, 800) - {(0, 0, 0), (255, 255, 255)}
                 check(image, "no points on the saver page")
+                glyph = driver.execute_script("var b = document.getElementById('fullscreen');"
+                                              "return [b.textContent.trim(), b.querySelectorAll('svg path').length];")
+                check(glyph == ["Full screen", 1], "the full-screen button is %r, not a drawn icon and its words" % glyph)
                 log("ok: the saver page runs full window in device pixels (800x600 at scale 2), status line shown")
                 # A resize: the next tick fits the picture to the new size.
                 driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
@@ -283,7 +286,8 @@ def canvas_pixels(driver):
 
 def case_playground_share(opts):
     """A share link opened in another browser gives the same text, seed, size and frame, and that
-    frame is lumivex-render's for the same file and arguments."""
+    frame is lumivex-render's for the same file and arguments; a link set on the open playground
+    takes effect without a reload, with the status line box and the chosen definition."""
     with Session(opts, "playground_share", display=False) as s:
         site = site_folder(opts)
         with open(os.path.join(opts.source, "resources", "lumivex.ini")) as f:
@@ -304,6 +308,16 @@ def case_playground_share(opts):
                 link = wait_script(driver, "return document.getElementById('share-out').value", what="the share link")
                 driver.execute_script("return LumivexPlayground.still(10, 700)")
                 first = canvas_pixels(driver)
+                # A second link: the status line on, one definition chosen, another seed.
+                driver.execute_script("var b = document.getElementById('status'); b.checked = true;"
+                                      "b.dispatchEvent(new Event('change'));"
+                                      "var c = document.getElementById('definition'); c.value = '3';"
+                                      "c.dispatchEvent(new Event('change'));"
+                                      "var s = document.getElementById('seed'); s.value = '77';"
+                                      "s.dispatchEvent(new Event('change'));")
+                driver.find_element("id", "share").click()
+                other = wait_script(driver, "var v = document.getElementById('share-out').value;"
+                                    "return v != %s && v" % json.dumps(link), what="the second share link")
             check(link.startswith(base + "playground.html#"), "the share link is %s" % link[:80])
             with chromium(1024, 700) as driver:
                 driver.get(link)
@@ -324,6 +338,17 @@ def case_playground_share(opts):
                                       "z.dispatchEvent(new Event('change'));")
                 driver.execute_script("return LumivexPlayground.still(10, 300)")
                 preview = canvas_pixels(driver)
+                # The second link pasted into this tab: only the fragment changes, and the page
+                # takes it without a reload (the marker stays), status line box and definition too.
+                before = checked(driver)
+                driver.execute_script("window.lumivexNoReload = 1; location.hash = arguments[0].split('#')[1];", other)
+                wait_checked_after(driver, before)
+                settings = driver.execute_script(
+                    "return [window.lumivexNoReload, document.getElementById('seed').value,"
+                    "document.getElementById('size').value, document.getElementById('status').checked,"
+                    "document.getElementById('definition').value, document.getElementById('text').value]")
+                check(settings[:5] == [1, "77", "800x600", True, "3"] and settings[5] == edited,
+                      "the link set on the open playground gives %s" % (settings[:5],))
                 errors = console_errors(driver)
                 check(not errors, "console errors: %s" % errors)
             check(first[:2] == [800, 600] and first == second, "the shared link's frame differs from the original's")
@@ -333,7 +358,8 @@ def case_playground_share(opts):
             expected = render_still(opts, s.dir, 800, 600, 4242, 10, 700, ini=ini)
             got = read_picture("-", base64.b64decode(second[2].split(",", 1)[1]))
             check_corner(got, expected, "the shared picture, against lumivex-render's frame")
-            log("ok: a share link (%d characters) opens the same text, seed, size and frame, lumivex-render's"
+            log("ok: a share link (%d characters) opens the same text, seed, size and frame, lumivex-render's; "
+                "another set on the open page takes effect without a reload, with its status line and definition"
                 % len(link))
             expected = render_still(opts, s.dir, 152, 112, 4242, 10, 300, ini=ini, extra=["--preview", "--child"])
             check_corner(read_picture("-", base64.b64decode(preview[2].split(",", 1)[1])), expected,

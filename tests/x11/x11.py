@@ -351,8 +351,17 @@ def case_fullscreen(opts):
 
 def case_window(opts):
     """The default: a window of its own, 1280x800, titled Lumivex; input does not end it, the picture
-    follows its size, and closing it (WM_DELETE_WINDOW, as a window manager asks) ends it with 0."""
-    with Session(opts, "window", 1400, 900) as s:
+    follows its size, and closing it (WM_DELETE_WINDOW, as a window manager asks) ends it with 0.
+    On a 1024x768 screen the default window is fitted to it, its shape kept."""
+    with Session(opts, "window_small", 1024, 768) as s:
+        saver = s.saver("--ini", write_ini(s.dir, -1000))
+        s.wait_points(saver, 921, 575)
+        info = subprocess.run(["xwininfo", "-display", s.display, "-root", "-tree"], capture_output=True, text=True,
+                              timeout=20).stdout
+        check(re.search(r'"Lumivex": \("lumivex" "Lumivex"\)\s+921x575\+0\+0', info) is not None,
+              "no 921x575 window on the 1024x768 screen:\n%s" % info)
+        log("ok: on a 1024x768 screen the default window is 921x575")
+    with Session(opts, "window", 1600, 1000) as s:
         ini = write_ini(s.dir, -1000)
         saver = s.saver("--ini", ini)
         s.wait_points(saver, 1280, 800)
@@ -442,38 +451,90 @@ def case_failures(opts):
         log("ok: --version and -help")
 
 
+def tree_of(root):
+    """Every folder and file under root, relative, a folder with its "/"."""
+    found = set()
+    for folder, dirs, names in os.walk(root):
+        found.update(os.path.relpath(os.path.join(folder, d), root) + "/" for d in dirs)
+        found.update(os.path.relpath(os.path.join(folder, n), root) for n in names)
+    return found
+
+
 def case_install(opts):
-    """The installed tree: every file at its place, the link to the hack, valid XML and desktop entry."""
-    prefix = tempfile.mkdtemp(prefix="lumivex-install-")
+    """make install into a DESTDIR under /usr/local: every file at its place, lumivex.xml also in the
+    one folder XScreenSaver's settings dialog reads, the link to the hack, the prefix in the manual
+    page, an installed lumivex-render that finds the installed definitions, valid XML and desktop
+    entry; make uninstall leaves the tree as it was, a folder and a file of someone else's kept."""
+    root = tempfile.mkdtemp(prefix="lumivex-install-")
+    # The install writes its manifest into the build: a real install's stays as it was.
+    kept = {}
+    for name in ("install_manifest.txt", "install_folders.txt"):
+        path = os.path.join(opts.build, name)
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                kept[path] = f.read()
+    script = os.path.join(opts.source, "scripts", "install.py")
+    env = dict(os.environ, DESTDIR=root)
     try:
-        subprocess.run(["cmake", "--install", opts.build, "--prefix", prefix], check=True, capture_output=True,
-                       timeout=120)
-        files = {"libexec/xscreensaver/lumivex", "bin/lumivex", "share/xscreensaver/config/lumivex.xml",
-                 "share/lumivex/lumivex.ini", "share/applications/lumivex.desktop", "share/man/man6/lumivex.6.gz",
-                 "share/doc/lumivex/copyright", "share/doc/lumivex/changelog.gz"}
-        found = set()
-        for root, _dirs, names in os.walk(prefix):
-            for name in names:
-                found.add(os.path.relpath(os.path.join(root, name), prefix))
+        os.makedirs(os.path.join(root, "usr/local/share/man"))
+        with open(os.path.join(root, "usr/local/share/other"), "w") as f:
+            f.write("someone else's\n")
+        before = tree_of(root)
+        subprocess.run([sys.executable, script, "install", "--build", opts.build, "--prefix", "/usr/local"], env=env,
+                       check=True, capture_output=True, timeout=120)
+        prefix = os.path.join(root, "usr/local")
+        files = {"libexec/xscreensaver/lumivex", "bin/lumivex", "bin/lumivex-render",
+                 "share/xscreensaver/config/lumivex.xml", "share/lumivex/lumivex.ini",
+                 "share/applications/lumivex.desktop", "share/man/man6/lumivex.6.gz",
+                 "share/man/man1/lumivex-render.1.gz", "share/doc/lumivex/copyright", "share/doc/lumivex/changelog.gz",
+                 "share/other"} | {"share/icons/hicolor/%dx%d/apps/lumivex.png" % (n, n) for n in (32, 48, 64, 128, 256)}
+        found = {p for p in tree_of(prefix) if not p.endswith("/")}
         check(found == files, "installed %s, expected %s" % (sorted(found), sorted(files)))
+        dialog = os.path.join(root, "usr/share/xscreensaver/config/lumivex.xml")
+        check(os.path.isfile(dialog) and open(dialog, "rb").read() == open(
+            os.path.join(prefix, "share/xscreensaver/config/lumivex.xml"), "rb").read(),
+            "lumivex.xml is not in /usr/share/xscreensaver/config, where XScreenSaver's settings dialog reads it")
         link = os.path.join(prefix, "bin", "lumivex")
         check(os.path.islink(link) and not os.path.isabs(os.readlink(link)), "bin/lumivex is not a relative link")
         result = subprocess.run([link, "--version"], capture_output=True, text=True, timeout=10)
         check(result.returncode == 0 and result.stdout.startswith("lumivex "), "the link does not run the hack")
-        subprocess.run(["xmllint", "--noout", os.path.join(prefix, "share/xscreensaver/config/lumivex.xml")],
-                       check=True, timeout=30)
+        page = subprocess.run(["gzip", "-dc", os.path.join(prefix, "share/man/man6/lumivex.6.gz")], check=True,
+                              capture_output=True, text=True, timeout=30).stdout
+        check("XSECURELOCK_SAVER=/usr/local/libexec/xscreensaver/lumivex xsecurelock" in page
+              and ".I /usr/local/share/lumivex/lumivex.ini" in page and "@" not in page.replace("@...@", ""),
+              "the manual page does not name the installed places")
+        empty = os.path.join(root, "cwd")
+        os.makedirs(empty)
+        result = subprocess.run([os.path.join(prefix, "bin/lumivex-render"), "--check"], cwd=empty,
+                                capture_output=True, text=True, timeout=60)
+        check(result.returncode == 0 and "17 definitions" in result.stdout,
+              "the installed lumivex-render --check does not read the installed definitions (exit %d): %s"
+              % (result.returncode, (result.stdout + result.stderr)[-300:]))
+        os.rmdir(empty)
+        subprocess.run(["xmllint", "--noout", dialog], check=True, timeout=30)
         subprocess.run(["desktop-file-validate", os.path.join(prefix, "share/applications/lumivex.desktop")],
                        check=True, timeout=30)
-        with open(os.path.join(prefix, "share/xscreensaver/config/lumivex.xml")) as f:
+        with open(dialog) as f:
             xml = f.read()
         check('<command arg="--root"/>' in xml and "--delay %" in xml and "--status" in xml and "--ini %" in xml,
               "the XML description lacks the command or an option")
+        with open(os.path.join(prefix, "share/applications/lumivex.desktop")) as f:
+            check("\nIcon=lumivex\n" in f.read(), "the desktop entry names no icon")
         with open(os.path.join(prefix, "share/lumivex/lumivex.ini"), "rb") as a, \
                 open(os.path.join(opts.source, "resources", "lumivex.ini"), "rb") as b:
             check(a.read() == b.read(), "the installed lumivex.ini is not the shipped one")
-        log("ok: %d files installed, relative link, xmllint and desktop-file-validate pass" % len(found))
+        log("ok: %d files installed, lumivex.xml for the dialog, relative link, the prefix in the manual page, "
+            "lumivex-render on the installed definitions, xmllint and desktop-file-validate pass" % len(found))
+        subprocess.run([sys.executable, script, "uninstall", "--build", opts.build], env=env, check=True,
+                       capture_output=True, timeout=120)
+        after = tree_of(root)
+        check(after == before, "make uninstall left %s and removed %s" % (sorted(after - before), sorted(before - after)))
+        log("ok: make uninstall leaves the tree as it was found")
     finally:
-        shutil.rmtree(prefix, ignore_errors=True)
+        shutil.rmtree(root, ignore_errors=True)
+        for path, data in kept.items():
+            with open(path, "wb") as f:
+                f.write(data)
 
 
 def case_contract(opts):

@@ -36,7 +36,7 @@ std::uint8_t Mix(std::uint32_t from, std::uint32_t to, int shift, int step, int 
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildFernIcon() {
+std::vector<std::uint8_t> FernIconIndices(int side) {
     IfsDefinition fern(4);
     for (int i = 0; i < fern.TransformCount; ++i) fern.Transforms[i] = FernMaps[i];
     fern.XMin = -5.6;
@@ -44,17 +44,46 @@ std::vector<std::uint8_t> BuildFernIcon() {
     fern.Width = 11.4;
     fern.Height = 11.4;
 
+    // The points grow with the area, so that every size looks as dense as the 32x32 one.
+    const auto count = static_cast<std::int32_t>(std::int64_t{FernPoints} * side * side / (IconSide * IconSide));
     SeedRandom(FernSeed);
-    static ScreenPoint points[FernPoints];
+    std::vector<ScreenPoint> points(static_cast<std::size_t>(count));
     Colour unused = 0;
-    fern.Generate(FernPoints, points, &unused, IconSide, IconSide);
+    fern.Generate(count, points.data(), &unused, side, side);
 
-    int hits[IconSide][IconSide] = {};
+    std::vector<int> hits(static_cast<std::size_t>(side) * static_cast<std::size_t>(side), 0);
     int most = 0;
     for (const ScreenPoint& p : points) {
-        if (static_cast<std::uint32_t>(p.x) >= IconSide || static_cast<std::uint32_t>(p.y) >= IconSide) continue;
-        most = std::max(most, ++hits[p.y][p.x]);
+        if (static_cast<std::uint32_t>(p.x) >= static_cast<std::uint32_t>(side) ||
+            static_cast<std::uint32_t>(p.y) >= static_cast<std::uint32_t>(side))
+            continue;
+        most = std::max(most, ++hits[static_cast<std::size_t>(p.y) * static_cast<std::size_t>(side) + static_cast<std::size_t>(p.x)]);
     }
+
+    // Density on a square-root scale so that the thin fronds stay visible beside the dense stem.
+    std::vector<std::uint8_t> indices;
+    indices.reserve(hits.size());
+    for (const int h : hits) {
+        int index = 0;
+        if (h > 0) {
+            index = 1 + static_cast<int>(std::lround(254.0 * std::sqrt(static_cast<double>(h) / most)));
+            if (index > IconColours - 1) index = IconColours - 1;
+        }
+        indices.push_back(static_cast<std::uint8_t>(index));
+    }
+    return indices;
+}
+
+std::uint32_t FernIconColour(int index) {
+    if (index <= 0) return IconGround;
+    const std::uint32_t r = Mix(IconFernDark, IconFernBright, 16, index - 1, IconColours - 2);
+    const std::uint32_t g = Mix(IconFernDark, IconFernBright, 8, index - 1, IconColours - 2);
+    const std::uint32_t b = Mix(IconFernDark, IconFernBright, 0, index - 1, IconColours - 2);
+    return r << 16 | g << 8 | b;
+}
+
+std::vector<std::uint8_t> BuildFernIcon() {
+    const std::vector<std::uint8_t> indices = FernIconIndices(IconSide);
 
     std::vector<std::uint8_t> ico;
     // Icon directory and its one entry (a colour count of 0 means 256).
@@ -87,35 +116,15 @@ std::vector<std::uint8_t> BuildFernIcon() {
 
     // Palette: the ground, then a green ramp from dark to bright; stored blue, green, red, 0.
     for (int i = 0; i < IconColours; ++i) {
-        std::uint8_t r = 0, g = 0, b = 0;
-        if (i == 0) {
-            r = static_cast<std::uint8_t>(IconGround >> 16);
-            g = static_cast<std::uint8_t>(IconGround >> 8);
-            b = static_cast<std::uint8_t>(IconGround);
-        } else {
-            r = Mix(IconFernDark, IconFernBright, 16, i - 1, IconColours - 2);
-            g = Mix(IconFernDark, IconFernBright, 8, i - 1, IconColours - 2);
-            b = Mix(IconFernDark, IconFernBright, 0, i - 1, IconColours - 2);
-        }
-        ico.push_back(b);
-        ico.push_back(g);
-        ico.push_back(r);
+        const std::uint32_t colour = FernIconColour(i);
+        ico.push_back(static_cast<std::uint8_t>(colour));
+        ico.push_back(static_cast<std::uint8_t>(colour >> 8));
+        ico.push_back(static_cast<std::uint8_t>(colour >> 16));
         ico.push_back(0);
     }
 
-    // Colour indices, bottom row first like the frame image; density on a square-root scale so
-    // that the thin fronds stay visible beside the dense stem.
-    for (int y = 0; y < IconSide; ++y) {
-        for (int x = 0; x < IconSide; ++x) {
-            const int h = hits[y][x];
-            int index = 0;
-            if (h > 0) {
-                index = 1 + static_cast<int>(std::lround(254.0 * std::sqrt(static_cast<double>(h) / most)));
-                if (index > IconColours - 1) index = IconColours - 1;
-            }
-            ico.push_back(static_cast<std::uint8_t>(index));
-        }
-    }
+    // Colour indices, bottom row first like the frame image.
+    ico.insert(ico.end(), indices.begin(), indices.end());
     // The mask: every pixel opaque.
     ico.insert(ico.end(), IconSide * maskStride, 0);
     return ico;

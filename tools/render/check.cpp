@@ -3,14 +3,25 @@
 
 #include "backends/headless/headless_host.h"
 #include "core/saver_state.h"
+#include "saver/linux_saver.h"
 #include "tools/render/check_report.h"
 
+// The file the saver would read: the current directory, then the shipped definitions.
 std::string FindDefinitionFile() {
     if (std::FILE* file = std::fopen("lumivex.ini", "rb")) {
         std::fclose(file);
         return "lumivex.ini";
     }
-    return ProgramDirectory() + "/lumivex.ini";
+    return ShippedDefinitionDirectory() + "/lumivex.ini";
+}
+
+std::string ShippedDefinitionDirectory() {
+    const std::string folder = ProgramDirectory();
+    if (folder.empty() || folder[0] != '/') return folder;
+    // The Linux saver's rule, for a program of this name in that folder.
+    std::string shipped = ShippedDefinitionFolder(folder + "/lumivex-render");
+    if (shipped.size() > 1) shipped.pop_back();
+    return shipped;
 }
 
 bool ScreenFits(const CheckSettings& settings, std::FILE* err) {

@@ -54,7 +54,7 @@ int Record(const RenderOptions& options) {
         host.useDefinitionFile = true;
         host.definitionFile = options.ini;
     } else {
-        host.systemDirectory = ProgramDirectory();
+        host.systemDirectory = ShippedDefinitionDirectory();
     }
 
     const std::uint32_t total = TickTotal(options);

@@ -224,11 +224,14 @@ var Lumivex = (function () {
     parts.forEach(function (p) { out.set(p, at); at += p.length; });
     return out;
   }
-  async function packShare(fileBytes, seed, size) {
+  // more: the playground's other settings, {status: true, ifs: "3"}; the file comes last.
+  async function packShare(fileBytes, seed, size, more) {
     var packed = await pipe(utf8(fileBytes), new CompressionStream("deflate-raw"), Infinity);
-    return "seed=" + (seed >>> 0) + "&size=" + encodeURIComponent(size) + "&file=" + base64url(packed);
+    var extra = (more && more.status ? "&status=1" : "") +
+      (more && more.ifs && more.ifs !== "all" ? "&ifs=" + encodeURIComponent(more.ifs) : "");
+    return "seed=" + (seed >>> 0) + "&size=" + encodeURIComponent(size) + extra + "&file=" + base64url(packed);
   }
-  // {file: bytes, seed, size} from a fragment, or null when it carries no file.
+  // {file: bytes, seed, size, status, ifs} from a fragment, or null when it carries no file.
   async function unpackShare(fragment) {
     var params = new URLSearchParams(fragment.replace(/^#/, ""));
     if (!params.has("file")) return null;
@@ -244,7 +247,8 @@ var Lumivex = (function () {
     } catch (e) {
       throw new Error(/unpacks/.test(e.message) ? e.message : "the link's file cannot be unpacked");
     }
-    return { file: file, seed: params.get("seed"), size: params.get("size") };
+    return { file: file, seed: params.get("seed"), size: params.get("size"), status: params.get("status") === "1",
+             ifs: params.get("ifs") };
   }
 
   // A size "WxH" by the saver's own rule (each side 1 to 16384), or null.

@@ -25,17 +25,27 @@
   });
 
   // --- What to start from: a share link, else the shipped gallery. ---
-  var shareError = null, shared = null;
-  try {
-    shared = await Lumivex.unpackShare(location.hash);
-  } catch (e) {
-    shareError = "This share link cannot be opened: " + e.message + ".";
+  // The definition a link chose, taken once the check has listed the definitions.
+  var shareError = null, sharedChoice = null;
+  function applyShare(shared) {
+    text.value = shared ? new TextDecoder().decode(shared.file) : LumivexGallery;
+    seedBox.value = shared && /^[0-9]{1,10}$/.test(shared.seed || "") && Number(shared.seed) <= 4294967295
+      ? shared.seed : String(Lumivex.calendarSeed());
+    if (shared && shared.size && Array.prototype.some.call(sizeBox.options, function (o) { return o.value === shared.size; }))
+      sizeBox.value = shared.size;
+    if (shared) statusBox.checked = shared.status;
+    sharedChoice = shared && /^[0-9]{1,10}$/.test(shared.ifs || "") ? shared.ifs : "all";
   }
-  text.value = shared ? new TextDecoder().decode(shared.file) : LumivexGallery;
-  seedBox.value = shared && /^[0-9]{1,10}$/.test(shared.seed || "") && Number(shared.seed) <= 4294967295
-    ? shared.seed : String(Lumivex.calendarSeed());
-  if (shared && shared.size && Array.prototype.some.call(sizeBox.options, function (o) { return o.value === shared.size; }))
-    sizeBox.value = shared.size;
+  async function readShare() {
+    shareError = null;
+    try {
+      return await Lumivex.unpackShare(location.hash);
+    } catch (e) {
+      shareError = "This share link cannot be opened: " + e.message + ".";
+      return null;
+    }
+  }
+  applyShare(await readShare());
 
   // --- The editor: line numbers beside the text, warned lines marked. ---
   function drawGutter() {
@@ -189,7 +199,8 @@
 
   // The definitions to choose from, numbered as the status line numbers them.
   function updateChoice() {
-    var kept = choice.value;
+    var kept = sharedChoice !== null ? sharedChoice : choice.value;
+    sharedChoice = null;
     while (choice.options.length > 1) choice.remove(1);
     reports.forEach(function (r) {
       var o = document.createElement("option");
@@ -350,7 +361,8 @@
     canvas.toBlob(function (blob) { download(blob, "lumivex-" + seedBox.value + ".png"); }, "image/png");
   });
   $("share").addEventListener("click", async function () {
-    var fragment = await Lumivex.packShare(text.value, Number(seedBox.value) >>> 0, sizeBox.value);
+    var fragment = await Lumivex.packShare(text.value, Number(seedBox.value) >>> 0, sizeBox.value,
+                                           { status: statusBox.checked, ifs: choice.value });
     shareOut.value = location.origin + location.pathname + "#" + fragment;
     shareOut.select();
     if (navigator.clipboard) navigator.clipboard.writeText(shareOut.value).catch(function () {});
@@ -410,6 +422,18 @@
       return Lumivex.messages(runner);
     },
   };
+
+  // A share link pasted into this tab changes only the fragment: it takes effect without a reload.
+  // A link that cannot be opened says so and leaves the file as it was.
+  window.addEventListener("hashchange", async function () {
+    var shared = await readShare();
+    if (!shared && !shareError) return;  // a fragment without a file: not a share link
+    if (shared) {
+      applyShare(shared);
+      clearTimeout(timer);
+    }
+    refresh();
+  });
 
   refresh();
   document.body.dataset.ready = "1";
