@@ -1,11 +1,28 @@
-// The damage a buffer has missed, from the frames presented since it was last drawn.
+// The damage a buffer has missed, from the frames presented since it was last drawn, and the
+// point-by-point update that brings a buffer up to date from the tick's lists.
 #include "backends/wayland/damage.h"
 
-void RecordDamage(DamageHistory* history, const platform::FrameDamage& damage) {
+#include <cstring>
+
+void RecordDamage(DamageHistory* history, const platform::FrameDamage& damage, Colour colour0, Colour colour1) {
     history->last[1] = history->last[0];
     history->last[0] = damage;
+    for (int i = DamageHistory::Depth - 1; i > 0; --i) history->points[i] = history->points[i - 1];
+    FramePoints& p = history->points[0];
+    p = FramePoints{};
+    p.whole = damage.whole || damage.count < 0 || damage.count > platform::FrameDamage::MaxRects;
+    if (!p.whole) {
+        p.cleared = damage.clearedCount > 0 ? damage.cleared : nullptr;
+        p.clearedCount = p.cleared != nullptr ? damage.clearedCount : 0;
+        p.plotted = damage.plottedCount > 0 ? damage.plotted : nullptr;
+        p.plottedCount = p.plotted != nullptr ? damage.plottedCount : 0;
+    }
+    p.colour0 = colour0;
+    p.colour1 = colour1;
     ++history->frame;
 }
+
+bool ChangesNothing(const platform::FrameDamage& damage) { return !damage.whole && damage.count == 0; }
 
 bool DamageSince(const DamageHistory& history, std::uint64_t held, platform::Rect* rects, int* count) {
     *count = 0;
@@ -29,4 +46,292 @@ bool PlaceRect(platform::Rect rect, std::int32_t dx, std::int32_t dy, std::int32
     out->right = static_cast<std::int32_t>(right > width ? width : right);
     out->bottom = static_cast<std::int32_t>(bottom > height ? height : bottom);
     return out->left < out->right && out->top < out->bottom;
+}
+
+// --- Point by point ---
+
+bool SameLayout(const PointLayout& a, const PointLayout& b) {
+    return a.width == b.width && a.height == b.height && a.dx == b.dx && a.dy == b.dy && a.top == b.top &&
+           a.imageWidth == b.imageWidth && a.imageHeight == b.imageHeight;
+}
+
+namespace {
+
+struct ListId {
+    std::uint64_t frame;
+    const ScreenPoint* from;
+    std::int32_t count;
+};
+
+bool Holds(const KeptPoints& kept, const ListId& id, const PointLayout& layout) {
+    return kept.frame != 0 && kept.frame == id.frame && kept.from == id.from && kept.fromCount == id.count &&
+           SameLayout(kept.layout, layout);
+}
+
+const KeptPoints* Find(const ListId& id, const KeptPoints& own, const KeptPoints* const* others, int otherCount,
+                       const PointLayout& layout) {
+    if (Holds(own, id, layout)) return &own;
+    for (int i = 0; i < otherCount; ++i) {
+        if (others[i] != nullptr && Holds(*others[i], id, layout)) return others[i];
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool PlanPoints(const DamageHistory& history, std::uint64_t held, const KeptPoints& own, const KeptPoints* const* others,
+                int otherCount, const PointLayout& layout, PointPlan* plan) {
+    *plan = PointPlan{};
+    const std::uint64_t newest = history.frame;
+    if (held == 0 || held > newest || newest - held > static_cast<std::uint64_t>(DamageHistory::Depth - 1)) return false;
+    // Packed positions hold 16 bits a coordinate.
+    if (layout.width <= 0 || layout.height <= 0 || layout.width > 65535 || layout.height > 65535) return false;
+    const Colour colour0 = history.points[newest - held].colour0;
+    // The latest plotted list as of the held frame: the one the buffer kept, when it kept one.
+    ListId current = {own.frame, own.from, own.fromCount};
+    bool known = own.frame != 0 && own.frame <= held && SameLayout(own.layout, layout);
+    bool plottedSince = false;
+    for (std::uint64_t frame = held + 1; frame <= newest; ++frame) {
+        const FramePoints& f = history.points[newest - frame];
+        if (f.whole || f.colour0 != colour0) return false;
+        const platform::FrameDamage& rects = history.last[newest - frame];
+        for (int r = 0; r < rects.count; ++r) plan->strip = plan->strip || (rects.rects[r].top < layout.top &&
+                                                                              rects.rects[r].bottom > 0);
+        if (f.clearedCount > 0) {
+            PointStep step = {PointStep::ClearNewest, nullptr, colour0, frame};
+            if (frame != newest) {
+                // An older frame's cleared list: the plotted list before it, as some buffer kept it.
+                if (!known || f.cleared != current.from || f.clearedCount != current.count) return false;
+                step.kind = PointStep::ClearKept;
+                step.kept = Find(current, own, others, otherCount, layout);
+                if (step.kept == nullptr) return false;
+            }
+            plan->steps[plan->count++] = step;
+            plan->points += f.clearedCount;
+        }
+        if (f.plottedCount > 0) {
+            const ListId id = {frame, f.plotted, f.plottedCount};
+            // Plotted and cleared again by the next frame: its pixels end where the clear puts them.
+            const FramePoints* next = frame != newest ? &history.points[newest - frame - 1] : nullptr;
+            const bool undone = next != nullptr && !next->whole && next->cleared == f.plotted &&
+                                next->clearedCount == f.plottedCount;
+            if (!undone) {
+                PointStep step = {PointStep::PlotNewest, nullptr, f.colour1, frame};
+                if (frame != newest) {
+                    step.kind = PointStep::PlotKept;
+                    step.kept = Find(id, own, others, otherCount, layout);
+                    if (step.kept == nullptr) return false;
+                }
+                plan->steps[plan->count++] = step;
+                plan->points += f.plottedCount;
+            }
+            current = id;
+            known = true;
+            plottedSince = true;
+        }
+    }
+    if (!plottedSince) {
+        plan->keepOwn = true;
+    } else if (current.frame != newest) {
+        plan->carry = Find(current, own, others, otherCount, layout);
+    }
+    return true;
+}
+
+void ClearCells(DamageCells* cells) {
+    if (cells->marks != nullptr && cells->marked != 0)
+        std::memset(cells->marks, 0, static_cast<std::size_t>(cells->columns) * static_cast<std::size_t>(cells->rows));
+    cells->marked = 0;
+}
+
+namespace {
+
+// The image points of a list written into the buffer, each where the layout puts it; their packed
+// positions kept in `keep` when not null (up to `capacity`). The pixels written.
+std::int32_t WriteList(const ScreenPoint* points, std::int32_t count, std::uint32_t value, std::uint32_t* pixels,
+                       const PointLayout& layout, DamageCells* cells, std::uint32_t* keep, std::int32_t capacity,
+                       bool* fitted) {
+    const auto width = static_cast<std::uint32_t>(layout.width), height = static_cast<std::uint32_t>(layout.height);
+    const auto imageWidth = static_cast<std::uint32_t>(layout.imageWidth);
+    const auto imageHeight = static_cast<std::uint32_t>(layout.imageHeight);
+    // Image row y is window row top + imageHeight - 1 - y, buffer row that + dy.
+    const std::int32_t rowBase = layout.top + layout.imageHeight - 1 + layout.dy;
+    std::int32_t written = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const ScreenPoint p = points[i];
+        const auto row = static_cast<std::uint32_t>(rowBase - p.y), column = static_cast<std::uint32_t>(p.x + layout.dx);
+        if (static_cast<std::uint32_t>(p.x) >= imageWidth || static_cast<std::uint32_t>(p.y) >= imageHeight ||
+            row >= height || column >= width)
+            continue;
+        pixels[static_cast<std::size_t>(row) * width + column] = value;
+        if (cells != nullptr)
+            cells->marks[(row >> DamageCells::Shift) * static_cast<std::uint32_t>(cells->columns) + (column >> DamageCells::Shift)] = 1;
+        if (keep != nullptr) {
+            if (written < capacity) keep[written] = row << 16 | column;
+            else *fitted = false;
+        }
+        ++written;
+    }
+    return written;
+}
+
+std::int32_t WriteKept(const KeptPoints& kept, std::uint32_t value, std::uint32_t* pixels, const PointLayout& layout,
+                       DamageCells* cells) {
+    const auto width = static_cast<std::size_t>(layout.width);
+    for (std::int32_t i = 0; i < kept.count; ++i) {
+        const std::uint32_t at = kept.at[i], row = at >> 16, column = at & 0xFFFFu;
+        pixels[row * width + column] = value;
+        if (cells != nullptr)
+            cells->marks[(row >> DamageCells::Shift) * static_cast<std::uint32_t>(cells->columns) + (column >> DamageCells::Shift)] = 1;
+    }
+    return kept.count;
+}
+
+void Forget(KeptPoints* kept) {
+    kept->frame = 0;
+    kept->count = 0;
+    kept->from = nullptr;
+    kept->fromCount = 0;
+}
+
+}  // namespace
+
+std::int64_t RunPointPlan(const PointPlan& plan, std::uint32_t* pixels, const PointLayout& layout,
+                          const platform::FrameDamage& newest, std::uint64_t newestFrame, KeptPoints* own,
+                          DamageCells* cells, std::uint64_t shown) {
+    std::int64_t written = 0;
+    bool keptNewest = false, fitted = true;
+    std::int32_t keptCount = 0;
+    for (int i = 0; i < plan.count; ++i) {
+        const PointStep& step = plan.steps[i];
+        DamageCells* mark = cells != nullptr && cells->marks != nullptr && step.frame > shown ? cells : nullptr;
+        const std::uint32_t value = step.colour & 0xFFFFFFu;
+        switch (step.kind) {
+            case PointStep::ClearNewest:
+                written += WriteList(newest.cleared, newest.clearedCount, value, pixels, layout, mark, nullptr, 0, &fitted);
+                break;
+            case PointStep::PlotNewest:
+                keptCount = WriteList(newest.plotted, newest.plottedCount, value, pixels, layout, mark, own->at,
+                                      own->capacity, &fitted);
+                written += keptCount;
+                keptNewest = true;
+                break;
+            case PointStep::ClearKept:
+            case PointStep::PlotKept:
+                written += WriteKept(*step.kept, value, pixels, layout, mark);
+                break;
+        }
+        if (mark != nullptr) mark->marked = 1;
+    }
+    if (keptNewest) {
+        Forget(own);
+        if (fitted) {
+            own->frame = newestFrame;
+            own->from = newest.plotted;
+            own->fromCount = newest.plottedCount;
+            own->count = keptCount;
+            own->layout = layout;
+        }
+    } else if (plan.carry != nullptr && plan.carry != own && plan.carry->count <= own->capacity) {
+        std::memcpy(own->at, plan.carry->at, static_cast<std::size_t>(plan.carry->count) * sizeof *own->at);
+        own->frame = plan.carry->frame;
+        own->from = plan.carry->from;
+        own->fromCount = plan.carry->fromCount;
+        own->count = plan.carry->count;
+        own->layout = plan.carry->layout;
+    } else if (!plan.keepOwn && plan.carry != own) {
+        Forget(own);
+    }
+    return written;
+}
+
+void KeepNewest(const DamageHistory& history, const platform::FrameDamage& newest, const PointLayout& layout,
+                KeptPoints* own) {
+    Forget(own);
+    const FramePoints& f = history.points[0];
+    if (history.frame == 0 || f.whole || f.plottedCount <= 0 || own->at == nullptr || layout.width > 65535 ||
+        layout.height > 65535)
+        return;
+    // Positions only: the buffer was drawn from rectangles.
+    bool fitted = true;
+    const auto width = static_cast<std::uint32_t>(layout.width), height = static_cast<std::uint32_t>(layout.height);
+    const std::int32_t rowBase = layout.top + layout.imageHeight - 1 + layout.dy;
+    std::int32_t count = 0;
+    for (std::int32_t i = 0; i < newest.plottedCount; ++i) {
+        const ScreenPoint p = newest.plotted[i];
+        const auto row = static_cast<std::uint32_t>(rowBase - p.y), column = static_cast<std::uint32_t>(p.x + layout.dx);
+        if (static_cast<std::uint32_t>(p.x) >= static_cast<std::uint32_t>(layout.imageWidth) ||
+            static_cast<std::uint32_t>(p.y) >= static_cast<std::uint32_t>(layout.imageHeight) || row >= height ||
+            column >= width)
+            continue;
+        if (count == own->capacity) {
+            fitted = false;
+            break;
+        }
+        own->at[count++] = row << 16 | column;
+    }
+    if (!fitted) return;
+    own->frame = history.frame;
+    own->from = newest.plotted;
+    own->fromCount = newest.plottedCount;
+    own->count = count;
+    own->layout = layout;
+}
+
+bool CellRects(const DamageCells& cells, std::int32_t width, std::int32_t height, platform::Rect* rects, int capacity,
+               int* count) {
+    *count = 0;
+    if (cells.marks == nullptr) return true;
+    int rowStart = 0;  // the first rectangle that ends at the row before
+    for (std::int32_t row = 0; row < cells.rows; ++row) {
+        const std::uint8_t* marks = cells.marks + static_cast<std::size_t>(row) * static_cast<std::size_t>(cells.columns);
+        const std::int32_t top = row * DamageCells::CellSize;
+        const std::int32_t bottom = top + DamageCells::CellSize < height ? top + DamageCells::CellSize : height;
+        const int before = *count;
+        for (std::int32_t c = 0; c < cells.columns;) {
+            if (marks[c] == 0) {
+                ++c;
+                continue;
+            }
+            std::int32_t end = c;
+            while (end < cells.columns && marks[end] != 0) ++end;
+            const std::int32_t left = c * DamageCells::CellSize;
+            const std::int32_t right = end * DamageCells::CellSize < width ? end * DamageCells::CellSize : width;
+            c = end;
+            if (left >= right || top >= bottom) continue;
+            // The same columns in the row above: that rectangle grows down.
+            bool joined = false;
+            for (int i = rowStart; i < before && !joined; ++i) {
+                if (rects[i].left == left && rects[i].right == right && rects[i].bottom == top) {
+                    rects[i].bottom = bottom;
+                    joined = true;
+                }
+            }
+            if (joined) continue;
+            if (*count == capacity) return false;
+            rects[(*count)++] = {left, top, right, bottom};
+        }
+        // Rectangles that did not reach this row's bottom are done; those that did may grow into
+        // the next row. The done ones move before rowStart, the order of the others kept.
+        int settled = rowStart;
+        for (int i = rowStart; i < *count; ++i) {
+            if (rects[i].bottom != bottom) {
+                const platform::Rect r = rects[i];
+                for (int j = i; j > settled; --j) rects[j] = rects[j - 1];
+                rects[settled++] = r;
+            }
+        }
+        rowStart = settled;
+    }
+    return true;
+}
+
+std::int64_t DamageCost(const platform::Rect* rects, int count) {
+    std::int64_t cost = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t w = rects[i].right - rects[i].left, h = rects[i].bottom - rects[i].top;
+        if (w > 0 && h > 0) cost += w * h;
+        cost += RectangleCost;
+    }
+    return cost;
 }

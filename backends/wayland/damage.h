@@ -1,18 +1,36 @@
 // Which pixels of a buffer that holds an older frame must change for it to show the newest one:
-// from the damage of the last two frames, the most any of two buffers in turn falls behind.
+// from the damage of the last frames, the most any of two buffers in turn falls behind; and the
+// point-by-point update of a 32-bit buffer from the tick's cleared and plotted lists.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/platform.h"
 
-struct DamageHistory {
-    std::uint64_t frame = 0;                // frames recorded so far; frame numbers start at 1
-    platform::FrameDamage last[2] = {};     // the damage of frame `frame`, then of the one before
+// What a frame changed, as the buffers need it after its tick: the identity of its point lists
+// (a later frame's cleared list is an earlier one's plotted list when both are the same array
+// with the same count) and the colours it drew in.
+struct FramePoints {
+    bool whole = true;  // no lists: every pixel may have changed
+    const ScreenPoint* cleared = nullptr;
+    std::int32_t clearedCount = 0;
+    const ScreenPoint* plotted = nullptr;
+    std::int32_t plottedCount = 0;
+    Colour colour0 = 0, colour1 = 0;
 };
 
-// The tick presented frame number history->frame + 1 with this damage.
-void RecordDamage(DamageHistory* history, const platform::FrameDamage& damage);
+struct DamageHistory {
+    static constexpr int Depth = 3;          // frames kept: the newest, and the two before
+    std::uint64_t frame = 0;                 // frames recorded so far; frame numbers start at 1
+    platform::FrameDamage last[2] = {};      // the damage of frame `frame`, then of the one before
+    FramePoints points[Depth] = {};          // the points of frame `frame`, `frame` - 1, `frame` - 2
+};
+
+// The tick presented frame number history->frame + 1 with this damage, in these colours.
+void RecordDamage(DamageHistory* history, const platform::FrameDamage& damage, Colour colour0 = 0, Colour colour1 = 0);
+
+// A frame that changed nothing: no pixel, no list.
+bool ChangesNothing(const platform::FrameDamage& damage);
 
 // The window rectangles in which a buffer holding frame `held` (0: nothing known) differs from
 // the newest frame: true with up to 2 * MaxRects rectangles in rects (count 0: none differs);
@@ -22,3 +40,92 @@ bool DamageSince(const DamageHistory& history, std::uint64_t held, platform::Rec
 // The rectangle moved by (dx, dy) and cut to width x height; false when nothing is left.
 bool PlaceRect(platform::Rect rect, std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
                platform::Rect* out);
+
+// --- Point by point ---
+
+// Where the frame lies in a buffer: the buffer's size, the frame's window at (dx, dy) in it, the
+// image below `top` window rows of strip.
+struct PointLayout {
+    std::int32_t width = 0, height = 0;      // the buffer, in pixels
+    std::int32_t dx = 0, dy = 0;             // the window's top-left corner in the buffer
+    std::int32_t top = 0;                    // rows of the strip above the image
+    std::int32_t imageWidth = 0, imageHeight = 0;
+};
+bool SameLayout(const PointLayout& a, const PointLayout& b);
+
+// The buffer positions (row << 16 | column) of the last plotted list a buffer was brought up to
+// date with: what clearing that list again writes, in this buffer or another of the same layout.
+// `at` holds `capacity` entries, allocated once with the buffer.
+struct KeptPoints {
+    std::uint32_t* at = nullptr;
+    std::int32_t capacity = 0;
+    std::int32_t count = 0;
+    std::uint64_t frame = 0;                 // the frame that plotted the list; 0: nothing kept
+    const ScreenPoint* from = nullptr;       // the list's identity
+    std::int32_t fromCount = 0;
+    PointLayout layout;
+};
+
+// One step of bringing a buffer up to date: a frame's cleared or plotted list, from the tick's
+// arrays (the newest frame) or from a buffer's kept positions (an older one).
+struct PointStep {
+    enum Kind { ClearNewest, PlotNewest, ClearKept, PlotKept } kind;
+    const KeptPoints* kept;                  // ClearKept, PlotKept
+    Colour colour;                           // the pixel value written (the frame's colour, or colour 0)
+    std::uint64_t frame;                     // the frame whose change this is
+};
+
+struct PointPlan {
+    static constexpr int MaxSteps = 2 * (DamageHistory::Depth - 1);
+    int count = 0;
+    PointStep steps[MaxSteps] = {};
+    bool strip = false;                      // a rectangle of a missed frame covers the strip
+    std::int64_t points = 0;                 // pixels the steps write, at most
+    // After the steps, the buffer's kept list is the newest frame's (PlotNewest), this one's
+    // (copied), its own as it was (nothing plotted since), or none.
+    const KeptPoints* carry = nullptr;
+    bool keepOwn = false;
+};
+
+// How a buffer holding frame `held` with its kept list `own` comes to show the newest frame point
+// by point: every missed frame's clears and plots in turn, the lists of older frames from the
+// kept positions of `own` or of `others` (buffers of the same layout), a plot left out when the
+// next frame clears the same list. False when that cannot be done: nothing known, more than two
+// frames behind, a whole frame or a new colour 0 among them, or a list that no buffer kept.
+bool PlanPoints(const DamageHistory& history, std::uint64_t held, const KeptPoints& own, const KeptPoints* const* others,
+                int otherCount, const PointLayout& layout, PointPlan* plan);
+
+// The cells (CellSize x CellSize buffer pixels) that hold a changed point, for the damage given
+// to the compositor. `marks` holds columns x rows bytes, allocated once with the buffer.
+struct DamageCells {
+    static constexpr int Shift = 6;
+    static constexpr std::int32_t CellSize = 1 << Shift;
+    std::uint8_t* marks = nullptr;
+    std::int32_t columns = 0, rows = 0;
+    std::int64_t marked = 0;
+};
+void ClearCells(DamageCells* cells);
+
+// Carries out the plan in `pixels` (layout.width x layout.height, 32 bits a pixel): the newest
+// frame's lists from `newest`, the image points mapped through `layout`. The newest frame's
+// plotted list becomes `own`'s kept positions (or none, past its capacity). The points of the
+// steps of frames after `shown` are marked in `cells` (null: none). The pixels written.
+std::int64_t RunPointPlan(const PointPlan& plan, std::uint32_t* pixels, const PointLayout& layout,
+                          const platform::FrameDamage& newest, std::uint64_t newestFrame, KeptPoints* own,
+                          DamageCells* cells, std::uint64_t shown);
+
+// Takes the newest frame's plotted list as `own`'s kept positions without drawing (a buffer that
+// was drawn from rectangles); none when the frame has no list or it does not fit.
+void KeepNewest(const DamageHistory& history, const platform::FrameDamage& newest, const PointLayout& layout,
+                KeptPoints* own);
+
+// The damage to give the compositor from the marked cells: one rectangle per run of marked
+// cells in a row of cells, runs of the same columns in consecutive rows joined, cut to the buffer.
+// Up to `capacity` rectangles; false when there would be more.
+bool CellRects(const DamageCells& cells, std::int32_t width, std::int32_t height, platform::Rect* rects, int capacity,
+               int* count);
+
+// What a damage costs the compositor, in pixels: its area and, for each rectangle, what a
+// rectangle costs beyond its pixels.
+constexpr std::int64_t RectangleCost = 2048;
+std::int64_t DamageCost(const platform::Rect* rects, int count);

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@
 
 namespace {
 
+// The most points a buffer keeps the positions of (4 bytes each, taken only as they are used).
+constexpr std::int32_t KeptCapacity = 1 << 20;
+
 struct Buffer {
     wl_buffer* buffer = nullptr;
     std::uint32_t* pixels = nullptr;
@@ -36,6 +40,8 @@ struct Buffer {
     std::int32_t width = 0, height = 0;
     bool busy = false;       // attached and not yet released: the compositor may read it
     std::uint64_t held = 0;  // the frame it shows, 0 when unknown
+    KeptPoints kept;         // where its last plotted list lies in it
+    std::unique_ptr<std::uint32_t[]> keptStore;
 };
 
 struct Surface;
@@ -69,8 +75,9 @@ struct Surface {
     bool closed = false;
     wl_callback* frame = nullptr;                 // the frame callback asked for and not yet done
     Buffer buffers[2];
-    int next = 0;
     std::uint64_t shown = 0;                      // the frame last committed, 0 when unknown
+    DamageCells cells;                            // where the points of this commit changed the buffer
+    std::unique_ptr<std::uint8_t[]> cellStore;
 };
 
 wl_display* Display = nullptr;
@@ -106,6 +113,18 @@ std::int32_t PointerX = 0, PointerY = 0;
 std::int32_t FrameWidth = 0, FrameHeight = 0;  // the saver's window size: the first surface's buffer
 bool ResizeDue = false;
 DamageHistory History;
+
+// With LUMIVEX_PRESENT_LOG naming a file, one line per present: what the tick said changed and
+// what went to the compositor, for the tests.
+std::FILE* PresentLog = nullptr;
+struct PresentCounts {
+    int commits = 0;
+    std::int64_t points = 0;     // pixels written point by point
+    std::int64_t converted = 0;  // pixels converted from the frame image
+    std::int64_t damaged = 0;    // pixels of the damage given to the compositor
+    const char* damage = "none"; // how the damage was given: whole, box or cells
+};
+PresentCounts Counts;
 
 // Messages from the event handlers, handed to the saver between dispatches, so the saver never
 // destroys an object while its own event is being dispatched.
@@ -154,7 +173,9 @@ Surface* Primary() {
 void DropBuffer(Buffer* b) {
     if (b->buffer != nullptr) wl_buffer_destroy(b->buffer);
     if (b->pixels != nullptr) munmap(b->pixels, b->bytes);
+    std::unique_ptr<std::uint32_t[]> store = std::move(b->keptStore);
     *b = Buffer{};
+    b->keptStore = std::move(store);
 }
 
 void OnBufferRelease(void* data, wl_buffer*) { static_cast<Buffer*>(data)->busy = false; }
@@ -185,7 +206,26 @@ bool MakeBuffer(Buffer* b, std::int32_t width, std::int32_t height) {
     b->width = width;
     b->height = height;
     wl_buffer_add_listener(b->buffer, &BufferListener, b);
+    // Once per buffer: the positions of its points (the pages are taken only as they are written).
+    if (b->keptStore == nullptr) b->keptStore.reset(new (std::nothrow) std::uint32_t[KeptCapacity]);
+    b->kept.at = b->keptStore.get();
+    b->kept.capacity = b->keptStore != nullptr ? KeptCapacity : 0;
     return true;
+}
+
+// The surface's cells for a buffer of this size, made again only when the size changes.
+void SizeCells(Surface* s, std::int32_t width, std::int32_t height) {
+    const std::int32_t columns = (width + DamageCells::CellSize - 1) / DamageCells::CellSize;
+    const std::int32_t rows = (height + DamageCells::CellSize - 1) / DamageCells::CellSize;
+    if (s->cellStore != nullptr && s->cells.columns == columns && s->cells.rows == rows) return;
+    const std::size_t size = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
+    s->cellStore.reset(new (std::nothrow) std::uint8_t[size]);
+    s->cells = DamageCells{};
+    if (s->cellStore == nullptr) return;
+    std::memset(s->cellStore.get(), 0, size);
+    s->cells.marks = s->cellStore.get();
+    s->cells.columns = columns;
+    s->cells.rows = rows;
 }
 
 // --- Sizes ---
@@ -495,6 +535,7 @@ void Roundtrip() {
 bool Connect() {
     if (Display != nullptr) return true;
     wl_log_set_handler_client(KeepLibraryMessage);
+    if (const char* log = std::getenv("LUMIVEX_PRESENT_LOG"); log != nullptr && *log != '\0') PresentLog = std::fopen(log, "w");
     Display = wl_display_connect(nullptr);
     if (Display == nullptr) return false;
     Registry = wl_display_get_registry(Display);
@@ -560,31 +601,78 @@ void DrawInto(std::uint32_t* pixels, std::int32_t width, std::int32_t height, co
     }
 }
 
+void DrawStatus(Buffer* b, std::int32_t dx, std::int32_t dy, std::int32_t stripRows, const char* status, int statusLength) {
+    if (status == nullptr || dx < 0 || dy < 0 || FrameWidth <= 0 || stripRows <= 0) return;
+    DrawTextCells<std::uint32_t>(b->pixels + static_cast<std::size_t>(dy) * static_cast<std::size_t>(b->width) + dx,
+                                 static_cast<std::size_t>(b->width), static_cast<std::size_t>(FrameWidth), stripRows, status,
+                                 static_cast<std::size_t>(statusLength < 0 ? 0 : statusLength), 0u, 0xFFFFFFu);
+}
+
+std::int64_t Area(const platform::Rect& r) {
+    return static_cast<std::int64_t>(r.right - r.left) * static_cast<std::int64_t>(r.bottom - r.top);
+}
+
 void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride, std::int32_t top,
-           const char* status, int statusLength) {
-    Buffer* b = &s->buffers[s->next];
-    if (b->busy) b = &s->buffers[1 - s->next];
-    if (b->busy) return;  // both held by the compositor: this surface waits for the next frame
-    s->next = static_cast<int>(b - s->buffers) == 0 ? 1 : 0;
+           const char* status, int statusLength, const platform::FrameDamage& newest) {
+    // Of the buffers the compositor has let go, the one that fell behind least.
+    Buffer* b = nullptr;
+    for (Buffer& candidate : s->buffers) {
+        if (!candidate.busy && (b == nullptr || candidate.held > b->held)) b = &candidate;
+    }
+    if (b == nullptr) return;  // both held by the compositor: this surface waits for the next frame
+    Buffer* other = b == &s->buffers[0] ? &s->buffers[1] : &s->buffers[0];
     const std::int32_t width = s->bufferWidth, height = s->bufferHeight;
     if ((b->width != width || b->height != height) && !MakeBuffer(b, width, height)) return;
+    SizeCells(s, width, height);
     // The frame sits in the middle of a surface of another size (an output unlike the first).
     const std::int32_t dx = (width - FrameWidth) / 2, dy = (height - FrameHeight) / 2;
     const platform::Rect window = {0, 0, FrameWidth, FrameHeight};
+    const std::int32_t stripRows = FrameHeight < StatusStripHeight ? FrameHeight : StatusStripHeight;
+    PointLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.dx = dx;
+    layout.dy = dy;
+    layout.top = top;
+    layout.imageWidth = header.Width < FrameWidth ? (header.Width < 0 ? 0 : header.Width) : FrameWidth;
+    layout.imageHeight = header.Height < 0 ? 0 : header.Height;
+    // Image rows beyond the window are not shown.
+    if (top + layout.imageHeight > FrameHeight) layout.imageHeight = FrameHeight > top ? FrameHeight - top : 0;
+    if (layout.imageHeight != (header.Height < 0 ? 0 : header.Height)) layout.width = 0;  // no points then
+
+    // The buffer brought up to date point by point where it can be, else from rectangles.
+    const KeptPoints* others[1] = {&other->kept};
+    PointPlan plan;
+    ClearCells(&s->cells);
+    bool cellsKnown = false;
     platform::Rect rects[2 * platform::FrameDamage::MaxRects];
     int count = 0;
-    if (DamageSince(History, b->held, rects, &count)) {
-        for (int i = 0; i < count; ++i) DrawInto(b->pixels, width, height, rects[i], dx, dy, header, bits, stride, top);
+    // The tick's lists are the newest frame's only when this tick changed something.
+    const bool current = !ChangesNothing(newest);
+    if (bits != nullptr && current && PlanPoints(History, b->held, b->kept, others, 1, layout, &plan)) {
+        Counts.points += RunPointPlan(plan, b->pixels, layout, newest, History.frame, &b->kept, &s->cells, s->shown);
+        cellsKnown = s->shown != 0 && s->shown >= b->held;
+        if (plan.strip) {
+            const platform::Rect strip = {0, 0, FrameWidth, stripRows};
+            DrawInto(b->pixels, width, height, strip, dx, dy, header, bits, stride, top);
+            DrawStatus(b, dx, dy, stripRows, status, statusLength);
+            Counts.converted += Area(strip);
+        }
     } else {
-        // Drawing the window writes each of its pixels; only a margin around it needs black.
-        if (width != FrameWidth || height != FrameHeight) std::memset(b->pixels, 0, b->bytes);
-        DrawInto(b->pixels, width, height, window, dx, dy, header, bits, stride, top);
-    }
-    const std::int32_t stripRows = FrameHeight < StatusStripHeight ? FrameHeight : StatusStripHeight;
-    if (status != nullptr && dx >= 0 && dy >= 0 && FrameWidth > 0 && stripRows > 0) {
-        DrawTextCells<std::uint32_t>(b->pixels + static_cast<std::size_t>(dy) * static_cast<std::size_t>(width) + dx,
-                                     static_cast<std::size_t>(width), static_cast<std::size_t>(FrameWidth), stripRows, status,
-                                     static_cast<std::size_t>(statusLength < 0 ? 0 : statusLength), 0u, 0xFFFFFFu);
+        if (DamageSince(History, b->held, rects, &count)) {
+            for (int i = 0; i < count; ++i) {
+                DrawInto(b->pixels, width, height, rects[i], dx, dy, header, bits, stride, top);
+                Counts.converted += Area(rects[i]);
+            }
+        } else {
+            // Drawing the window writes each of its pixels; only a margin around it needs black.
+            if (width != FrameWidth || height != FrameHeight) std::memset(b->pixels, 0, b->bytes);
+            DrawInto(b->pixels, width, height, window, dx, dy, header, bits, stride, top);
+            Counts.converted += Area(window);
+        }
+        DrawStatus(b, dx, dy, stripRows, status, statusLength);
+        if (current) KeepNewest(History, newest, layout, &b->kept);
+        else b->kept.frame = 0;
     }
     b->held = History.frame;
 
@@ -597,22 +685,43 @@ void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, 
         wl_surface_set_buffer_scale(s->surface, s->scale);
         s->attachedScale = s->scale;
     }
+    // The damage since the last commit: the boxes the tick gave, or the cells that hold the changed
+    // points (with the strip where it changed), whichever costs the compositor less.
     platform::Rect changed[2 * platform::FrameDamage::MaxRects];
     if (DamageSince(History, s->shown, changed, &count)) {
+        platform::Rect box[2 * platform::FrameDamage::MaxRects + 1];
+        int boxCount = 0;
+        bool stripChanged = false;
         for (int i = 0; i < count; ++i) {
-            platform::Rect r;
-            if (PlaceRect(changed[i], dx, dy, width, height, &r))
-                wl_surface_damage_buffer(s->surface, r.left, r.top, r.right - r.left, r.bottom - r.top);
+            stripChanged = stripChanged || (changed[i].top < stripRows && changed[i].bottom > 0);
+            if (PlaceRect(changed[i], dx, dy, width, height, &box[boxCount])) ++boxCount;
         }
-        if (status != nullptr) wl_surface_damage_buffer(s->surface, dx, dy, FrameWidth, stripRows);
+        constexpr int CellRectsMax = 96;
+        platform::Rect cells[CellRectsMax + 1];
+        int cellCount = 0;
+        bool useCells = cellsKnown && CellRects(s->cells, width, height, cells, CellRectsMax, &cellCount);
+        if (useCells && stripChanged && PlaceRect({0, 0, FrameWidth, stripRows}, dx, dy, width, height, &cells[cellCount]))
+            ++cellCount;
+        useCells = useCells && DamageCost(cells, cellCount) < DamageCost(box, boxCount);
+        const platform::Rect* given = useCells ? cells : box;
+        const int givenCount = useCells ? cellCount : boxCount;
+        for (int i = 0; i < givenCount; ++i) {
+            const platform::Rect& r = given[i];
+            wl_surface_damage_buffer(s->surface, r.left, r.top, r.right - r.left, r.bottom - r.top);
+            Counts.damaged += Area(r);
+        }
+        Counts.damage = useCells ? "cells" : "box";
     } else {
         wl_surface_damage_buffer(s->surface, 0, 0, width, height);
+        Counts.damaged += static_cast<std::int64_t>(width) * height;
+        Counts.damage = "whole";
     }
     s->shown = History.frame;
     b->busy = true;
     s->frame = wl_surface_frame(s->surface);
     wl_callback_add_listener(s->frame, &FrameListener, s);
     wl_surface_commit(s->surface);
+    ++Counts.commits;
 }
 
 // Every surface is drawn and damaged whole at its next frame.
@@ -746,10 +855,22 @@ void AcceptPaint(PlatformHandle) { DrawWholeNext(); }
 void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
                   std::int32_t top, const char* status, int statusLength, const FrameDamage& damage) {
     if (WindowGone || top < 0) return;
-    RecordDamage(&History, damage);
+    Counts = PresentCounts{};
+    // A frame that changed nothing is not a frame for the buffers: only a surface that does not
+    // show the newest one yet (or nothing known) is drawn.
+    if (!ChangesNothing(damage)) RecordDamage(&History, damage, header.Colours[0], header.Colours[1]);
     for (auto& s : Surfaces) {
-        if (!s->closed && s->configured && s->frame == nullptr && s->bufferWidth > 0 && s->bufferHeight > 0)
-            Paint(s.get(), header, bits, stride, top, status, statusLength);
+        if (!s->closed && s->configured && s->frame == nullptr && s->bufferWidth > 0 && s->bufferHeight > 0 &&
+            (s->shown == 0 || s->shown != History.frame))
+            Paint(s.get(), header, bits, stride, top, status, statusLength, damage);
+    }
+    if (PresentLog != nullptr) {
+        std::fprintf(PresentLog, "present whole=%d rects=%d cleared=%d plotted=%d commits=%d points=%lld converted=%lld "
+                     "damage=%s damaged=%lld\n", damage.whole ? 1 : 0, damage.count, damage.clearedCount,
+                     damage.plottedCount, Counts.commits, static_cast<long long>(Counts.points),
+                     static_cast<long long>(Counts.converted), Counts.commits > 0 ? Counts.damage : "none",
+                     static_cast<long long>(Counts.damaged));
+        std::fflush(PresentLog);
     }
 }
 
