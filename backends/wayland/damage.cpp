@@ -91,13 +91,25 @@ bool PlanPoints(const DamageHistory& history, std::uint64_t held, const KeptPoin
     ListId current = {own.frame, own.from, own.fromCount};
     bool known = own.frame != 0 && own.frame <= held && SameLayout(own.layout, layout);
     bool plottedSince = false;
+    bool blank = false;            // the buffer's image is blank: clears write nothing new
+    bool drawn = false;            // a plot step has been taken
+    bool plottedOnBlank = false;   // the last plot step drew on a blank image
+    std::uint64_t lastDrawn = 0;   // the frame of the last plot step
     for (std::uint64_t frame = held + 1; frame <= newest; ++frame) {
         const FramePoints& f = history.points[newest - frame];
         if (f.whole || f.colour0 != colour0) return false;
         const platform::FrameDamage& rects = history.last[newest - frame];
         for (int r = 0; r < rects.count; ++r) plan->strip = plan->strip || (rects.rects[r].top < layout.top &&
                                                                               rects.rects[r].bottom > 0);
-        if (f.clearedCount > 0) {
+        if (f.clearedCount > 0 && blank) {
+            // Nothing is lit: the clear changes no pixel.
+        } else if (f.clearedCount > 0 && own.exact && !drawn && known && current.frame == own.frame &&
+                   f.cleared == own.from && f.clearedCount == own.fromCount && Holds(own, current, layout)) {
+            // The buffer's own points cleared: its image is blank.
+            plan->steps[plan->count++] = {PointStep::ClearKept, &own, colour0, frame};
+            plan->points += own.count;
+            blank = true;
+        } else if (f.clearedCount > 0) {
             PointStep step = {PointStep::ClearNewest, nullptr, colour0, frame};
             if (frame != newest) {
                 // An older frame's cleared list: the plotted list before it, as some buffer kept it.
@@ -124,6 +136,10 @@ bool PlanPoints(const DamageHistory& history, std::uint64_t held, const KeptPoin
                 }
                 plan->steps[plan->count++] = step;
                 plan->points += f.plottedCount;
+                plottedOnBlank = blank;
+                blank = false;
+                drawn = true;
+                lastDrawn = frame;
             }
             current = id;
             known = true;
@@ -132,8 +148,12 @@ bool PlanPoints(const DamageHistory& history, std::uint64_t held, const KeptPoin
     }
     if (!plottedSince) {
         plan->keepOwn = true;
+        plan->exact = own.exact;  // clears only take lit pixels away
     } else if (current.frame != newest) {
         plan->carry = Find(current, own, others, otherCount, layout);
+    } else {
+        // Only the newest list drawn on a blank image: it is every lit pixel.
+        plan->exact = drawn && lastDrawn == newest && plottedOnBlank;
     }
     return true;
 }
@@ -188,6 +208,7 @@ std::int32_t WriteKept(const KeptPoints& kept, std::uint32_t value, std::uint32_
 }
 
 void Forget(KeptPoints* kept) {
+    kept->exact = false;
     kept->frame = 0;
     kept->count = 0;
     kept->from = nullptr;
@@ -231,6 +252,7 @@ std::int64_t RunPointPlan(const PointPlan& plan, std::uint32_t* pixels, const Po
             own->fromCount = newest.plottedCount;
             own->count = keptCount;
             own->layout = layout;
+            own->exact = plan.exact;
         }
     } else if (plan.carry != nullptr && plan.carry != own && plan.carry->count <= own->capacity) {
         std::memcpy(own->at, plan.carry->at, static_cast<std::size_t>(plan.carry->count) * sizeof *own->at);
@@ -239,7 +261,10 @@ std::int64_t RunPointPlan(const PointPlan& plan, std::uint32_t* pixels, const Po
         own->fromCount = plan.carry->fromCount;
         own->count = plan.carry->count;
         own->layout = plan.carry->layout;
-    } else if (!plan.keepOwn && plan.carry != own) {
+        own->exact = false;
+    } else if (plan.keepOwn) {
+        own->exact = own->exact && plan.exact;
+    } else if (plan.carry != own) {
         Forget(own);
     }
     return written;
@@ -276,6 +301,40 @@ void KeepNewest(const DamageHistory& history, const platform::FrameDamage& newes
     own->fromCount = newest.plottedCount;
     own->count = count;
     own->layout = layout;
+}
+
+bool KeptHoldsEveryLitPixel(const KeptPoints& kept, std::uint32_t* pixels, const PointLayout& layout,
+                            const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride) {
+    if (kept.frame == 0 || bits == nullptr || stride <= 0 || layout.dx < 0 || layout.dy < 0 ||
+        layout.imageWidth != header.Width || layout.imageHeight != header.Height ||
+        layout.dx + layout.imageWidth > layout.width || layout.dy + layout.top + layout.imageHeight > layout.height)
+        return false;
+    std::int64_t lit = 0;
+    const auto rowBytes = static_cast<std::size_t>(layout.imageWidth);
+    for (std::int32_t y = 0; y < layout.imageHeight; ++y) {
+        const std::uint8_t* row = bits + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
+        std::size_t x = 0;
+        // Mostly black: eight bytes at a time.
+        for (; x + 8 <= rowBytes; x += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, row + x, 8);
+            if (word == 0) continue;
+            for (int i = 0; i < 8; ++i) lit += row[x + i] != 0 ? 1 : 0;
+        }
+        for (; x < rowBytes; ++x) lit += row[x] != 0 ? 1 : 0;
+    }
+    if (lit > kept.count) return false;
+    const auto width = static_cast<std::size_t>(layout.width);
+    constexpr std::uint32_t Mark = 0xFF000000u;
+    std::int64_t distinct = 0;
+    for (std::int32_t i = 0; i < kept.count; ++i) {
+        std::uint32_t& pixel = pixels[(kept.at[i] >> 16) * width + (kept.at[i] & 0xFFFFu)];
+        distinct += (pixel & Mark) == 0 ? 1 : 0;
+        pixel |= Mark;
+    }
+    for (std::int32_t i = 0; i < kept.count; ++i) pixels[(kept.at[i] >> 16) * width + (kept.at[i] & 0xFFFFu)] &= ~Mark;
+    // Every kept position is lit (the frame's last plot); as many of them as lit pixels: no other.
+    return distinct == lit;
 }
 
 bool CellRects(const DamageCells& cells, std::int32_t width, std::int32_t height, platform::Rect* rects, int capacity,

@@ -64,6 +64,9 @@ struct KeptPoints {
     const ScreenPoint* from = nullptr;       // the list's identity
     std::int32_t fromCount = 0;
     PointLayout layout;
+    // Every lit pixel of the buffer's image lies at a kept position: clearing them leaves the image
+    // blank, and the clears of the frames after that write nothing new.
+    bool exact = false;
 };
 
 // One step of bringing a buffer up to date: a frame's cleared or plotted list, from the tick's
@@ -85,12 +88,14 @@ struct PointPlan {
     // (copied), its own as it was (nothing plotted since), or none.
     const KeptPoints* carry = nullptr;
     bool keepOwn = false;
+    bool exact = false;                      // the buffer's kept list is exact afterwards
 };
 
 // How a buffer holding frame `held` with its kept list `own` comes to show the newest frame point
 // by point: every missed frame's clears and plots in turn, the lists of older frames from the
 // kept positions of `own` or of `others` (buffers of the same layout), a plot left out when the
-// next frame clears the same list. False when that cannot be done: nothing known, more than two
+// next frame clears the same list. An exact buffer whose kept list a frame clears is blank after
+// that clear: the clears after it are left out too, until something is plotted. False when that cannot be done: nothing known, more than two
 // frames behind, a whole frame or a new colour 0 among them, or a list that no buffer kept.
 bool PlanPoints(const DamageHistory& history, std::uint64_t held, const KeptPoints& own, const KeptPoints* const* others,
                 int otherCount, const PointLayout& layout, PointPlan* plan);
@@ -118,6 +123,13 @@ std::int64_t RunPointPlan(const PointPlan& plan, std::uint32_t* pixels, const Po
 // was drawn from rectangles); none when the frame has no list or it does not fit.
 void KeepNewest(const DamageHistory& history, const platform::FrameDamage& newest, const PointLayout& layout,
                 KeptPoints* own);
+
+// Whether every lit pixel of the frame image lies at one of `kept`'s positions, in a buffer that
+// shows the frame whole: as many lit pixels in the image as kept positions, told apart. The
+// positions are marked in the top byte of `pixels` (which the compositor does not read) while
+// they are counted, and the marks taken away again. For a buffer just drawn from the image.
+bool KeptHoldsEveryLitPixel(const KeptPoints& kept, std::uint32_t* pixels, const PointLayout& layout,
+                            const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride);
 
 // The damage to give the compositor from the marked cells: one rectangle per run of marked
 // cells in a row of cells, runs of the same columns in consecutive rows joined, cut to the buffer.

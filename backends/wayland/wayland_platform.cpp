@@ -673,6 +673,7 @@ void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, 
         DrawStatus(b, dx, dy, stripRows, status, statusLength);
         if (current) KeepNewest(History, newest, layout, &b->kept);
         else b->kept.frame = 0;
+        b->kept.exact = b->kept.frame != 0 && KeptHoldsEveryLitPixel(b->kept, b->pixels, layout, header, bits, stride);
     }
     b->held = History.frame;
 
