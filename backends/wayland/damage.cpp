@@ -102,7 +102,17 @@ bool PlanPoints(const DamageHistory& history, std::uint64_t held, const KeptPoin
         for (int r = 0; r < rects.count; ++r) plan->strip = plan->strip || (rects.rects[r].top < layout.top &&
                                                                               rects.rects[r].bottom > 0);
         if (f.clearedCount > 0 && blank) {
-            // Nothing is lit: the clear changes no pixel.
+            // Nothing is lit: the clear changes no pixel here, but its points are still changes
+            // since the commit before, for the damage.
+            PointStep step = {PointStep::MarkNewest, nullptr, colour0, frame};
+            if (frame != newest) {
+                step.kind = PointStep::MarkKept;
+                step.kept = known && f.cleared == current.from && f.clearedCount == current.count
+                                ? Find(current, own, others, otherCount, layout)
+                                : nullptr;
+            }
+            if (step.kind == PointStep::MarkKept && step.kept == nullptr) plan->unmarked = frame;
+            else plan->steps[plan->count++] = step;
         } else if (f.clearedCount > 0 && own.exact && !drawn && known && current.frame == own.frame &&
                    f.cleared == own.from && f.clearedCount == own.fromCount && Holds(own, current, layout)) {
             // The buffer's own points cleared: its image is blank.
@@ -166,6 +176,14 @@ void ClearCells(DamageCells* cells) {
 
 namespace {
 
+// How many points ahead the write of a pixel is announced: the writes go all over a picture
+// larger than the caches, and announced they wait for their cache lines together.
+constexpr std::int32_t Ahead = 16;
+
+void MarkCell(DamageCells* cells, std::uint32_t row, std::uint32_t column) {
+    cells->marks[(row >> DamageCells::Shift) * static_cast<std::uint32_t>(cells->columns) + (column >> DamageCells::Shift)] = 1;
+}
+
 // The image points of a list written into the buffer, each where the layout puts it; their packed
 // positions kept in `keep` when not null (up to `capacity`). The pixels written.
 std::int32_t WriteList(const ScreenPoint* points, std::int32_t count, std::uint32_t value, std::uint32_t* pixels,
@@ -177,15 +195,21 @@ std::int32_t WriteList(const ScreenPoint* points, std::int32_t count, std::uint3
     // Image row y is window row top + imageHeight - 1 - y, buffer row that + dy.
     const std::int32_t rowBase = layout.top + layout.imageHeight - 1 + layout.dy;
     std::int32_t written = 0;
+    const std::ptrdiff_t rowPixels = static_cast<std::ptrdiff_t>(width);
+    std::uint32_t* const origin = pixels + static_cast<std::ptrdiff_t>(rowBase) * rowPixels + layout.dx;
     for (std::int32_t i = 0; i < count; ++i) {
+        if (i + Ahead < count) {
+            // Only announced, never written unchecked: a point outside the picture costs nothing.
+            const ScreenPoint q = points[i + Ahead];
+            __builtin_prefetch(origin - static_cast<std::ptrdiff_t>(q.y) * rowPixels + q.x, 1, 0);
+        }
         const ScreenPoint p = points[i];
         const auto row = static_cast<std::uint32_t>(rowBase - p.y), column = static_cast<std::uint32_t>(p.x + layout.dx);
         if (static_cast<std::uint32_t>(p.x) >= imageWidth || static_cast<std::uint32_t>(p.y) >= imageHeight ||
             row >= height || column >= width)
             continue;
         pixels[static_cast<std::size_t>(row) * width + column] = value;
-        if (cells != nullptr)
-            cells->marks[(row >> DamageCells::Shift) * static_cast<std::uint32_t>(cells->columns) + (column >> DamageCells::Shift)] = 1;
+        if (cells != nullptr) MarkCell(cells, row, column);
         if (keep != nullptr) {
             if (written < capacity) keep[written] = row << 16 | column;
             else *fitted = false;
@@ -199,12 +223,31 @@ std::int32_t WriteKept(const KeptPoints& kept, std::uint32_t value, std::uint32_
                        DamageCells* cells) {
     const auto width = static_cast<std::size_t>(layout.width);
     for (std::int32_t i = 0; i < kept.count; ++i) {
+        if (i + Ahead < kept.count) {
+            const std::uint32_t q = kept.at[i + Ahead];
+            __builtin_prefetch(pixels + (q >> 16) * width + (q & 0xFFFFu), 1, 0);
+        }
         const std::uint32_t at = kept.at[i], row = at >> 16, column = at & 0xFFFFu;
         pixels[row * width + column] = value;
-        if (cells != nullptr)
-            cells->marks[(row >> DamageCells::Shift) * static_cast<std::uint32_t>(cells->columns) + (column >> DamageCells::Shift)] = 1;
+        if (cells != nullptr) MarkCell(cells, row, column);
     }
     return kept.count;
+}
+
+void MarkList(const ScreenPoint* points, std::int32_t count, const PointLayout& layout, DamageCells* cells) {
+    const auto width = static_cast<std::uint32_t>(layout.width), height = static_cast<std::uint32_t>(layout.height);
+    const std::int32_t rowBase = layout.top + layout.imageHeight - 1 + layout.dy;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const ScreenPoint p = points[i];
+        const auto row = static_cast<std::uint32_t>(rowBase - p.y), column = static_cast<std::uint32_t>(p.x + layout.dx);
+        if (static_cast<std::uint32_t>(p.x) < static_cast<std::uint32_t>(layout.imageWidth) &&
+            static_cast<std::uint32_t>(p.y) < static_cast<std::uint32_t>(layout.imageHeight) && row < height && column < width)
+            MarkCell(cells, row, column);
+    }
+}
+
+void MarkKept(const KeptPoints& kept, DamageCells* cells) {
+    for (std::int32_t i = 0; i < kept.count; ++i) MarkCell(cells, kept.at[i] >> 16, kept.at[i] & 0xFFFFu);
 }
 
 void Forget(KeptPoints* kept) {
@@ -240,6 +283,12 @@ std::int64_t RunPointPlan(const PointPlan& plan, std::uint32_t* pixels, const Po
             case PointStep::ClearKept:
             case PointStep::PlotKept:
                 written += WriteKept(*step.kept, value, pixels, layout, mark);
+                break;
+            case PointStep::MarkNewest:
+                if (mark != nullptr) MarkList(newest.cleared, newest.clearedCount, layout, mark);
+                break;
+            case PointStep::MarkKept:
+                if (mark != nullptr) MarkKept(*step.kept, mark);
                 break;
         }
         if (mark != nullptr) mark->marked = 1;
@@ -337,50 +386,44 @@ bool KeptHoldsEveryLitPixel(const KeptPoints& kept, std::uint32_t* pixels, const
     return distinct == lit;
 }
 
-bool CellRects(const DamageCells& cells, std::int32_t width, std::int32_t height, platform::Rect* rects, int capacity,
-               int* count) {
+bool CellRects(const DamageCells& cells, std::int32_t width, std::int32_t height, int bands, platform::Rect* rects,
+               int capacity, int* count) {
     *count = 0;
-    if (cells.marks == nullptr) return true;
-    int rowStart = 0;  // the first rectangle that ends at the row before
-    for (std::int32_t row = 0; row < cells.rows; ++row) {
-        const std::uint8_t* marks = cells.marks + static_cast<std::size_t>(row) * static_cast<std::size_t>(cells.columns);
-        const std::int32_t top = row * DamageCells::CellSize;
-        const std::int32_t bottom = top + DamageCells::CellSize < height ? top + DamageCells::CellSize : height;
-        const int before = *count;
-        for (std::int32_t c = 0; c < cells.columns;) {
-            if (marks[c] == 0) {
-                ++c;
-                continue;
-            }
-            std::int32_t end = c;
-            while (end < cells.columns && marks[end] != 0) ++end;
-            const std::int32_t left = c * DamageCells::CellSize;
-            const std::int32_t right = end * DamageCells::CellSize < width ? end * DamageCells::CellSize : width;
-            c = end;
-            if (left >= right || top >= bottom) continue;
-            // The same columns in the row above: that rectangle grows down.
-            bool joined = false;
-            for (int i = rowStart; i < before && !joined; ++i) {
-                if (rects[i].left == left && rects[i].right == right && rects[i].bottom == top) {
-                    rects[i].bottom = bottom;
-                    joined = true;
+    if (cells.marks == nullptr || cells.rows <= 0 || cells.columns <= 0) return true;
+    const std::int32_t bandRows = bands > 0 ? (cells.rows + bands - 1) / bands : 1;
+    for (std::int32_t first = 0; first < cells.rows; first += bandRows) {
+        const std::int32_t last = first + bandRows < cells.rows ? first + bandRows : cells.rows;
+        // The band's marked columns, from the first to the last.
+        std::int32_t from = cells.columns, to = -1;
+        for (std::int32_t row = first; row < last; ++row) {
+            const std::uint8_t* marks = cells.marks + static_cast<std::size_t>(row) * static_cast<std::size_t>(cells.columns);
+            for (std::int32_t c = 0; c < from; ++c) {
+                if (marks[c] != 0) {
+                    from = c;
+                    break;
                 }
             }
-            if (joined) continue;
-            if (*count == capacity) return false;
-            rects[(*count)++] = {left, top, right, bottom};
-        }
-        // Rectangles that did not reach this row's bottom are done; those that did may grow into
-        // the next row. The done ones move before rowStart, the order of the others kept.
-        int settled = rowStart;
-        for (int i = rowStart; i < *count; ++i) {
-            if (rects[i].bottom != bottom) {
-                const platform::Rect r = rects[i];
-                for (int j = i; j > settled; --j) rects[j] = rects[j - 1];
-                rects[settled++] = r;
+            for (std::int32_t c = cells.columns - 1; c > to; --c) {
+                if (marks[c] != 0) {
+                    to = c;
+                    break;
+                }
             }
         }
-        rowStart = settled;
+        if (to < from) continue;
+        const std::int32_t top = first * DamageCells::CellSize;
+        const std::int32_t bottom = last * DamageCells::CellSize < height ? last * DamageCells::CellSize : height;
+        const std::int32_t left = from * DamageCells::CellSize;
+        const std::int32_t right = (to + 1) * DamageCells::CellSize < width ? (to + 1) * DamageCells::CellSize : width;
+        if (left >= right || top >= bottom) continue;
+        // The same columns as the band above: that rectangle grows down.
+        if (*count > 0 && rects[*count - 1].left == left && rects[*count - 1].right == right &&
+            rects[*count - 1].bottom == top) {
+            rects[*count - 1].bottom = bottom;
+            continue;
+        }
+        if (*count == capacity) return false;
+        rects[(*count)++] = {left, top, right, bottom};
     }
     return true;
 }

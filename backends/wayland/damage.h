@@ -72,7 +72,9 @@ struct KeptPoints {
 // One step of bringing a buffer up to date: a frame's cleared or plotted list, from the tick's
 // arrays (the newest frame) or from a buffer's kept positions (an older one).
 struct PointStep {
-    enum Kind { ClearNewest, PlotNewest, ClearKept, PlotKept } kind;
+    // Mark*: a clear that changes nothing in this buffer (its image is blank) whose points still
+    // changed since the last commit: only their cells are marked.
+    enum Kind { ClearNewest, PlotNewest, ClearKept, PlotKept, MarkNewest, MarkKept } kind;
     const KeptPoints* kept;                  // ClearKept, PlotKept
     Colour colour;                           // the pixel value written (the frame's colour, or colour 0)
     std::uint64_t frame;                     // the frame whose change this is
@@ -89,6 +91,7 @@ struct PointPlan {
     const KeptPoints* carry = nullptr;
     bool keepOwn = false;
     bool exact = false;                      // the buffer's kept list is exact afterwards
+    std::uint64_t unmarked = 0;              // the last frame whose changed points cannot be marked
 };
 
 // How a buffer holding frame `held` with its kept list `own` comes to show the newest frame point
@@ -131,11 +134,17 @@ void KeepNewest(const DamageHistory& history, const platform::FrameDamage& newes
 bool KeptHoldsEveryLitPixel(const KeptPoints& kept, std::uint32_t* pixels, const PointLayout& layout,
                             const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride);
 
-// The damage to give the compositor from the marked cells: one rectangle per run of marked
-// cells in a row of cells, runs of the same columns in consecutive rows joined, cut to the buffer.
-// Up to `capacity` rectangles; false when there would be more.
-bool CellRects(const DamageCells& cells, std::int32_t width, std::int32_t height, platform::Rect* rects, int capacity,
-               int* count);
+// The damage to give the compositor from the marked cells: the buffer's rows of cells taken in
+// `bands` bands of equal height (one row of cells a band when `bands` is 0), one rectangle a band
+// from its first marked column to its last, bands of the same columns joined, cut to the buffer.
+// The band edges stay where they are from frame to frame, so that the compositor's union of the
+// last frames' damage has no more rectangles than one frame's. Up to `capacity` rectangles; false
+// when there would be more.
+bool CellRects(const DamageCells& cells, std::int32_t width, std::int32_t height, int bands, platform::Rect* rects,
+               int capacity, int* count);
+// The bands the damage is given in (docs/performance.md has the measurements that chose them):
+// at most 17 rectangles and the strip at 1920x1080 and 3840x2160.
+constexpr int DamageBands = 24;
 
 // What a damage costs the compositor, in pixels: its area and, for each rectangle, what a
 // rectangle costs beyond its pixels.

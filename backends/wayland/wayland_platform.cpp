@@ -651,7 +651,7 @@ void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, 
     const bool current = !ChangesNothing(newest);
     if (bits != nullptr && current && PlanPoints(History, b->held, b->kept, others, 1, layout, &plan)) {
         Counts.points += RunPointPlan(plan, b->pixels, layout, newest, History.frame, &b->kept, &s->cells, s->shown);
-        cellsKnown = s->shown != 0 && s->shown >= b->held;
+        cellsKnown = s->shown != 0 && s->shown >= b->held && s->shown >= plan.unmarked;
         if (plan.strip) {
             const platform::Rect strip = {0, 0, FrameWidth, stripRows};
             DrawInto(b->pixels, width, height, strip, dx, dy, header, bits, stride, top);
@@ -697,10 +697,10 @@ void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, 
             stripChanged = stripChanged || (changed[i].top < stripRows && changed[i].bottom > 0);
             if (PlaceRect(changed[i], dx, dy, width, height, &box[boxCount])) ++boxCount;
         }
-        constexpr int CellRectsMax = 96;
+        constexpr int CellRectsMax = 32;
         platform::Rect cells[CellRectsMax + 1];
         int cellCount = 0;
-        bool useCells = cellsKnown && CellRects(s->cells, width, height, cells, CellRectsMax, &cellCount);
+        bool useCells = cellsKnown && CellRects(s->cells, width, height, DamageBands, cells, CellRectsMax, &cellCount);
         if (useCells && stripChanged && PlaceRect({0, 0, FrameWidth, stripRows}, dx, dy, width, height, &cells[cellCount]))
             ++cellCount;
         useCells = useCells && DamageCost(cells, cellCount) < DamageCost(box, boxCount);
