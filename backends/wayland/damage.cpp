@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "backends/x11/convert.h"
+
 void RecordDamage(DamageHistory* history, const platform::FrameDamage& damage, Colour colour0, Colour colour1) {
     history->last[1] = history->last[0];
     history->last[0] = damage;
@@ -436,4 +438,137 @@ std::int64_t DamageCost(const platform::Rect* rects, int count) {
         cost += RectangleCost;
     }
     return cost;
+}
+
+// --- A buffer brought up to date ---
+
+PointLayout LayoutFor(const FrameImage& frame, std::int32_t width, std::int32_t height) {
+    const FrameHeaderData& header = *frame.header;
+    PointLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.dx = (width - frame.windowWidth) / 2;
+    layout.dy = (height - frame.windowHeight) / 2;
+    layout.top = frame.top;
+    layout.imageWidth = header.Width < frame.windowWidth ? (header.Width < 0 ? 0 : header.Width) : frame.windowWidth;
+    layout.imageHeight = header.Height < 0 ? 0 : header.Height;
+    // Image rows beyond the window are not shown: no points then, the rectangles do.
+    if (frame.top + layout.imageHeight > frame.windowHeight) layout.width = 0;
+    return layout;
+}
+
+void DrawInto(std::uint32_t* pixels, std::int32_t width, std::int32_t height, const platform::Rect& area,
+              std::int32_t dx, std::int32_t dy, const FrameImage& frame) {
+    const FrameHeaderData& header = *frame.header;
+    const std::uint8_t* const bits = frame.bits;
+    const std::int32_t stride = frame.stride, top = frame.top;
+    // area: window pixels; the frame image covers window rows top to top + header.Height - 1.
+    platform::Rect r;
+    if (!PlaceRect(area, dx, dy, width, height, &r)) return;
+    const std::size_t pitch = static_cast<std::size_t>(width);
+    const std::int32_t imageRows = header.Height < 0 ? 0 : header.Height;
+    const std::int32_t imageWidth = header.Width < 0 ? 0 : header.Width;
+    // Rows of the rectangle outside the frame image (the strip, or beyond the image) are black.
+    for (std::int32_t y = r.top; y < r.bottom; ++y) {
+        const std::int32_t windowRow = y - dy;
+        const std::int32_t imageRow = windowRow - top;
+        std::uint32_t* line = pixels + static_cast<std::size_t>(y) * pitch;
+        std::int32_t from = r.left;
+        if (imageRow >= 0 && imageRow < imageRows && bits != nullptr) {
+            const std::int32_t left = r.left - dx < 0 ? 0 : r.left - dx;
+            const std::int32_t right = r.right - dx < imageWidth ? r.right - dx : imageWidth;
+            if (left < right) {
+                const std::uint32_t colours[2] = {header.Colours[0] & 0xFFFFFFu, header.Colours[1] & 0xFFFFFFu};
+                ConvertFrameRows(bits + static_cast<std::size_t>(imageRows - 1 - imageRow) * static_cast<std::size_t>(stride) +
+                                     static_cast<std::size_t>(left),
+                                 static_cast<std::size_t>(stride), static_cast<std::size_t>(right - left), 1, colours,
+                                 line + left + dx, pitch);
+                // Only the columns beyond the image stay to be blackened.
+                for (std::int32_t x = r.left; x < left + dx; ++x) line[x] = 0;
+                from = right + dx;
+            }
+        }
+        for (std::int32_t x = from; x < r.right; ++x) line[x] = 0;
+    }
+}
+
+namespace {
+
+std::int64_t Area(const platform::Rect& r) {
+    return static_cast<std::int64_t>(r.right - r.left) * static_cast<std::int64_t>(r.bottom - r.top);
+}
+
+}  // namespace
+
+BufferUpdate UpdateBuffer(const DamageHistory& history, const platform::FrameDamage& newest, const FrameImage& frame,
+                          std::uint32_t* pixels, std::int32_t width, std::int32_t height, std::uint64_t held,
+                          KeptPoints* own, const KeptPoints* other, DamageCells* cells, std::uint64_t shown) {
+    BufferUpdate update;
+    const PointLayout layout = LayoutFor(frame, width, height);
+    const std::int32_t stripRows = frame.windowHeight < frame.top ? frame.windowHeight : frame.top;
+    const platform::Rect window = {0, 0, frame.windowWidth, frame.windowHeight};
+    const bool current = !ChangesNothing(newest);
+    PointPlan plan;
+    if (frame.bits != nullptr && current && PlanPoints(history, held, *own, &other, other != nullptr ? 1 : 0, layout, &plan)) {
+        update.byPoints = true;
+        update.points = RunPointPlan(plan, pixels, layout, newest, history.frame, own, cells, shown);
+        update.cellsKnown = shown != 0 && shown >= held && shown >= plan.unmarked;
+        if (plan.strip) {
+            const platform::Rect strip = {0, 0, frame.windowWidth, stripRows};
+            DrawInto(pixels, width, height, strip, layout.dx, layout.dy, frame);
+            update.converted += Area(strip);
+            update.strip = true;
+        }
+        return update;
+    }
+    platform::Rect rects[2 * platform::FrameDamage::MaxRects];
+    int count = 0;
+    if (DamageSince(history, held, rects, &count)) {
+        for (int i = 0; i < count; ++i) {
+            DrawInto(pixels, width, height, rects[i], layout.dx, layout.dy, frame);
+            update.converted += Area(rects[i]);
+        }
+    } else {
+        // Drawing the window writes each of its pixels; only a margin around it needs black.
+        if (width != frame.windowWidth || height != frame.windowHeight)
+            std::memset(pixels, 0, static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof *pixels);
+        DrawInto(pixels, width, height, window, layout.dx, layout.dy, frame);
+        update.converted += Area(window);
+    }
+    update.strip = true;
+    if (current) KeepNewest(history, newest, layout, own);
+    else Forget(own);
+    own->exact = own->frame != 0 && KeptHoldsEveryLitPixel(*own, pixels, layout, *frame.header, frame.bits, frame.stride);
+    return update;
+}
+
+const char* ChooseDamage(const DamageHistory& history, std::uint64_t shown, const DamageCells& cells, bool cellsKnown,
+                         const FrameImage& frame, std::int32_t width, std::int32_t height, platform::Rect* rects,
+                         int* count) {
+    const std::int32_t dx = (width - frame.windowWidth) / 2, dy = (height - frame.windowHeight) / 2;
+    const std::int32_t stripRows = frame.windowHeight < frame.top ? frame.windowHeight : frame.top;
+    platform::Rect changed[2 * platform::FrameDamage::MaxRects];
+    int changedCount = 0;
+    *count = 0;
+    if (!DamageSince(history, shown, changed, &changedCount)) {
+        rects[(*count)++] = {0, 0, width, height};
+        return "whole";
+    }
+    bool stripChanged = false;
+    for (int i = 0; i < changedCount; ++i) {
+        stripChanged = stripChanged || (changed[i].top < stripRows && changed[i].bottom > 0);
+        if (PlaceRect(changed[i], dx, dy, width, height, &rects[*count])) ++*count;
+    }
+    if (!cellsKnown) return "box";
+    // The bands after the box's rectangles; kept when they cost less.
+    platform::Rect* bands = rects + *count;
+    const int room = GivenDamageMax - *count - 1;
+    int bandCount = 0;
+    if (!CellRects(cells, width, height, DamageBands, bands, room, &bandCount)) return "box";
+    if (stripChanged && PlaceRect({0, 0, frame.windowWidth, stripRows}, dx, dy, width, height, &bands[bandCount]))
+        ++bandCount;
+    if (DamageCost(bands, bandCount) >= DamageCost(rects, *count)) return "box";
+    for (int i = 0; i < bandCount; ++i) rects[i] = bands[i];
+    *count = bandCount;
+    return "cells";
 }

@@ -146,6 +146,52 @@ bool CellRects(const DamageCells& cells, std::int32_t width, std::int32_t height
 // at most 17 rectangles and the strip at 1920x1080 and 3840x2160.
 constexpr int DamageBands = 24;
 
+// --- A buffer brought up to date ---
+
+// The frame as the tick presents it: its 8-bit image below `top` rows of strip, in a window of
+// windowWidth x windowHeight.
+struct FrameImage {
+    const FrameHeaderData* header;
+    const std::uint8_t* bits;
+    std::int32_t stride, top;
+    std::int32_t windowWidth, windowHeight;
+};
+
+// Where the frame lies in a buffer of width x height: the window in its middle.
+PointLayout LayoutFor(const FrameImage& frame, std::int32_t width, std::int32_t height);
+
+// Converts the window pixels of `area` from the frame into the buffer, the window at (dx, dy) in
+// it; window pixels outside the image (the strip, beyond the image) go black.
+void DrawInto(std::uint32_t* pixels, std::int32_t width, std::int32_t height, const platform::Rect& area,
+              std::int32_t dx, std::int32_t dy, const FrameImage& frame);
+
+struct BufferUpdate {
+    bool byPoints = false;       // point by point; else from rectangles or whole
+    bool strip = false;          // the strip was drawn again: the status text goes over it
+    bool cellsKnown = false;     // `cells` holds every change since the commit of frame `shown`
+    std::int64_t points = 0;     // pixels written point by point
+    std::int64_t converted = 0;  // pixels converted from the image
+};
+
+// Brings a buffer of width x height holding frame `held` (with its kept list `own`; `other`: the
+// kept list of the surface's other buffer, or null) up to the newest frame of `history`, which the
+// tick presents now with `newest` and `frame` (`newest` changed nothing: its lists are not the
+// newest frame's, and the buffer is drawn from rectangles). Point by point where PlanPoints can,
+// else from the rectangles since `held`, else whole; the points since frame `shown` marked in
+// `cells`, which the caller cleared. Afterwards the buffer holds the newest frame.
+BufferUpdate UpdateBuffer(const DamageHistory& history, const platform::FrameDamage& newest, const FrameImage& frame,
+                          std::uint32_t* pixels, std::int32_t width, std::int32_t height, std::uint64_t held,
+                          KeptPoints* own, const KeptPoints* other, DamageCells* cells, std::uint64_t shown);
+
+// The damage to give the compositor for a commit of the newest frame after frame `shown`: the
+// tick's rectangles, or the bands of `cells` (with the strip where it changed) when they are known
+// and cost less; all the buffer when nothing is known. Rectangles in buffer pixels; the name of the
+// choice ("box", "cells" or "whole").
+constexpr int GivenDamageMax = 2 * platform::FrameDamage::MaxRects + 33;
+const char* ChooseDamage(const DamageHistory& history, std::uint64_t shown, const DamageCells& cells, bool cellsKnown,
+                         const FrameImage& frame, std::int32_t width, std::int32_t height, platform::Rect* rects,
+                         int* count);
+
 // What a damage costs the compositor, in pixels: its area and, for each rectangle, what a
 // rectangle costs beyond its pixels.
 constexpr std::int64_t RectangleCost = 2048;

@@ -22,7 +22,6 @@
 
 #include "backends/linux/linux_backend.h"
 #include "backends/wayland/damage.h"
-#include "backends/x11/convert.h"
 #include "core/font8x16.h"
 #include "platform/platform.h"
 #include "saver/linux_saver.h"
@@ -568,39 +567,6 @@ void AwaitConfigure() {
 
 // --- Drawing ---
 
-void DrawInto(std::uint32_t* pixels, std::int32_t width, std::int32_t height, const platform::Rect& area,
-              std::int32_t dx, std::int32_t dy, const FrameHeaderData& header, const std::uint8_t* bits,
-              std::int32_t stride, std::int32_t top) {
-    // area: window pixels; the frame image covers window rows top to top + header.Height - 1.
-    platform::Rect r;
-    if (!PlaceRect(area, dx, dy, width, height, &r)) return;
-    const std::size_t pitch = static_cast<std::size_t>(width);
-    const std::int32_t imageRows = header.Height < 0 ? 0 : header.Height;
-    const std::int32_t imageWidth = header.Width < 0 ? 0 : header.Width;
-    // Rows of the rectangle outside the frame image (the strip, or beyond the image) are black.
-    for (std::int32_t y = r.top; y < r.bottom; ++y) {
-        const std::int32_t windowRow = y - dy;
-        const std::int32_t imageRow = windowRow - top;
-        std::uint32_t* line = pixels + static_cast<std::size_t>(y) * pitch;
-        std::int32_t from = r.left;
-        if (imageRow >= 0 && imageRow < imageRows && bits != nullptr) {
-            const std::int32_t left = r.left - dx < 0 ? 0 : r.left - dx;
-            const std::int32_t right = r.right - dx < imageWidth ? r.right - dx : imageWidth;
-            if (left < right) {
-                const std::uint32_t colours[2] = {header.Colours[0] & 0xFFFFFFu, header.Colours[1] & 0xFFFFFFu};
-                ConvertFrameRows(bits + static_cast<std::size_t>(imageRows - 1 - imageRow) * static_cast<std::size_t>(stride) +
-                                     static_cast<std::size_t>(left),
-                                 static_cast<std::size_t>(stride), static_cast<std::size_t>(right - left), 1, colours,
-                                 line + left + dx, pitch);
-                // Only the columns beyond the image stay to be blackened.
-                for (std::int32_t x = r.left; x < left + dx; ++x) line[x] = 0;
-                from = right + dx;
-            }
-        }
-        for (std::int32_t x = from; x < r.right; ++x) line[x] = 0;
-    }
-}
-
 void DrawStatus(Buffer* b, std::int32_t dx, std::int32_t dy, std::int32_t stripRows, const char* status, int statusLength) {
     if (status == nullptr || dx < 0 || dy < 0 || FrameWidth <= 0 || stripRows <= 0) return;
     DrawTextCells<std::uint32_t>(b->pixels + static_cast<std::size_t>(dy) * static_cast<std::size_t>(b->width) + dx,
@@ -626,55 +592,14 @@ void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, 
     SizeCells(s, width, height);
     // The frame sits in the middle of a surface of another size (an output unlike the first).
     const std::int32_t dx = (width - FrameWidth) / 2, dy = (height - FrameHeight) / 2;
-    const platform::Rect window = {0, 0, FrameWidth, FrameHeight};
     const std::int32_t stripRows = FrameHeight < StatusStripHeight ? FrameHeight : StatusStripHeight;
-    PointLayout layout;
-    layout.width = width;
-    layout.height = height;
-    layout.dx = dx;
-    layout.dy = dy;
-    layout.top = top;
-    layout.imageWidth = header.Width < FrameWidth ? (header.Width < 0 ? 0 : header.Width) : FrameWidth;
-    layout.imageHeight = header.Height < 0 ? 0 : header.Height;
-    // Image rows beyond the window are not shown.
-    if (top + layout.imageHeight > FrameHeight) layout.imageHeight = FrameHeight > top ? FrameHeight - top : 0;
-    if (layout.imageHeight != (header.Height < 0 ? 0 : header.Height)) layout.width = 0;  // no points then
-
-    // The buffer brought up to date point by point where it can be, else from rectangles.
-    const KeptPoints* others[1] = {&other->kept};
-    PointPlan plan;
+    const FrameImage frame = {&header, bits, stride, top, FrameWidth, FrameHeight};
     ClearCells(&s->cells);
-    bool cellsKnown = false;
-    platform::Rect rects[2 * platform::FrameDamage::MaxRects];
-    int count = 0;
-    // The tick's lists are the newest frame's only when this tick changed something.
-    const bool current = !ChangesNothing(newest);
-    if (bits != nullptr && current && PlanPoints(History, b->held, b->kept, others, 1, layout, &plan)) {
-        Counts.points += RunPointPlan(plan, b->pixels, layout, newest, History.frame, &b->kept, &s->cells, s->shown);
-        cellsKnown = s->shown != 0 && s->shown >= b->held && s->shown >= plan.unmarked;
-        if (plan.strip) {
-            const platform::Rect strip = {0, 0, FrameWidth, stripRows};
-            DrawInto(b->pixels, width, height, strip, dx, dy, header, bits, stride, top);
-            DrawStatus(b, dx, dy, stripRows, status, statusLength);
-            Counts.converted += Area(strip);
-        }
-    } else {
-        if (DamageSince(History, b->held, rects, &count)) {
-            for (int i = 0; i < count; ++i) {
-                DrawInto(b->pixels, width, height, rects[i], dx, dy, header, bits, stride, top);
-                Counts.converted += Area(rects[i]);
-            }
-        } else {
-            // Drawing the window writes each of its pixels; only a margin around it needs black.
-            if (width != FrameWidth || height != FrameHeight) std::memset(b->pixels, 0, b->bytes);
-            DrawInto(b->pixels, width, height, window, dx, dy, header, bits, stride, top);
-            Counts.converted += Area(window);
-        }
-        DrawStatus(b, dx, dy, stripRows, status, statusLength);
-        if (current) KeepNewest(History, newest, layout, &b->kept);
-        else b->kept.frame = 0;
-        b->kept.exact = b->kept.frame != 0 && KeptHoldsEveryLitPixel(b->kept, b->pixels, layout, header, bits, stride);
-    }
+    const BufferUpdate update = UpdateBuffer(History, newest, frame, b->pixels, width, height, b->held, &b->kept,
+                                             &other->kept, &s->cells, s->shown);
+    if (update.strip) DrawStatus(b, dx, dy, stripRows, status, statusLength);
+    Counts.points += update.points;
+    Counts.converted += update.converted;
     b->held = History.frame;
 
     wl_surface_attach(s->surface, b->buffer, 0, 0);
@@ -686,36 +611,13 @@ void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, 
         wl_surface_set_buffer_scale(s->surface, s->scale);
         s->attachedScale = s->scale;
     }
-    // The damage since the last commit: the boxes the tick gave, or the cells that hold the changed
-    // points (with the strip where it changed), whichever costs the compositor less.
-    platform::Rect changed[2 * platform::FrameDamage::MaxRects];
-    if (DamageSince(History, s->shown, changed, &count)) {
-        platform::Rect box[2 * platform::FrameDamage::MaxRects + 1];
-        int boxCount = 0;
-        bool stripChanged = false;
-        for (int i = 0; i < count; ++i) {
-            stripChanged = stripChanged || (changed[i].top < stripRows && changed[i].bottom > 0);
-            if (PlaceRect(changed[i], dx, dy, width, height, &box[boxCount])) ++boxCount;
-        }
-        constexpr int CellRectsMax = 32;
-        platform::Rect cells[CellRectsMax + 1];
-        int cellCount = 0;
-        bool useCells = cellsKnown && CellRects(s->cells, width, height, DamageBands, cells, CellRectsMax, &cellCount);
-        if (useCells && stripChanged && PlaceRect({0, 0, FrameWidth, stripRows}, dx, dy, width, height, &cells[cellCount]))
-            ++cellCount;
-        useCells = useCells && DamageCost(cells, cellCount) < DamageCost(box, boxCount);
-        const platform::Rect* given = useCells ? cells : box;
-        const int givenCount = useCells ? cellCount : boxCount;
-        for (int i = 0; i < givenCount; ++i) {
-            const platform::Rect& r = given[i];
-            wl_surface_damage_buffer(s->surface, r.left, r.top, r.right - r.left, r.bottom - r.top);
-            Counts.damaged += Area(r);
-        }
-        Counts.damage = useCells ? "cells" : "box";
-    } else {
-        wl_surface_damage_buffer(s->surface, 0, 0, width, height);
-        Counts.damaged += static_cast<std::int64_t>(width) * height;
-        Counts.damage = "whole";
+    platform::Rect given[GivenDamageMax];
+    int givenCount = 0;
+    Counts.damage = ChooseDamage(History, s->shown, s->cells, update.cellsKnown, frame, width, height, given, &givenCount);
+    for (int i = 0; i < givenCount; ++i) {
+        const platform::Rect& r = given[i];
+        wl_surface_damage_buffer(s->surface, r.left, r.top, r.right - r.left, r.bottom - r.top);
+        Counts.damaged += Area(r);
     }
     s->shown = History.frame;
     b->busy = true;
