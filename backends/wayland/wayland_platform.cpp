@@ -10,6 +10,7 @@
 #include <wlr-layer-shell-unstable-v1-client-protocol.h>
 #include <xdg-shell-client-protocol.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -567,11 +568,25 @@ void AwaitConfigure() {
 
 // --- Drawing ---
 
-void DrawStatus(Buffer* b, std::int32_t dx, std::int32_t dy, std::int32_t stripRows, const char* status, int statusLength) {
-    if (status == nullptr || dx < 0 || dy < 0 || FrameWidth <= 0 || stripRows <= 0) return;
-    DrawTextCells<std::uint32_t>(b->pixels + static_cast<std::size_t>(dy) * static_cast<std::size_t>(b->width) + dx,
-                                 static_cast<std::size_t>(b->width), static_cast<std::size_t>(FrameWidth), stripRows, status,
-                                 static_cast<std::size_t>(statusLength < 0 ? 0 : statusLength), 0u, 0xFFFFFFu);
+// The status strip as the window shows it: each status line drawn over the ones before, as on the
+// other hosts (the cells of a longer line stay until the strip is blackened). Buffers take a copy.
+std::vector<std::uint32_t> Strip;
+std::int32_t StripWidth = 0, StripRows = 0;
+
+void DrawStripText(const char* status, int statusLength) {
+    if (status == nullptr || Strip.empty()) return;
+    DrawTextCells<std::uint32_t>(Strip.data(), static_cast<std::size_t>(StripWidth), static_cast<std::size_t>(StripWidth),
+                                 StripRows, status, static_cast<std::size_t>(statusLength < 0 ? 0 : statusLength), 0u,
+                                 0xFFFFFFu);
+}
+
+void CopyStrip(Buffer* b, std::int32_t dx, std::int32_t dy) {
+    if (Strip.empty() || dx < 0 || dy < 0) return;
+    const std::int32_t columns = StripWidth < b->width - dx ? StripWidth : b->width - dx;
+    for (std::int32_t y = 0; y < StripRows && y + dy < b->height && columns > 0; ++y)
+        std::memcpy(b->pixels + static_cast<std::size_t>(y + dy) * static_cast<std::size_t>(b->width) + dx,
+                    Strip.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(StripWidth),
+                    static_cast<std::size_t>(columns) * sizeof(std::uint32_t));
 }
 
 std::int64_t Area(const platform::Rect& r) {
@@ -579,7 +594,7 @@ std::int64_t Area(const platform::Rect& r) {
 }
 
 void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride, std::int32_t top,
-           const char* status, int statusLength, const platform::FrameDamage& newest) {
+           const platform::FrameDamage& newest) {
     // Of the buffers the compositor has let go, the one that fell behind least.
     Buffer* b = nullptr;
     for (Buffer& candidate : s->buffers) {
@@ -592,12 +607,11 @@ void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, 
     SizeCells(s, width, height);
     // The frame sits in the middle of a surface of another size (an output unlike the first).
     const std::int32_t dx = (width - FrameWidth) / 2, dy = (height - FrameHeight) / 2;
-    const std::int32_t stripRows = FrameHeight < StatusStripHeight ? FrameHeight : StatusStripHeight;
     const FrameImage frame = {&header, bits, stride, top, FrameWidth, FrameHeight};
     ClearCells(&s->cells);
     const BufferUpdate update = UpdateBuffer(History, newest, frame, b->pixels, width, height, b->held, &b->kept,
                                              &other->kept, &s->cells, s->shown);
-    if (update.strip) DrawStatus(b, dx, dy, stripRows, status, statusLength);
+    if (update.strip) CopyStrip(b, dx, dy);
     Counts.points += update.points;
     Counts.converted += update.converted;
     b->held = History.frame;
@@ -689,7 +703,10 @@ void ShowSaverWindow(PlatformHandle) {
 }
 
 // Buffers are drawn whole at their next frame.
-void BlackenStrip(PlatformHandle, std::int32_t, std::int32_t) { DrawWholeNext(); }
+void BlackenStrip(PlatformHandle, std::int32_t, std::int32_t) {
+    std::fill(Strip.begin(), Strip.end(), 0u);
+    DrawWholeNext();
+}
 
 void StartFrameTimer(PlatformHandle) { TimerRunning = true; }
 
@@ -762,10 +779,14 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
     // A frame that changed nothing is not a frame for the buffers: only a surface that does not
     // show the newest one yet (or nothing known) is drawn.
     if (!ChangesNothing(damage)) RecordDamage(&History, damage, header.Colours[0], header.Colours[1]);
+    bool stripChanged = damage.whole;
+    for (int i = 0; i < damage.count && i < FrameDamage::MaxRects; ++i)
+        stripChanged = stripChanged || (damage.rects[i].top < top && damage.rects[i].bottom > 0);
+    if (stripChanged) DrawStripText(status, statusLength);
     for (auto& s : Surfaces) {
         if (!s->closed && s->configured && s->frame == nullptr && s->bufferWidth > 0 && s->bufferHeight > 0 &&
             (s->shown == 0 || s->shown != History.frame))
-            Paint(s.get(), header, bits, stride, top, status, statusLength, damage);
+            Paint(s.get(), header, bits, stride, top, damage);
     }
     if (PresentLog != nullptr) {
         std::fprintf(PresentLog, "present whole=%d rects=%d cleared=%d plotted=%d commits=%d points=%lld converted=%lld "
@@ -828,6 +849,9 @@ WindowOutcome CreateLayerWindow(DesktopLayer layer, const char* output, Platform
 bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t height) {
     FrameWidth = width;
     FrameHeight = height;
+    StripWidth = width > 0 ? width : 0;
+    StripRows = height < StatusStripHeight ? (height > 0 ? height : 0) : StatusStripHeight;
+    Strip.assign(static_cast<std::size_t>(StripWidth) * static_cast<std::size_t>(StripRows), 0u);
     DrawWholeNext();
     // The first surface's buffers now, so that memory runs short here rather than in a tick.
     Surface* s = Primary();
