@@ -197,16 +197,21 @@ std::int32_t WriteList(const ScreenPoint* points, std::int32_t count, std::uint3
     // Image row y is window row top + imageHeight - 1 - y, buffer row that + dy.
     const std::int32_t rowBase = layout.top + layout.imageHeight - 1 + layout.dy;
     std::int32_t written = 0;
-    const std::ptrdiff_t rowPixels = static_cast<std::ptrdiff_t>(width);
-    std::uint32_t* const origin = pixels + static_cast<std::ptrdiff_t>(rowBase) * rowPixels + layout.dx;
+    const std::int64_t rowPixels = static_cast<std::int64_t>(width);
+    const std::int64_t origin = static_cast<std::int64_t>(rowBase) * rowPixels + layout.dx;
+    const auto base = reinterpret_cast<std::uintptr_t>(pixels);
     for (std::int32_t i = 0; i < count; ++i) {
         if (i + Ahead < count) {
             // Only announced, never written unchecked: a point outside the picture costs nothing.
+            // The address is reckoned in integers, as it may lie anywhere.
             const ScreenPoint q = points[i + Ahead];
-            __builtin_prefetch(origin - static_cast<std::ptrdiff_t>(q.y) * rowPixels + q.x, 1, 0);
+            const std::int64_t at = origin - static_cast<std::int64_t>(q.y) * rowPixels + q.x;
+            __builtin_prefetch(reinterpret_cast<const void*>(base + static_cast<std::uintptr_t>(at) * sizeof *pixels), 1, 0);
         }
         const ScreenPoint p = points[i];
-        const auto row = static_cast<std::uint32_t>(rowBase - p.y), column = static_cast<std::uint32_t>(p.x + layout.dx);
+        // Unsigned: a point far outside wraps, and the bounds below drop it.
+        const std::uint32_t row = static_cast<std::uint32_t>(rowBase) - static_cast<std::uint32_t>(p.y);
+        const std::uint32_t column = static_cast<std::uint32_t>(p.x) + static_cast<std::uint32_t>(layout.dx);
         if (static_cast<std::uint32_t>(p.x) >= imageWidth || static_cast<std::uint32_t>(p.y) >= imageHeight ||
             row >= height || column >= width)
             continue;
@@ -241,7 +246,9 @@ void MarkList(const ScreenPoint* points, std::int32_t count, const PointLayout& 
     const std::int32_t rowBase = layout.top + layout.imageHeight - 1 + layout.dy;
     for (std::int32_t i = 0; i < count; ++i) {
         const ScreenPoint p = points[i];
-        const auto row = static_cast<std::uint32_t>(rowBase - p.y), column = static_cast<std::uint32_t>(p.x + layout.dx);
+        // Unsigned: a point far outside wraps, and the bounds below drop it.
+        const std::uint32_t row = static_cast<std::uint32_t>(rowBase) - static_cast<std::uint32_t>(p.y);
+        const std::uint32_t column = static_cast<std::uint32_t>(p.x) + static_cast<std::uint32_t>(layout.dx);
         if (static_cast<std::uint32_t>(p.x) < static_cast<std::uint32_t>(layout.imageWidth) &&
             static_cast<std::uint32_t>(p.y) < static_cast<std::uint32_t>(layout.imageHeight) && row < height && column < width)
             MarkCell(cells, row, column);
@@ -335,7 +342,9 @@ void KeepNewest(const DamageHistory& history, const platform::FrameDamage& newes
     std::int32_t count = 0;
     for (std::int32_t i = 0; i < newest.plottedCount; ++i) {
         const ScreenPoint p = newest.plotted[i];
-        const auto row = static_cast<std::uint32_t>(rowBase - p.y), column = static_cast<std::uint32_t>(p.x + layout.dx);
+        // Unsigned: a point far outside wraps, and the bounds below drop it.
+        const std::uint32_t row = static_cast<std::uint32_t>(rowBase) - static_cast<std::uint32_t>(p.y);
+        const std::uint32_t column = static_cast<std::uint32_t>(p.x) + static_cast<std::uint32_t>(layout.dx);
         if (static_cast<std::uint32_t>(p.x) >= static_cast<std::uint32_t>(layout.imageWidth) ||
             static_cast<std::uint32_t>(p.y) >= static_cast<std::uint32_t>(layout.imageHeight) || row >= height ||
             column >= width)
