@@ -263,3 +263,355 @@ TEST(WaylandDamageTest, WhatABufferMissed) {
     EXPECT_FALSE(PlaceRect({0, 0, 10, 10}, 20, 0, 15, 100, &out));
     EXPECT_FALSE(PlaceRect({0, 0, 10, 10}, 0, -10, 100, 100, &out));
 }
+
+namespace {
+
+// How the compositor gives buffers back: sway on pixman holds the one committed until the next
+// commit; a compositor that copies releases it at once; a slow one takes a frame only now and
+// then and holds both for a while (too slowly: buffers fall further behind than the frames kept,
+// and are drawn from rectangles).
+enum class Release { AtNextCommit, AtOnce, Slowly, TooSlowly };
+
+// One surface of the Wayland backend, its two buffers brought up to date as Paint does, with
+// what the compositor was last given.
+struct SurfaceModel {
+    struct Buffer {
+        std::vector<std::uint32_t> pixels;
+        std::vector<std::uint32_t> store;
+        KeptPoints kept;
+        std::uint64_t held = 0;
+        bool busy = false;
+        int heldFor = 0;  // commits of the other buffer it has been held through
+    };
+    std::int32_t width = 0, height = 0;
+    Buffer buffers[2];
+    std::vector<std::uint8_t> marks;
+    DamageCells cells;
+    std::uint64_t shown = 0;
+    std::vector<std::uint32_t> screen;  // what the compositor shows: updated only inside the damage
+    int commits = 0, byPoints = 0, converted = 0, cellDamage = 0;
+    std::int64_t pointsWritten = 0;
+
+    void Size(std::int32_t w, std::int32_t h) {
+        width = w;
+        height = h;
+        for (Buffer& b : buffers) {
+            b.pixels.assign(static_cast<std::size_t>(w) * h, 0x123456u);  // anything: a new buffer is drawn whole
+            b.store.resize(1 << 16);
+            b.kept = KeptPoints{};
+            b.kept.at = b.store.data();
+            b.kept.capacity = static_cast<std::int32_t>(b.store.size());
+            b.held = 0;
+            b.busy = false;
+        }
+        cells = DamageCells{};
+        cells.columns = (w + DamageCells::CellSize - 1) / DamageCells::CellSize;
+        cells.rows = (h + DamageCells::CellSize - 1) / DamageCells::CellSize;
+        marks.assign(static_cast<std::size_t>(cells.columns) * cells.rows, 0);
+        cells.marks = marks.data();
+        shown = 0;
+        screen.assign(static_cast<std::size_t>(w) * h, 0x654321u);
+    }
+
+    // False when both buffers are held: no commit.
+    bool Paint(const DamageHistory& history, const platform::FrameDamage& newest, const FrameImage& frame,
+               Release release) {
+        Buffer* b = nullptr;
+        for (Buffer& candidate : buffers) {
+            if (!candidate.busy && (b == nullptr || candidate.held > b->held)) b = &candidate;
+        }
+        if (b == nullptr) return false;
+        Buffer* other = b == &buffers[0] ? &buffers[1] : &buffers[0];
+        ClearCells(&cells);
+        const BufferUpdate update = UpdateBuffer(history, newest, frame, b->pixels.data(), width, height, b->held, &b->kept,
+                                                 &other->kept, &cells, shown);
+        b->held = history.frame;
+        platform::Rect rects[GivenDamageMax];
+        int count = 0;
+        const std::string kind = ChooseDamage(history, shown, cells, update.cellsKnown, frame, width, height, rects, &count);
+        for (int i = 0; i < count; ++i) {
+            for (std::int32_t y = rects[i].top; y < rects[i].bottom; ++y)
+                for (std::int32_t x = rects[i].left; x < rects[i].right; ++x)
+                    screen[static_cast<std::size_t>(y) * width + x] = b->pixels[static_cast<std::size_t>(y) * width + x];
+        }
+        shown = history.frame;
+        ++commits;
+        byPoints += update.byPoints;
+        converted += !update.byPoints;
+        cellDamage += kind == "cells";
+        pointsWritten += update.points;
+        if (release == Release::AtOnce) return true;
+        b->busy = true;
+        b->heldFor = 0;
+        if (release == Release::AtNextCommit) other->busy = false;
+        return true;
+    }
+
+    // A tick goes by: a slow compositor gives a buffer back two (or three) ticks after its commit.
+    void Tick(Release release) {
+        const int ticks = release == Release::Slowly ? 2 : 3;
+        for (Buffer& b : buffers) {
+            if ((release == Release::Slowly || release == Release::TooSlowly) && b.busy && ++b.heldFor >= ticks)
+                b.busy = false;
+        }
+    }
+};
+
+// The frame as a buffer of width x height shows it: the window in the middle, its strip and
+// margins black (the status text is the backend's, drawn over the strip).
+std::vector<std::uint32_t> Expected(const HeadlessHost& host, std::int32_t width, std::int32_t height) {
+    const FrameHeaderData& header = host.frameHeader;
+    const std::int32_t windowWidth = header.Width, windowHeight = host.frameTop + header.Height;
+    const std::int32_t dx = (width - windowWidth) / 2, dy = (height - windowHeight) / 2;
+    std::vector<std::uint32_t> picture(static_cast<std::size_t>(width) * height, 0);
+    for (std::int32_t y = 0; y < header.Height; ++y) {
+        for (std::int32_t x = 0; x < header.Width; ++x) {
+            const std::int32_t bx = x + dx, by = dy + host.frameTop + header.Height - 1 - y;
+            if (bx < 0 || bx >= width || by < 0 || by >= height) continue;
+            const bool lit = host.frameBits[static_cast<std::size_t>(y) * host.frameStride + x] != 0;
+            picture[static_cast<std::size_t>(by) * width + bx] = (lit ? header.Colours[1] : header.Colours[0]) & 0xFFFFFFu;
+        }
+    }
+    return picture;
+}
+
+std::uint32_t Steady(int) { return 10; }
+// Slow ticks drop points, zero ticks give them back: the count moves both ways in every phase.
+std::uint32_t Regulated(int tick) {
+    const int phase = tick % 131;
+    if (phase < 4) return 100;
+    if (phase >= 60 && phase < 63) return 0;
+    return 10;
+}
+
+}  // namespace
+
+TEST_F(WaylandSaverTest, BuffersKeptPointByPointShowTheFrameAndTheDamageHoldsEveryChange) {
+    struct Case {
+        const char* name;
+        std::int32_t points;  // negative: status line on
+        std::int32_t width, height;
+        std::int32_t margin;  // the buffer this much larger than the window each way (another output)
+        Release release;
+        std::uint32_t (*interval)(int);
+        int ticks;
+        int resizeAt;  // the buffers made again at this tick (a new scale): drawn whole once
+    };
+    const Case cases[] = {
+        {"held until the next commit, regulated, status line", -3000, 203, 160, 0, Release::AtNextCommit, Regulated, 1500, 700},
+        {"released at once", 2000, 180, 150, 0, Release::AtOnce, Steady, 1200, -1},
+        {"released slowly, frames missed", -1500, 150, 120, 0, Release::Slowly, Regulated, 1500, -1},
+        {"released too slowly: from rectangles", -1500, 150, 120, 0, Release::TooSlowly, Regulated, 800, -1},
+        {"a larger output", -2000, 160, 120, 9, Release::AtNextCommit, Regulated, 1200, 500},
+        {"more points than pixels", 9000, 64, 48, 0, Release::AtNextCommit, Regulated, 900, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetAll();
+        ASSERT_EQ(StartSaver({std::to_string(c.points) + "\n" + FernDefinition() + TriangleDefinition("-0.5 -0.5 1.5 2"),
+                              c.width, c.height, RunMode::Saver, false, 11}),
+                  0);
+        HeadlessHost& host = Host();
+        DamageHistory history;
+        SurfaceModel surface;
+        int nothing = 0, paints = 0, morphPaints = 0, morphByPoints = 0;
+        for (int tick = 0; tick < c.ticks; ++tick) {
+            const Phase phase = State.Phase;
+            TickAt(host.now + c.interval(tick));
+            const platform::FrameDamage& damage = host.frameDamage;
+            const FrameImage frame = {&host.frameHeader, host.frameBits, host.frameStride, host.frameTop,
+                                      host.frameHeader.Width, host.frameTop + host.frameHeader.Height};
+            const std::int32_t width = frame.windowWidth + 2 * c.margin, height = frame.windowHeight + 2 * c.margin;
+            if (surface.width != width || surface.height != height || tick == c.resizeAt) surface.Size(width, height);
+            // As PresentFrame: a frame that changed nothing is no frame, and a surface that shows
+            // the newest one is left alone.
+            if (ChangesNothing(damage)) ++nothing;
+            else RecordDamage(&history, damage, host.frameHeader.Colours[0], host.frameHeader.Colours[1]);
+            surface.Tick(c.release);
+            if (surface.shown != 0 && surface.shown == history.frame) continue;
+            const int byPoints = surface.byPoints;
+            if (!surface.Paint(history, damage, frame, c.release)) continue;
+            ++paints;
+            if (phase == Phase::Morph) {
+                ++morphPaints;
+                morphByPoints += surface.byPoints - byPoints;
+            }
+            const std::vector<std::uint32_t> expected = Expected(host, width, height);
+            const SurfaceModel::Buffer& b = surface.buffers[0].held == history.frame ? surface.buffers[0] : surface.buffers[1];
+            ASSERT_TRUE(b.pixels == expected) << "the buffer differs from the frame after tick " << tick;
+            ASSERT_TRUE(surface.screen == expected) << "a change outside the damage after tick " << tick;
+        }
+        EXPECT_GT(nothing, 100) << "hold ticks that changed nothing";
+        EXPECT_GT(paints, c.ticks / 4);
+        if (c.release == Release::TooSlowly) {
+            // Point by point only where frames that changed nothing made it fewer than three.
+            EXPECT_LT(surface.byPoints * 10, surface.converted) << "three frames behind: from rectangles";
+            continue;
+        }
+        EXPECT_GT(morphByPoints, morphPaints * 9 / 10) << "morph frames point by point: " << morphByPoints << " of " << morphPaints;
+        EXPECT_LE(surface.converted, paints / 20 + 4) << "frames drawn from rectangles";
+        if (c.width >= 150) {
+            EXPECT_GT(surface.cellDamage, 0) << "the cells' damage chosen sometimes";
+        }
+        if (c.release == Release::AtNextCommit && c.points == -3000) {
+            // Two frames behind, exact: the buffer's own points and the newest ones, not the frame
+            // between as well.
+            EXPECT_LE(surface.pointsWritten, static_cast<std::int64_t>(paints) * 5 * 3000 / 2);
+        }
+    }
+}
+
+TEST(WaylandDamageTest, HowABufferIsBroughtUpToDate) {
+    // Three point lists standing for the tick's arrays: a morph clears the list the frame before plotted.
+    static ScreenPoint a[4] = {{1, 1}, {2, 2}, {3, 3}, {4, 4}}, b[4] = {{5, 5}, {6, 6}, {7, 7}, {8, 8}},
+                       c[2] = {{9, 9}, {10, 10}};
+    using platform::FrameDamage;
+    auto frame = [](const ScreenPoint* cleared, int clearedCount, const ScreenPoint* plotted, int plottedCount) {
+        FrameDamage d = {};
+        d.count = 1;
+        d.rects[0] = {0, 20, 30, 40};
+        d.cleared = cleared;
+        d.clearedCount = clearedCount;
+        d.plotted = plotted;
+        d.plottedCount = plottedCount;
+        return d;
+    };
+    FrameDamage whole = {};
+    whole.whole = true;
+    PointLayout layout;
+    layout.width = 40;
+    layout.height = 50;
+    layout.top = 16;
+    layout.imageWidth = 40;
+    layout.imageHeight = 34;
+    std::uint32_t ownStore[8], otherStore[8];
+    using K = PointStep::Kind;
+    struct Case {
+        const char* name;
+        std::vector<FrameDamage> frames;  // recorded in turn; the last is the newest
+        std::uint64_t held;
+        int ownFrame;                     // the frame whose plotted list the buffer kept (0: none)
+        bool exact;
+        int otherFrame;                   // the other buffer's
+        bool possible;
+        std::vector<K> steps;
+        bool exactAfter;
+    };
+    const Case cases[] = {
+        {"one behind, exact: own points cleared, blank", {frame(b, 4, a, 4), frame(a, 4, b, 4)}, 1, 1, true, 0, true,
+         {K::ClearKept, K::PlotNewest}, true},
+        {"one behind, not exact: the tick's clears", {frame(b, 4, a, 4), frame(a, 4, b, 4)}, 1, 1, false, 0, true,
+         {K::ClearNewest, K::PlotNewest}, false},
+        {"two behind, exact: the frame between left out, its clear only marked",
+         {frame(b, 4, a, 4), frame(a, 4, b, 4), frame(b, 4, a, 4)}, 1, 1, true, 2, true,
+         {K::ClearKept, K::MarkNewest, K::PlotNewest}, true},
+        {"two behind, not exact: every clear", {frame(b, 4, a, 4), frame(a, 4, b, 4), frame(b, 4, a, 4)}, 1, 1, false, 2,
+         true, {K::ClearKept, K::ClearNewest, K::PlotNewest}, false},
+        {"two behind, a hold's points given back between: plotted from the other buffer",
+         {frame(b, 4, a, 4), frame(nullptr, 0, c, 2), frame(nullptr, 0, nullptr, 0)}, 1, 1, true, 2, true, {K::PlotKept},
+         false},
+        {"two behind, the other buffer did not keep that list", {frame(b, 4, a, 4), frame(nullptr, 0, c, 2),
+         frame(nullptr, 0, nullptr, 0)}, 1, 1, true, 0, false, {}, false},
+        {"two behind, an older clear nobody kept", {frame(b, 4, a, 4), frame(a, 4, b, 4), frame(b, 4, a, 4)}, 1, 0, false,
+         2, false, {}, false},
+        {"a whole frame missed", {frame(b, 4, a, 4), whole, frame(a, 4, b, 4)}, 1, 1, true, 0, false, {}, false},
+        {"three behind", {frame(b, 4, a, 4), frame(a, 4, b, 4), frame(b, 4, a, 4), frame(a, 4, b, 4)}, 1, 1, true, 3, false,
+         {}, false},
+        {"nothing known", {frame(b, 4, a, 4), frame(a, 4, b, 4)}, 0, 0, false, 0, false, {}, false},
+        {"up to date", {frame(b, 4, a, 4)}, 1, 1, true, 0, true, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DamageHistory history;
+        std::vector<const FrameDamage*> recorded;
+        for (const FrameDamage& f : c.frames) {
+            RecordDamage(&history, f, 0, 0x00FF00);
+            recorded.push_back(&f);
+        }
+        auto keep = [&](KeptPoints* kept, std::uint32_t* store, int frameNumber) {
+            *kept = KeptPoints{};
+            kept->at = store;
+            kept->capacity = 8;
+            if (frameNumber == 0) return;
+            const FrameDamage& f = *recorded[static_cast<std::size_t>(frameNumber - 1)];
+            kept->frame = static_cast<std::uint64_t>(frameNumber);
+            kept->from = f.plotted;
+            kept->fromCount = f.plottedCount;
+            kept->count = f.plottedCount;
+            kept->layout = layout;
+        };
+        KeptPoints own, other;
+        keep(&own, ownStore, c.ownFrame);
+        own.exact = c.exact;
+        keep(&other, otherStore, c.otherFrame);
+        const KeptPoints* others[1] = {&other};
+        PointPlan plan;
+        ASSERT_EQ(PlanPoints(history, c.held, own, others, 1, layout, &plan), c.possible);
+        if (!c.possible) continue;
+        std::vector<K> kinds;
+        for (int i = 0; i < plan.count; ++i) kinds.push_back(plan.steps[i].kind);
+        EXPECT_EQ(kinds, c.steps);
+        EXPECT_EQ(plan.exact, c.exactAfter);
+        EXPECT_TRUE(plan.strip == false) << "the rectangles lie below the strip";
+    }
+    // A new colour 0 repaints everything.
+    DamageHistory history;
+    RecordDamage(&history, frame(b, 4, a, 4), 0, 1);
+    RecordDamage(&history, frame(a, 4, b, 4), 7, 1);
+    KeptPoints own;
+    own.at = ownStore;
+    own.capacity = 8;
+    PointPlan plan;
+    EXPECT_FALSE(PlanPoints(history, 1, own, nullptr, 0, layout, &plan));
+}
+
+TEST(WaylandDamageTest, TheCellsGivenInBands) {
+    // A buffer of 5 x 4 cells, the last column and row cut short.
+    std::uint8_t marks[20];
+    DamageCells cells;
+    cells.marks = marks;
+    cells.columns = 5;
+    cells.rows = 4;
+    const std::int32_t width = 4 * 64 + 10, height = 3 * 64 + 20;
+    struct Case {
+        const char* name;
+        const char* rows[4];  // x: a marked cell
+        int bands;
+        std::vector<platform::Rect> rects;
+    };
+    const Case cases[] = {
+        {"nothing", {".....", ".....", ".....", "....."}, 4, {}},
+        {"one cell", {".....", "..x..", ".....", "....."}, 4, {{128, 64, 192, 128}}},
+        {"a band from its first column to its last", {"x...x", ".....", ".....", "....."}, 4, {{0, 0, width, 64}}},
+        {"the same columns below: one rectangle", {".xx..", ".x.x.", ".x..x", "....."}, 4,
+         {{64, 0, 192, 64}, {64, 64, 256, 128}, {64, 128, width, 192}}},
+        {"a band like the one above joins it", {".xx..", ".xx..", ".x.x.", "....."}, 4,
+         {{64, 0, 192, 128}, {64, 128, 256, 192}}},
+        {"cut at the buffer's corner", {".....", ".....", ".....", "...xx"}, 4, {{192, 192, width, height}}},
+        {"two rows of cells a band", {"x....", "....x", ".....", ".x..."}, 2, {{0, 0, width, 128}, {64, 128, 128, height}}},
+        {"a row of cells a band (0)", {"x....", "..x..", ".....", "....."}, 0, {{0, 0, 64, 64}, {128, 64, 192, 128}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int r = 0; r < 4; ++r)
+            for (int col = 0; col < 5; ++col) marks[r * 5 + col] = c.rows[r][col] == 'x' ? 1 : 0;
+        platform::Rect rects[8];
+        int count = -1;
+        ASSERT_TRUE(CellRects(cells, width, height, c.bands, rects, 8, &count));
+        ASSERT_EQ(static_cast<std::size_t>(count), c.rects.size());
+        for (int i = 0; i < count; ++i) {
+            EXPECT_EQ(rects[i].left, c.rects[i].left) << i;
+            EXPECT_EQ(rects[i].top, c.rects[i].top) << i;
+            EXPECT_EQ(rects[i].right, c.rects[i].right) << i;
+            EXPECT_EQ(rects[i].bottom, c.rects[i].bottom) << i;
+        }
+    }
+    platform::Rect one[1];
+    int count = 0;
+    for (int i = 0; i < 20; ++i) marks[i] = static_cast<std::uint8_t>(i % 3 == 0);
+    EXPECT_FALSE(CellRects(cells, width, height, 0, one, 1, &count)) << "more rectangles than room";
+    // The cost: the pixels and a price a rectangle.
+    const platform::Rect box[1] = {{0, 0, 100, 100}}, split[2] = {{0, 0, 10, 10}, {50, 50, 60, 60}};
+    EXPECT_EQ(DamageCost(box, 1), 10000 + RectangleCost);
+    EXPECT_LT(DamageCost(split, 2), DamageCost(box, 1));
+}

@@ -10,24 +10,28 @@
 #include <wlr-layer-shell-unstable-v1-client-protocol.h>
 #include <xdg-shell-client-protocol.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "backends/linux/linux_backend.h"
 #include "backends/wayland/damage.h"
-#include "backends/x11/convert.h"
 #include "core/font8x16.h"
 #include "platform/platform.h"
 #include "saver/linux_saver.h"
 #include "saver/saver_main.h"
 
 namespace {
+
+// The most points a buffer keeps the positions of (4 bytes each, taken only as they are used).
+constexpr std::int32_t KeptCapacity = 1 << 20;
 
 struct Buffer {
     wl_buffer* buffer = nullptr;
@@ -36,6 +40,8 @@ struct Buffer {
     std::int32_t width = 0, height = 0;
     bool busy = false;       // attached and not yet released: the compositor may read it
     std::uint64_t held = 0;  // the frame it shows, 0 when unknown
+    KeptPoints kept;         // where its last plotted list lies in it
+    std::unique_ptr<std::uint32_t[]> keptStore;
 };
 
 struct Surface;
@@ -69,8 +75,9 @@ struct Surface {
     bool closed = false;
     wl_callback* frame = nullptr;                 // the frame callback asked for and not yet done
     Buffer buffers[2];
-    int next = 0;
     std::uint64_t shown = 0;                      // the frame last committed, 0 when unknown
+    DamageCells cells;                            // where the points of this commit changed the buffer
+    std::unique_ptr<std::uint8_t[]> cellStore;
 };
 
 wl_display* Display = nullptr;
@@ -106,6 +113,18 @@ std::int32_t PointerX = 0, PointerY = 0;
 std::int32_t FrameWidth = 0, FrameHeight = 0;  // the saver's window size: the first surface's buffer
 bool ResizeDue = false;
 DamageHistory History;
+
+// With LUMIVEX_PRESENT_LOG naming a file, one line per present: what the tick said changed and
+// what went to the compositor, for the tests.
+std::FILE* PresentLog = nullptr;
+struct PresentCounts {
+    int commits = 0;
+    std::int64_t points = 0;     // pixels written point by point
+    std::int64_t converted = 0;  // pixels converted from the frame image
+    std::int64_t damaged = 0;    // pixels of the damage given to the compositor
+    const char* damage = "none"; // how the damage was given: whole, box or cells
+};
+PresentCounts Counts;
 
 // Messages from the event handlers, handed to the saver between dispatches, so the saver never
 // destroys an object while its own event is being dispatched.
@@ -154,7 +173,9 @@ Surface* Primary() {
 void DropBuffer(Buffer* b) {
     if (b->buffer != nullptr) wl_buffer_destroy(b->buffer);
     if (b->pixels != nullptr) munmap(b->pixels, b->bytes);
+    std::unique_ptr<std::uint32_t[]> store = std::move(b->keptStore);
     *b = Buffer{};
+    b->keptStore = std::move(store);
 }
 
 void OnBufferRelease(void* data, wl_buffer*) { static_cast<Buffer*>(data)->busy = false; }
@@ -185,7 +206,26 @@ bool MakeBuffer(Buffer* b, std::int32_t width, std::int32_t height) {
     b->width = width;
     b->height = height;
     wl_buffer_add_listener(b->buffer, &BufferListener, b);
+    // Once per buffer: the positions of its points (the pages are taken only as they are written).
+    if (b->keptStore == nullptr) b->keptStore.reset(new (std::nothrow) std::uint32_t[KeptCapacity]);
+    b->kept.at = b->keptStore.get();
+    b->kept.capacity = b->keptStore != nullptr ? KeptCapacity : 0;
     return true;
+}
+
+// The surface's cells for a buffer of this size, made again only when the size changes.
+void SizeCells(Surface* s, std::int32_t width, std::int32_t height) {
+    const std::int32_t columns = (width + DamageCells::CellSize - 1) / DamageCells::CellSize;
+    const std::int32_t rows = (height + DamageCells::CellSize - 1) / DamageCells::CellSize;
+    if (s->cellStore != nullptr && s->cells.columns == columns && s->cells.rows == rows) return;
+    const std::size_t size = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
+    s->cellStore.reset(new (std::nothrow) std::uint8_t[size]);
+    s->cells = DamageCells{};
+    if (s->cellStore == nullptr) return;
+    std::memset(s->cellStore.get(), 0, size);
+    s->cells.marks = s->cellStore.get();
+    s->cells.columns = columns;
+    s->cells.rows = rows;
 }
 
 // --- Sizes ---
@@ -495,6 +535,7 @@ void Roundtrip() {
 bool Connect() {
     if (Display != nullptr) return true;
     wl_log_set_handler_client(KeepLibraryMessage);
+    if (const char* log = std::getenv("LUMIVEX_PRESENT_LOG"); log != nullptr && *log != '\0') PresentLog = std::fopen(log, "w");
     Display = wl_display_connect(nullptr);
     if (Display == nullptr) return false;
     Registry = wl_display_get_registry(Display);
@@ -527,65 +568,52 @@ void AwaitConfigure() {
 
 // --- Drawing ---
 
-void DrawInto(std::uint32_t* pixels, std::int32_t width, std::int32_t height, const platform::Rect& area,
-              std::int32_t dx, std::int32_t dy, const FrameHeaderData& header, const std::uint8_t* bits,
-              std::int32_t stride, std::int32_t top) {
-    // area: window pixels; the frame image covers window rows top to top + header.Height - 1.
-    platform::Rect r;
-    if (!PlaceRect(area, dx, dy, width, height, &r)) return;
-    const std::size_t pitch = static_cast<std::size_t>(width);
-    const std::int32_t imageRows = header.Height < 0 ? 0 : header.Height;
-    const std::int32_t imageWidth = header.Width < 0 ? 0 : header.Width;
-    // Rows of the rectangle outside the frame image (the strip, or beyond the image) are black.
-    for (std::int32_t y = r.top; y < r.bottom; ++y) {
-        const std::int32_t windowRow = y - dy;
-        const std::int32_t imageRow = windowRow - top;
-        std::uint32_t* line = pixels + static_cast<std::size_t>(y) * pitch;
-        std::int32_t from = r.left;
-        if (imageRow >= 0 && imageRow < imageRows && bits != nullptr) {
-            const std::int32_t left = r.left - dx < 0 ? 0 : r.left - dx;
-            const std::int32_t right = r.right - dx < imageWidth ? r.right - dx : imageWidth;
-            if (left < right) {
-                const std::uint32_t colours[2] = {header.Colours[0] & 0xFFFFFFu, header.Colours[1] & 0xFFFFFFu};
-                ConvertFrameRows(bits + static_cast<std::size_t>(imageRows - 1 - imageRow) * static_cast<std::size_t>(stride) +
-                                     static_cast<std::size_t>(left),
-                                 static_cast<std::size_t>(stride), static_cast<std::size_t>(right - left), 1, colours,
-                                 line + left + dx, pitch);
-                // Only the columns beyond the image stay to be blackened.
-                for (std::int32_t x = r.left; x < left + dx; ++x) line[x] = 0;
-                from = right + dx;
-            }
-        }
-        for (std::int32_t x = from; x < r.right; ++x) line[x] = 0;
-    }
+// The status strip as the window shows it: each status line drawn over the ones before, as on the
+// other hosts (the cells of a longer line stay until the strip is blackened). Buffers take a copy.
+std::vector<std::uint32_t> Strip;
+std::int32_t StripWidth = 0, StripRows = 0;
+
+void DrawStripText(const char* status, int statusLength) {
+    if (status == nullptr || Strip.empty()) return;
+    DrawTextCells<std::uint32_t>(Strip.data(), static_cast<std::size_t>(StripWidth), static_cast<std::size_t>(StripWidth),
+                                 StripRows, status, static_cast<std::size_t>(statusLength < 0 ? 0 : statusLength), 0u,
+                                 0xFFFFFFu);
+}
+
+void CopyStrip(Buffer* b, std::int32_t dx, std::int32_t dy) {
+    if (Strip.empty() || dx < 0 || dy < 0) return;
+    const std::int32_t columns = StripWidth < b->width - dx ? StripWidth : b->width - dx;
+    for (std::int32_t y = 0; y < StripRows && y + dy < b->height && columns > 0; ++y)
+        std::memcpy(b->pixels + static_cast<std::size_t>(y + dy) * static_cast<std::size_t>(b->width) + dx,
+                    Strip.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(StripWidth),
+                    static_cast<std::size_t>(columns) * sizeof(std::uint32_t));
+}
+
+std::int64_t Area(const platform::Rect& r) {
+    return static_cast<std::int64_t>(r.right - r.left) * static_cast<std::int64_t>(r.bottom - r.top);
 }
 
 void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride, std::int32_t top,
-           const char* status, int statusLength) {
-    Buffer* b = &s->buffers[s->next];
-    if (b->busy) b = &s->buffers[1 - s->next];
-    if (b->busy) return;  // both held by the compositor: this surface waits for the next frame
-    s->next = static_cast<int>(b - s->buffers) == 0 ? 1 : 0;
+           const platform::FrameDamage& newest) {
+    // Of the buffers the compositor has let go, the one that fell behind least.
+    Buffer* b = nullptr;
+    for (Buffer& candidate : s->buffers) {
+        if (!candidate.busy && (b == nullptr || candidate.held > b->held)) b = &candidate;
+    }
+    if (b == nullptr) return;  // both held by the compositor: this surface waits for the next frame
+    Buffer* other = b == &s->buffers[0] ? &s->buffers[1] : &s->buffers[0];
     const std::int32_t width = s->bufferWidth, height = s->bufferHeight;
     if ((b->width != width || b->height != height) && !MakeBuffer(b, width, height)) return;
+    SizeCells(s, width, height);
     // The frame sits in the middle of a surface of another size (an output unlike the first).
     const std::int32_t dx = (width - FrameWidth) / 2, dy = (height - FrameHeight) / 2;
-    const platform::Rect window = {0, 0, FrameWidth, FrameHeight};
-    platform::Rect rects[2 * platform::FrameDamage::MaxRects];
-    int count = 0;
-    if (DamageSince(History, b->held, rects, &count)) {
-        for (int i = 0; i < count; ++i) DrawInto(b->pixels, width, height, rects[i], dx, dy, header, bits, stride, top);
-    } else {
-        // Drawing the window writes each of its pixels; only a margin around it needs black.
-        if (width != FrameWidth || height != FrameHeight) std::memset(b->pixels, 0, b->bytes);
-        DrawInto(b->pixels, width, height, window, dx, dy, header, bits, stride, top);
-    }
-    const std::int32_t stripRows = FrameHeight < StatusStripHeight ? FrameHeight : StatusStripHeight;
-    if (status != nullptr && dx >= 0 && dy >= 0 && FrameWidth > 0 && stripRows > 0) {
-        DrawTextCells<std::uint32_t>(b->pixels + static_cast<std::size_t>(dy) * static_cast<std::size_t>(width) + dx,
-                                     static_cast<std::size_t>(width), static_cast<std::size_t>(FrameWidth), stripRows, status,
-                                     static_cast<std::size_t>(statusLength < 0 ? 0 : statusLength), 0u, 0xFFFFFFu);
-    }
+    const FrameImage frame = {&header, bits, stride, top, FrameWidth, FrameHeight};
+    ClearCells(&s->cells);
+    const BufferUpdate update = UpdateBuffer(History, newest, frame, b->pixels, width, height, b->held, &b->kept,
+                                             &other->kept, &s->cells, s->shown);
+    if (update.strip) CopyStrip(b, dx, dy);
+    Counts.points += update.points;
+    Counts.converted += update.converted;
     b->held = History.frame;
 
     wl_surface_attach(s->surface, b->buffer, 0, 0);
@@ -597,22 +625,20 @@ void Paint(Surface* s, const FrameHeaderData& header, const std::uint8_t* bits, 
         wl_surface_set_buffer_scale(s->surface, s->scale);
         s->attachedScale = s->scale;
     }
-    platform::Rect changed[2 * platform::FrameDamage::MaxRects];
-    if (DamageSince(History, s->shown, changed, &count)) {
-        for (int i = 0; i < count; ++i) {
-            platform::Rect r;
-            if (PlaceRect(changed[i], dx, dy, width, height, &r))
-                wl_surface_damage_buffer(s->surface, r.left, r.top, r.right - r.left, r.bottom - r.top);
-        }
-        if (status != nullptr) wl_surface_damage_buffer(s->surface, dx, dy, FrameWidth, stripRows);
-    } else {
-        wl_surface_damage_buffer(s->surface, 0, 0, width, height);
+    platform::Rect given[GivenDamageMax];
+    int givenCount = 0;
+    Counts.damage = ChooseDamage(History, s->shown, s->cells, update.cellsKnown, frame, width, height, given, &givenCount);
+    for (int i = 0; i < givenCount; ++i) {
+        const platform::Rect& r = given[i];
+        wl_surface_damage_buffer(s->surface, r.left, r.top, r.right - r.left, r.bottom - r.top);
+        Counts.damaged += Area(r);
     }
     s->shown = History.frame;
     b->busy = true;
     s->frame = wl_surface_frame(s->surface);
     wl_callback_add_listener(s->frame, &FrameListener, s);
     wl_surface_commit(s->surface);
+    ++Counts.commits;
 }
 
 // Every surface is drawn and damaged whole at its next frame.
@@ -677,7 +703,10 @@ void ShowSaverWindow(PlatformHandle) {
 }
 
 // Buffers are drawn whole at their next frame.
-void BlackenStrip(PlatformHandle, std::int32_t, std::int32_t) { DrawWholeNext(); }
+void BlackenStrip(PlatformHandle, std::int32_t, std::int32_t) {
+    std::fill(Strip.begin(), Strip.end(), 0u);
+    DrawWholeNext();
+}
 
 void StartFrameTimer(PlatformHandle) { TimerRunning = true; }
 
@@ -746,10 +775,26 @@ void AcceptPaint(PlatformHandle) { DrawWholeNext(); }
 void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint8_t* bits, std::int32_t stride,
                   std::int32_t top, const char* status, int statusLength, const FrameDamage& damage) {
     if (WindowGone || top < 0) return;
-    RecordDamage(&History, damage);
+    Counts = PresentCounts{};
+    // A frame that changed nothing is not a frame for the buffers: only a surface that does not
+    // show the newest one yet (or nothing known) is drawn.
+    if (!ChangesNothing(damage)) RecordDamage(&History, damage, header.Colours[0], header.Colours[1]);
+    bool stripChanged = damage.whole;
+    for (int i = 0; i < damage.count && i < FrameDamage::MaxRects; ++i)
+        stripChanged = stripChanged || (damage.rects[i].top < top && damage.rects[i].bottom > 0);
+    if (stripChanged) DrawStripText(status, statusLength);
     for (auto& s : Surfaces) {
-        if (!s->closed && s->configured && s->frame == nullptr && s->bufferWidth > 0 && s->bufferHeight > 0)
-            Paint(s.get(), header, bits, stride, top, status, statusLength);
+        if (!s->closed && s->configured && s->frame == nullptr && s->bufferWidth > 0 && s->bufferHeight > 0 &&
+            (s->shown == 0 || s->shown != History.frame))
+            Paint(s.get(), header, bits, stride, top, damage);
+    }
+    if (PresentLog != nullptr) {
+        std::fprintf(PresentLog, "present whole=%d rects=%d cleared=%d plotted=%d commits=%d points=%lld converted=%lld "
+                     "damage=%s damaged=%lld\n", damage.whole ? 1 : 0, damage.count, damage.clearedCount,
+                     damage.plottedCount, Counts.commits, static_cast<long long>(Counts.points),
+                     static_cast<long long>(Counts.converted), Counts.commits > 0 ? Counts.damage : "none",
+                     static_cast<long long>(Counts.damaged));
+        std::fflush(PresentLog);
     }
 }
 
@@ -804,6 +849,9 @@ WindowOutcome CreateLayerWindow(DesktopLayer layer, const char* output, Platform
 bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t height) {
     FrameWidth = width;
     FrameHeight = height;
+    StripWidth = width > 0 ? width : 0;
+    StripRows = height < StatusStripHeight ? (height > 0 ? height : 0) : StatusStripHeight;
+    Strip.assign(static_cast<std::size_t>(StripWidth) * static_cast<std::size_t>(StripRows), 0u);
     DrawWholeNext();
     // The first surface's buffers now, so that memory runs short here rather than in a tick.
     Surface* s = Primary();

@@ -20,7 +20,7 @@ import time
 
 import harness
 from harness import Failure, Rendered, at_cleanup, check, cpu_seconds, ends_with, input_ends, log, output_of, \
-    wait_rendered, wait_until, write_ini
+    wait_exact, wait_rendered, wait_until, write_ini
 
 EMPTY_OUTPUT = (63, 63, 63)  # what sway shows where nothing is drawn
 
@@ -524,12 +524,64 @@ def case_covered(opts):
         ends_with(cover, 0, 3, "the covering window, SIGTERM")
         time.sleep(0.5)
         before = cpu_seconds(layer.pid)
-        time.sleep(1.0)
+        # A hold commits nothing and costs next to nothing: a whole cycle holds a morph.
+        time.sleep(5.0)
         check(cpu_seconds(layer.pid) > before, "the uncovered layer does not draw again")
         log("ok: uncovered, the layer draws again")
         layer.send_signal(signal.SIGTERM)
         ends_with(layer, 0, 3, "--layer, SIGTERM")
 
+
+
+def case_partial(opts):
+    """Buffers brought up to date point by point: the layer equals the renderer's held frames
+    through several cycles with the status line on and the count regulated, after the output is
+    resized and after its scale changes; a tick that changed nothing commits nothing, and the
+    morph's frames go point by point."""
+    s = HeadlessSway(opts, "partial", first_output="resolution 320x240")
+    seed = 777
+    ini = write_ini(s.dir, -1200)  # negative: the status line too
+    # A tick every 100 ms: the regulation takes the count down to its floor over the first ticks,
+    # as the renderer does with the same interval.
+    renders = {size: Rendered(opts, s.dir, ini, size[0], size[1], seed, ticks=900, dt=100)
+               for size in ((320, 240), (400, 300), (800, 600))}
+    log_path = os.path.join(s.dir, "presents.txt")
+    with s:
+        open(log_path, "w").close()
+        os.chmod(log_path, 0o666)  # the saver runs as the session's user
+        saver = s.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed), "--delay", "100000"],
+                        env=dict(s.env, LUMIVEX_PRESENT_LOG=log_path))
+        for _ in range(3):  # three holds, a cycle apart at least
+            wait_exact(s, saver, renders[(320, 240)], timeout=25)
+            time.sleep(2.0)
+        # The resized saver makes its pair again at the new size: its image equals a held frame of
+        # the renderer at that size at once; its strip may keep a cell of a longer line.
+        s.swaymsg("output HEADLESS-1 resolution 400x300")
+        wait_exact(s, saver, renders[(400, 300)], timeout=25, strip=False)
+        time.sleep(2.0)
+        wait_exact(s, saver, renders[(400, 300)], timeout=25, strip=False)
+        # Scale 2: a buffer of 800x600 under a surface of 400x300.
+        s.swaymsg("output HEADLESS-1 resolution 800x600 scale 2")
+        wait_exact(s, saver, renders[(800, 600)], timeout=25, strip=False)
+        time.sleep(2.0)
+        wait_exact(s, saver, renders[(800, 600)], timeout=25, strip=False)
+        saver.send_signal(signal.SIGTERM)
+        ends_with(saver, 0, 3, "--layer, SIGTERM")
+        check(output_of(saver) == "", "standard error: %r" % output_of(saver))
+
+    presents = [dict(field.split("=") for field in line.split()[1:]) for line in open(log_path)]
+    nothing = [p for p in presents if p["whole"] == "0" and p["rects"] == "0"]
+    check(len(nothing) > len(presents) // 5, "only %d of %d presents changed nothing" % (len(nothing), len(presents)))
+    sent = [p for p in nothing if p["commits"] != "0"]
+    check(not sent, "%d presents that changed nothing committed, the first: %s" % (len(sent), sent[:1]))
+    morph = [p for p in presents if p["commits"] != "0" and p["cleared"] != "0" and p["plotted"] != "0"]
+    by_points = [p for p in morph if p["points"] != "0" and int(p["converted"]) <= 800 * 16]
+    check(len(by_points) > len(morph) * 9 // 10, "only %d of %d frames that moved the points went point by point"
+          % (len(by_points), len(morph)))
+    cells = sum(p["damage"] == "cells" for p in morph)
+    check(cells > 0, "the damage was never given in cells")
+    log("ok: %d presents: %d changed nothing and committed nothing; %d of %d frames that moved the points went point "
+        "by point, %d with the cells' damage" % (len(presents), len(nothing), len(by_points), len(morph), cells))
 
 
 if __name__ == "__main__":
