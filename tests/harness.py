@@ -492,10 +492,17 @@ class Session:
 # The renderer's frames of the same run
 
 
+# Which host's point regulation the renderer's frames model (lumivex-render --regulation): each
+# host's file of cases names its own (harness.REGULATION = "x11"); the Windows saver's by default.
+REGULATION = "windows"
+
+
 def render_command(opts, ini, width, height, seed, ticks, dt=None, extra=()):
     """lumivex-render run for `ticks` ticks (`dt` ms apart, else its own clock) of the file `ini`
-    (None: the shipped one beside it) at width x height from seed."""
-    command = [opts.render, "--size", "%dx%d" % (width, height), "--seed", str(seed), "--ticks", str(ticks)]
+    (None: the shipped one beside it) at width x height from seed, with the regulation of the
+    host under test (REGULATION)."""
+    command = [opts.render, "--size", "%dx%d" % (width, height), "--seed", str(seed), "--ticks", str(ticks),
+               "--regulation", REGULATION]
     if ini:
         command += ["--ini", ini]
     if dt is not None:

@@ -22,6 +22,8 @@ import harness
 from harness import Failure, Rendered, at_cleanup, check, cpu_seconds, ends_with, input_ends, log, output_of, \
     wait_rendered, wait_until, write_ini
 
+harness.REGULATION = "wayland"  # the renderer models this host's point regulation
+
 EMPTY_OUTPUT = (63, 63, 63)  # what sway shows where nothing is drawn
 
 
