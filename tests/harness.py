@@ -229,6 +229,19 @@ def wait_until(condition, what, timeout=10, process=None, pause=0.1):
         time.sleep(pause)
 
 
+# Seconds of one morph (3 s) and one hold (1.5 s): the picture moves within any span this long,
+# whatever the span's start (a hold stands still for its 1.5 s).
+CYCLE = 4.5
+
+
+def wait_change(take_shot, what, process=None, cycles=4):
+    """Screenshots (take_shot() gives a picture's bytes) until one differs from the first: the
+    animation's own event, not a fixed delay. A picture that stays the same over `cycles` whole
+    cycles stands still, a Failure naming `what`."""
+    first = take_shot()
+    return wait_until(lambda: take_shot() != first, what, timeout=cycles * CYCLE, process=process, pause=0.2)
+
+
 def output_of(process):
     if not process.log_path:
         return ""
