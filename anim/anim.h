@@ -7,6 +7,10 @@
 
 constexpr std::int32_t CosTableSize = 3000;
 constexpr std::int32_t MorphLength = 3000;  // ms of accumulated intervals
+// PointRegulation::FastRun: a tick of at most FastTickMs is fast; FastRunTicks of them in a row
+// give 100 points back.
+constexpr std::int32_t FastTickMs = 40;
+constexpr std::int32_t FastRunTicks = 50;
 
 extern const char* const CosTableMessage;
 extern const char* const PointArrayMessages[5];  // Pts1, Pts2, PtsA, PtsDX, PtsDY

@@ -13,12 +13,23 @@ int FormatStatusLine(char* buffer, std::int32_t definitionNumber, std::int32_t s
 
 namespace {
 
-// Trades points for time: three slow ticks in a row cost 100 points; a tick that measured
-// 0 ms gives 100 back, up to the configured count.
+// Trades points for time: three slow ticks in a row cost 100 points. The Windows rule gives 100
+// back on a tick that measured 0 ms; FastRun gives them back after FastRunTicks ticks in a row of
+// at most FastTickMs each, well below the 70 ms at which a tick counts as slow, so that 100 points
+// more cannot make the same machine's ticks slow again (no oscillation). Both stop at the
+// configured count.
 void RegulatePoints(std::int32_t dt) {
     if (dt > 70 && State.ShownPoints > State.MinPoints && State.Interval1 > 80 && State.Interval2 > 90)
         State.ShownPoints -= 100;
-    if (dt == 0 && State.ShownPoints <= State.GrowLimit) State.ShownPoints += 100;
+    if (State.Regulation == PointRegulation::ZeroInterval) {
+        if (dt == 0 && State.ShownPoints <= State.GrowLimit) State.ShownPoints += 100;
+    } else {
+        State.FastTicks = dt >= 0 && dt <= FastTickMs ? State.FastTicks + 1 : 0;
+        if (State.FastTicks >= FastRunTicks) {
+            State.FastTicks = 0;
+            if (State.ShownPoints <= State.GrowLimit) State.ShownPoints += 100;
+        }
+    }
     State.Interval2 = State.Interval1;
     State.Interval1 = dt;
 }

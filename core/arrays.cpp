@@ -21,6 +21,7 @@ std::uint64_t MemoryBound = 0;
 
 void SetAllocationLimit(std::uint64_t bytes) { AllocationLimit = bytes; }
 void SetMemoryBound(std::uint64_t bytes) { MemoryBound = bytes; }
+std::uint64_t SaverMemoryBound(std::uint64_t physicalBytes) { return physicalBytes / 2; }
 void FailAllocationsAfter(std::int64_t n) { AllocationsBeforeFailure = n; }
 
 void ForgetHandedOutBytes() { BytesHandedOut = 0; }

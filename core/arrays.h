@@ -6,8 +6,8 @@
 
 // Bytes for count elements of elementSize each, or nothing when the size cannot be represented
 // in a std::size_t, exceeds the allocation limit, or would take the saver's arrays together past
-// the memory bound (the machine's physical memory: a run that could only thrash is refused with
-// its message instead). Zero elements give a valid, empty block.
+// the memory bound (a share of the machine's physical memory: a run that would starve the
+// desktop is refused with its message instead). Zero elements give a valid, empty block.
 void* AllocateBytes(std::uint64_t count, std::uint64_t elementSize);
 
 // Whether AllocateBytes(count, elementSize) would pass its size checks, the allocation limit and
@@ -24,8 +24,14 @@ void SetAllocationLimit(std::uint64_t bytes);
 std::uint64_t DefaultAllocationLimit();
 
 // What all blocks together may take, in bytes; 0 (the start value) for no bound. Start-up sets it
-// to the machine's physical memory before the first array; tests and fuzz targets set less.
+// to SaverMemoryBound of the machine's physical memory before the first array; tests and fuzz
+// targets set less.
 void SetMemoryBound(std::uint64_t bytes);
+
+// The share of a machine's physical memory the saver's arrays may take: half, so that the
+// desktop, the compositor and the programs the user left open keep the other half. 0 (memory
+// unknown) stays 0, no bound.
+std::uint64_t SaverMemoryBound(std::uint64_t physicalBytes);
 
 // For programs that free the saver's arrays themselves and start it again in the same process
 // (fuzz targets, the soak): counts every block handed out so far as given back.

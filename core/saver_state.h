@@ -69,6 +69,14 @@ struct PointSetOrigin {
     std::int32_t Count = 0;
 };
 
+// How the regulation gives points back, a decision of each host's start-up: the Windows tick
+// counter's coarse steps make 0 ms intervals common, a millisecond clock paced by the display
+// never gives one.
+enum class PointRegulation : std::uint8_t {
+    ZeroInterval,  // 100 points back on every tick whose interval measured 0 ms (Windows)
+    FastRun,       // 100 points back after a run of fast ticks (every other host)
+};
+
 struct SaverState {
     // Run and window: written by start-up, read by the window procedure and the tick.
     RunMode Mode = RunMode{0};             // the run mode; 0 until the command line is read
@@ -100,6 +108,8 @@ struct SaverState {
     std::int32_t ShownPoints = 0;  // points moved and drawn now; never above PointCount
     std::int32_t MinPoints = 0;    // regulation lowers ShownPoints only while above this
     std::int32_t GrowLimit = 0;    // regulation raises ShownPoints only while at or below this
+    PointRegulation Regulation = PointRegulation::ZeroInterval;
+    std::int32_t FastTicks = 0;    // FastRun: fast ticks in a row since the run last began
     ScreenPoint* Pts1 = nullptr;   // source set of the running morph
     ScreenPoint* Pts2 = nullptr;   // target set of the running morph
     ScreenPoint* PtsA = nullptr;   // the set drawn on each tick

@@ -2,6 +2,7 @@
 #include "ifs/loader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -21,7 +22,28 @@ const char* const NoDefinitionsMessage =
     "I cannot start, there are no IFS definitions in the lumivex.ini file.\n\n"
     "No definitons mean no gfx, no screensaver. Sorry.\n\nQuitting now.";
 
+const char* const MissingNamedFileMessage =
+    "I cannot find '%s'.\n\nI *need* that file, no nice gfx without it!\n\nNow quitting.";
+const char* const UnreadableFileMessage = "I cannot read '%s': %s.\n\nNow quitting.";
+const char* const EndlessFileMessage =
+    "I cannot read '%s': it goes on past 256 MB, far longer than any definition file.\n\nNow quitting.";
+const char* const NoDefinitionsInFileMessage =
+    "I cannot start, there are no IFS definitions in '%s'.\n\n"
+    "No definitons mean no gfx, no screensaver. Sorry.\n\nQuitting now.";
+
 namespace {
+
+// The unreadable-file message for this file and errno.
+std::string UnreadableText(const char* path, int error) {
+    std::string text = FormatMessageText(UnreadableFileMessage, path);
+    const std::size_t at = text.find("%s", text.find(path) + std::strlen(path));
+    if (at != std::string::npos) text.replace(at, 2, ErrorReason(error));
+    return text;
+}
+
+const char* const* LookupPaths = nullptr;
+int LookupCount = 0;
+const char* LookupMissing = nullptr;
 
 // Fills a map from one line; fields the line does not supply stay 0.
 void ReadMapLine(const char* line, IfsTransform* t) {
@@ -65,8 +87,9 @@ void SetPointCount(std::int32_t count) {
     State.GrowLimit = count - 100;
 }
 
-void ReadDefinitionFile(std::FILE* file, LineListener listener, void* context) {
-    LineReader reader(file);
+FileEnd ReadDefinitionFile(std::FILE* file, LineListener listener, void* context, std::uint64_t bound) {
+    LineReader reader(file, bound);
+    const auto end = [&reader] { return FileEnd{reader.TooLong(), reader.Error()}; };
     char line[LineCapacity];
     auto tell = [&](LineUse use, const char* text) {
         if (listener != nullptr) listener(context, use, text);
@@ -92,7 +115,7 @@ void ReadDefinitionFile(std::FILE* file, LineListener listener, void* context) {
         // n, but only the maps the file supplies are held: a 12-byte file must not cost gigabytes.
         if (!CanAllocate(static_cast<std::uint64_t>(n), sizeof(IfsTransform))) {
             tell(LineUse::Stopped, line);
-            return;
+            return end();
         }
         tell(LineUse::Header, line);
         maps.clear();
@@ -109,7 +132,7 @@ void ReadDefinitionFile(std::FILE* file, LineListener listener, void* context) {
             }
         } catch (const std::bad_alloc&) {
             tell(LineUse::Stopped, nullptr);
-            return;  // no room for the maps this file does supply
+            return end();  // no room for the maps this file does supply
         }
         // A line missing at the end of the file reads as an empty one: its fields stay 0. The
         // missing maps all have weight 0, and a map of weight 0 is chosen only as the last map,
@@ -123,7 +146,7 @@ void ReadDefinitionFile(std::FILE* file, LineListener listener, void* context) {
         if (def == nullptr || def->Transforms == nullptr) {
             delete def;
             tell(LineUse::Stopped, nullptr);
-            return;  // no room for this definition: keep what was read so far
+            return end();  // no room for this definition: keep what was read so far
         }
         std::copy(maps.begin(), maps.end(), def->Transforms);
         if (kept > supplied) def->Transforms[supplied] = IfsTransform{};
@@ -135,8 +158,9 @@ void ReadDefinitionFile(std::FILE* file, LineListener listener, void* context) {
         else last->Next = def;
         last = def;
         ++State.DefinitionCount;
-        if (ended) return;
+        if (ended) return end();
     }
+    return end();
 }
 
 namespace {
@@ -155,6 +179,7 @@ int ReadAndCheck(std::FILE* file) {
 }  // namespace
 
 int LoadDefinitions() {
+    if (LookupCount > 0) return LoadDefinitionsFrom(LookupPaths, LookupCount, LookupMissing);
     State.FirstDefinition = nullptr;
     State.DefinitionCount = 0;
     State.ShowStatus = false;
@@ -182,8 +207,39 @@ int LoadDefinitionsFrom(const char* const* paths, int pathCount, const char* mis
     State.ShowStatus = false;
 
     for (int i = 0; i < pathCount; ++i) {
-        if (std::FILE* file = platform::OpenDefinitionFile(paths[i])) return ReadAndCheck(file);
+        errno = 0;
+        std::FILE* file = platform::OpenDefinitionFile(paths[i]);
+        if (file == nullptr) {
+            // Not there: the next place. There but not readable: the user should hear why.
+            const int error = errno;
+            if (error == 0 || error == ENOENT || error == ENOTDIR) continue;
+            ShowErrorMessage(UnreadableText(paths[i], error).c_str());
+            return 1;
+        }
+        const FileEnd end = ReadDefinitionFile(file, nullptr, nullptr, DefinitionFileBound);
+        std::fclose(file);
+        std::string text;
+        if (end.error != 0)
+            text = UnreadableText(paths[i], end.error);
+        else if (end.tooLong) text = FormatMessageText(EndlessFileMessage, paths[i]);
+        else if (State.FirstDefinition == nullptr) text = FormatMessageText(NoDefinitionsInFileMessage, paths[i]);
+        else return 0;
+        ShowErrorMessage(text.c_str());
+        return 1;
     }
     ShowErrorMessage(missingText);
     return 1;
+}
+
+void UseDefinitionFiles(const char* const* paths, int pathCount, const char* missingText) {
+    LookupPaths = paths;
+    LookupCount = pathCount;
+    LookupMissing = missingText;
+}
+
+std::string ErrorReason(int error) {
+    std::string reason = std::strerror(error);
+    if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z' && (reason.size() < 2 || reason[1] < 'A' || reason[1] > 'Z'))
+        reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+    return reason;
 }

@@ -60,7 +60,15 @@ int LineReader::RawByte() {
     }
     if (ended_) return EOF;
     if (blockAt_ == blockLength_) {
+        if (bound_ != 0 && taken_ >= bound_) {
+            tooLong_ = true;
+            ended_ = true;
+            return EOF;
+        }
+        errno = 0;
         blockLength_ = std::fread(block_, 1, sizeof block_, file_);
+        if (blockLength_ < sizeof block_ && std::ferror(file_) != 0) error_ = errno != 0 ? errno : EIO;
+        taken_ += blockLength_;
         blockAt_ = 0;
     }
     const int c = blockAt_ < blockLength_ ? block_[blockAt_++] : EOF;

@@ -11,11 +11,15 @@ constexpr int LineCapacity = 2048;
 
 class LineReader {
 public:
-    explicit LineReader(std::FILE* file) : file_(file) {}
+    // With a bound, the file ends after that many bytes (TooLong then says so); 0: no bound.
+    explicit LineReader(std::FILE* file, std::uint64_t bound = 0) : file_(file), bound_(bound) {}
     // Reads the next line into buffer (NUL-terminated, line feed kept). A carriage return right
     // before a line feed is dropped, and a Ctrl-Z byte ends the file. False at the end of the
     // file when nothing was read.
     bool ReadLine(char buffer[LineCapacity]);
+    // Whether the file was cut at the bound, and the errno of a read that failed (0: none).
+    bool TooLong() const { return tooLong_; }
+    int Error() const { return error_; }
 
 private:
     int NextByte();
@@ -27,6 +31,9 @@ private:
     // the rest of the reading together.
     unsigned char block_[512];
     std::size_t blockLength_ = 0, blockAt_ = 0;
+    std::uint64_t bound_ = 0, taken_ = 0;
+    bool tooLong_ = false;
+    int error_ = 0;
 };
 
 // "%d": optional white space, optional sign, decimal digits. Out-of-range values saturate to

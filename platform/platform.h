@@ -166,13 +166,13 @@ void PresentFrame(PlatformHandle window, const FrameHeaderData& header, const st
 unsigned SystemDirectory(char* buffer, unsigned capacity);
 
 // The machine's physical memory in bytes, 0 when unknown. Start-up bounds all the saver's
-// arrays together by it (SetMemoryBound; 0 means no bound).
+// arrays together by a share of it (SaverMemoryBound; 0 means no bound).
 std::uint64_t PhysicalMemoryBytes();
 
 // Opens a definition file for reading in binary (the loader does its own text-mode rules). The
 // saver names "lumivex.ini" (the current directory) or the system directory, "\" and
 // "lumivex.ini": a backend whose paths use another separator reads "\" as its own. Null when
-// the file cannot be opened.
+// the file cannot be opened, with errno saying why where the host has one.
 std::FILE* OpenDefinitionFile(const char* path);
 
 // --- Hosts that hand a window over, and windows of the program's own on a desktop (Linux) ---

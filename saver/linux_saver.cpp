@@ -14,8 +14,6 @@ namespace {
 
 const char* const WindowTitle = "Lumivex";
 
-const char* const MissingNamedFileMessage =
-    "I cannot find '%s'.\n\nI *need* that file, no nice gfx without it!\n\nNow quitting.";
 const char* const MissingLinuxFileMessage =
     "I cannot find 'lumivex.ini'.\n\nI *need* that file, no nice gfx without it!\n\n"
     "Please put it either into '%s' or into '%s'. Now quitting.";
@@ -144,7 +142,10 @@ int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
     if (env.useHost != nullptr) env.useHost(host);
     // A host's window and the desktop window are watched, not ended by input; full screen is /s.
     State.Mode = options.target == LinuxTarget::FullScreen ? RunMode::Saver : RunMode::Window;
-    SetMemoryBound(platform::PhysicalMemoryBytes());
+    // Ticks paced by the display on a millisecond clock never measure 0 ms: points come back
+    // after a run of fast ticks instead.
+    State.Regulation = PointRegulation::FastRun;
+    SetMemoryBound(SaverMemoryBound(platform::PhysicalMemoryBytes()));
     platform::SetFrameTimerPeriod(options.delay);
     SeedRandom(options.seedGiven ? options.seed : static_cast<std::uint32_t>(platform::CalendarSeconds()));
     // No single-instance lock: XScreenSaver and xsecurelock run one saver per monitor.

@@ -154,7 +154,7 @@ StartResult InitWindow(PlatformHandle parent) {
 
 int RunSaver(PlatformHandle instance, PlatformHandle parent) {
     State.Instance = instance;
-    SetMemoryBound(platform::PhysicalMemoryBytes());
+    SetMemoryBound(SaverMemoryBound(platform::PhysicalMemoryBytes()));
     if (const StartResult result = InitWindow(parent); result != StartResult::Ok) return static_cast<int>(result);
     if (const int code = LoadDefinitions()) return code;
     if (const int code = PrepareAnimation()) return code;

@@ -46,6 +46,8 @@ int StartWebSaver(const WebStart& start) {
     State.Mode = start.preview ? RunMode::Preview : RunMode::Window;
     SetMemoryBound(start.memoryBound);
     SeedRandom(start.seed);
+    // The page's ticks come from requestAnimationFrame on a millisecond clock: never 0 ms apart.
+    State.Regulation = PointRegulation::FastRun;
     // A page is resized: the current point sets are made again at the new size at once.
     SetRefitOnResize(true);
 

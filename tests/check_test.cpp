@@ -314,6 +314,13 @@ TEST_F(CheckTest, FitReplacesOnlyTheBoxLinesAndWritesWholeOrNothing) {
     EXPECT_EQ(Render("--fit --ini " + in + " --out " + (dir / "taken").string()).code, 2);
     EXPECT_TRUE(fs::is_directory(dir / "taken"));
     EXPECT_FALSE(fs::exists((dir / "taken").string() + ".partial"));
+    // A file that cannot be read says why; one that never ends stops where the saver stops.
+    for (const auto& [path, why] : {std::pair{(dir / "taken").string(), std::string("is a directory")},
+                                    std::pair{std::string("/dev/zero"), std::string("it goes on past 256 MB")}}) {
+        const RenderRun refused = Render("--check --ini " + path);
+        EXPECT_EQ(refused.code, 2) << path;
+        EXPECT_EQ(refused.err.rfind("lumivex-render: cannot read " + path + ": " + why, 0), 0u) << refused.err;
+    }
     fs::remove_all(dir);
 }
 

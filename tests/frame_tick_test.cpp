@@ -131,6 +131,33 @@ TEST_F(FrameTickTest, ThreeSlowTicksCostAHundredPointsAndZeroIntervalsGiveThemBa
     EXPECT_EQ(State.ShownPoints, 900) << "70 ms is not slow";
 }
 
+// The other hosts' rule: a run of FastRunTicks ticks of at most FastTickMs gives 100 points back;
+// a 0 ms tick alone gives nothing, and any other tick (slow, 41 ms, a clock run backwards) starts
+// the run again.
+TEST_F(FrameTickTest, FastRunsGiveThePointsBackOnOtherHosts) {
+    ASSERT_EQ(StartSaver({FixedPointFile(1000, 1), 40, 40}), 0);
+    State.Regulation = PointRegulation::FastRun;
+    std::uint32_t now = 50000;
+    TickAt(now);
+    for (int i = 0; i < 6; ++i) TickAt(now += 100);
+    ASSERT_EQ(State.ShownPoints, 700);
+    TickAt(now);
+    EXPECT_EQ(State.ShownPoints, 700) << "a 0 ms tick alone gives nothing";
+    for (int i = 1; i < FastRunTicks - 1; ++i) TickAt(now += FastTickMs);
+    EXPECT_EQ(State.ShownPoints, 700);
+    TickAt(now += 1);
+    EXPECT_EQ(State.ShownPoints, 800) << "the run's last tick gives 100 back";
+    for (const std::uint32_t breaker : {FastTickMs + 1u, 0xFFFFFFFFu, 200u}) {
+        for (int i = 1; i < FastRunTicks; ++i) TickAt(now += 10);
+        TickAt(now += breaker);
+        EXPECT_EQ(State.ShownPoints, 800) << breaker << " ms starts the run again";
+    }
+    for (int i = 0; i < 2 * FastRunTicks; ++i) TickAt(now += 16);
+    EXPECT_EQ(State.ShownPoints, 1000);
+    for (int i = 0; i < 3 * FastRunTicks; ++i) TickAt(now += 16);
+    EXPECT_EQ(State.ShownPoints, 1000) << "never above the configured count";
+}
+
 TEST_F(FrameTickTest, SmallCountsMayFallToZeroOrBelow) {
     ASSERT_EQ(StartSaver({FixedPointFile(50, 1), 40, 40}), 0);
     EXPECT_EQ(State.MinPoints, 37);

@@ -229,6 +229,19 @@ def wait_until(condition, what, timeout=10, process=None, pause=0.1):
         time.sleep(pause)
 
 
+# Seconds of one morph (3 s) and one hold (1.5 s): the picture moves within any span this long,
+# whatever the span's start (a hold stands still for its 1.5 s).
+CYCLE = 4.5
+
+
+def wait_change(take_shot, what, process=None, cycles=4):
+    """Screenshots (take_shot() gives a picture's bytes) until one differs from the first: the
+    animation's own event, not a fixed delay. A picture that stays the same over `cycles` whole
+    cycles stands still, a Failure naming `what`."""
+    first = take_shot()
+    return wait_until(lambda: take_shot() != first, what, timeout=cycles * CYCLE, process=process, pause=0.2)
+
+
 def output_of(process):
     if not process.log_path:
         return ""
@@ -492,10 +505,17 @@ class Session:
 # The renderer's frames of the same run
 
 
+# Which host's point regulation the renderer's frames model (lumivex-render --regulation): each
+# host's file of cases names its own (harness.REGULATION = "x11"); the Windows saver's by default.
+REGULATION = "windows"
+
+
 def render_command(opts, ini, width, height, seed, ticks, dt=None, extra=()):
     """lumivex-render run for `ticks` ticks (`dt` ms apart, else its own clock) of the file `ini`
-    (None: the shipped one beside it) at width x height from seed."""
-    command = [opts.render, "--size", "%dx%d" % (width, height), "--seed", str(seed), "--ticks", str(ticks)]
+    (None: the shipped one beside it) at width x height from seed, with the regulation of the
+    host under test (REGULATION)."""
+    command = [opts.render, "--size", "%dx%d" % (width, height), "--seed", str(seed), "--ticks", str(ticks),
+               "--regulation", REGULATION]
     if ini:
         command += ["--ini", ini]
     if dt is not None:

@@ -349,6 +349,31 @@ TEST_F(LinuxSaverTest, AResizedWindowGetsANewFrameAndGivesTheOldOneBack) {
     EXPECT_TRUE(inside);
 }
 
+// The arrays may take half of the machine's memory, on both start-ups: a count whose arrays need
+// 40 % of it runs, one that needs 60 % is refused at once with the saver's own message. Each
+// start-up sets its own regulation.
+TEST_F(LinuxSaverTest, TheArraysTakeAtMostHalfOfTheMachinesMemory) {
+    constexpr std::uint64_t Physical = std::uint64_t{64} << 20;
+    constexpr std::uint64_t PerPoint = 4 * sizeof(ScreenPoint) + 2 * sizeof(std::int32_t);
+    for (const bool linux : {true, false}) {
+        for (const auto& [percent, code] : {std::pair{40, 0}, std::pair{60, 1}}) {
+            ResetAll();
+            ForgetHandedOutBytes();  // what earlier tests left counted
+            Host().physicalMemory = Physical;
+            const std::string ini = std::to_string(Physical * percent / 100 / PerPoint) + "\n" + FernDefinition();
+            const int result = linux ? RunLinux(LinuxOptions{}, ini, [](std::uint32_t) { return false; })
+                                     : StartSaver({ini, 64, 48});
+            EXPECT_EQ(result, code) << (linux ? "Linux " : "Windows ") << percent << " %: " << (Host().messages.empty() ? "" : Host().messages.back());
+            // Each start-up also chooses how points come back.
+            EXPECT_EQ(State.Regulation, linux ? PointRegulation::FastRun : PointRegulation::ZeroInterval);
+            if (code != 0) {
+                ASSERT_FALSE(Host().messages.empty());
+                EXPECT_EQ(Host().messages.back().rfind("Not enough memory (Pts", 0), 0u) << Host().messages.back();
+            }
+        }
+    }
+}
+
 TEST_F(LinuxSaverTest, AFrameThatCannotBeAllocatedAfterAResizeEndsTheRun) {
     Host().parentWindows.push_back({Handle(77), {0, 0, 320, 240}});
     LinuxOptions options;

@@ -336,12 +336,22 @@ TEST_F(PictureTest, BadOptionsAndUnwritableOutputsExit2AndLeaveNothing) {
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"frame-00003.png", "out.gif", "plain", "png", "test.ini"}));
 
-    // The saver's own failure (no definition file) writes no pictures either, nor a dump.
-    const RenderRun missing = Render("--ini " + (dir / "none.ini").string() + " --png " + (dir / "p2").string() + " --gif " +
-                                   (dir / "b.gif").string() + " --dump " + (dir / "d.jsonl").string());
+    // The saver's own failure (no definition file) writes no pictures either, nor a dump, and
+    // takes away the folders --png made; an empty folder that was there stays.
+    const RenderRun missing = Render("--ini " + (dir / "none.ini").string() + " --png " + (dir / "p2" / "a" / "b").string() +
+                                     " --gif " + (dir / "b.gif").string() + " --dump " + (dir / "d.jsonl").string());
     EXPECT_EQ(missing.code, 1);
-    EXPECT_TRUE(fs::is_empty(dir / "p2"));
+    EXPECT_FALSE(fs::exists(dir / "p2"));
     for (const char* name : {"b.gif", "b.gif.partial", "d.jsonl", "d.jsonl.partial"}) EXPECT_FALSE(fs::exists(dir / name)) << name;
+    fs::create_directories(dir / "kept");
+    EXPECT_EQ(Render("--ini " + (dir / "none.ini").string() + " --png " + (dir / "kept" / "sub").string()).code, 1);
+    EXPECT_TRUE(fs::is_directory(dir / "kept"));
+    EXPECT_FALSE(fs::exists(dir / "kept" / "sub"));
+
+    // --png makes its missing parents.
+    const RenderRun nested = Render("--ini " + ini + " --size 64x48 --ticks 2 --png " + (dir / "n1" / "n2" / "").string());
+    EXPECT_EQ(nested.code, 0) << nested.err;
+    EXPECT_TRUE(fs::exists(dir / "n1" / "n2" / "frame-00002.png"));
 }
 
 // A full disk (/dev/full) or a place where nothing can be created, for the dump as for the

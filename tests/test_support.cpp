@@ -182,6 +182,7 @@ RenderRun RenderArgs(const std::vector<std::string>& arguments, const RenderLaun
             const rlimit limit{static_cast<rlim_t>(launch.fileSizeLimit), static_cast<rlim_t>(launch.fileSizeLimit)};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
         }
+        if (launch.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(127);
         execv(LUMIVEX_RENDER, argv.data());
         _exit(127);
     }
@@ -198,6 +199,28 @@ RenderRun RenderArgs(const std::vector<std::string>& arguments, const RenderLaun
     run.err = ReadFileText(errPath);
     std::remove(errPath.c_str());
     return run;
+}
+
+int StartRender(const std::vector<std::string>& arguments) {
+    std::vector<std::string> words = {LUMIVEX_RENDER};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0) _exit(127);
+        execv(LUMIVEX_RENDER, argv.data());
+        _exit(127);
+    }
+    return static_cast<int>(pid);
+}
+
+int EndRender(int pid) {
+    int status = 0;
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 RenderRun Render(const std::string& arguments, const RenderLaunch& launch) {

@@ -97,12 +97,17 @@ struct RenderRun {
 struct RenderLaunch {
     std::string outTo;              // a file (or device) for standard output instead of capturing it
     long long fileSizeLimit = -1;   // bytes a file it writes may reach (a full disk), -1 for no limit
+    bool unprivileged = false;      // run as the user nobody when the tests run as root
 };
 // The one way the tests run lumivex-render: the program itself with these arguments, no shell.
 RenderRun RenderArgs(const std::vector<std::string>& arguments, const RenderLaunch& launch = {});
 // The same with the arguments as one text of shell words: split at spaces, '...' quoting (Quote).
 RenderRun Render(const std::string& arguments, const RenderLaunch& launch = {});
 std::string Quote(const std::string& word);
+// lumivex-render started with these arguments and left running, its output to /dev/null; its
+// process id. EndRender waits for it: its exit code, or 128 + the signal that ended it.
+int StartRender(const std::vector<std::string>& arguments);
+int EndRender(int pid);
 
 // One line of the dump: each key's value as text, strings without their quotes and escapes,
 // null as "null".

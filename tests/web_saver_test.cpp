@@ -97,6 +97,7 @@ TEST_F(WebSaverTest, RunsStartAgainAndAgainAndGiveEverythingBack) {
             EXPECT_EQ(State.ImageHeight, c.imageRows) << c.what;
             EXPECT_EQ(State.ShowStatus, c.status && !c.preview) << c.what;
             EXPECT_EQ(State.Mode, c.preview ? RunMode::Preview : RunMode::Window) << c.what;
+            EXPECT_EQ(State.Regulation, PointRegulation::FastRun) << c.what << ": the page's ticks never measure 0 ms";
             if (c.message != nullptr) {
                 ASSERT_EQ(Host().messages.size(), 1u) << c.what;
                 EXPECT_NE(Host().messages[0].find(c.message), std::string::npos) << Host().messages[0];

@@ -92,11 +92,13 @@ def check_saver_picture(s, process, status):
         log("the X window tree:\n" + tree)
     check(expected in geometry, "the saver's window is %s, expected %s (the screen less its lowest row)"
           % (geometry, expected))
-    deadline = time.time() + 10
+    # A hold shows the palette colour for 1.5 s of every cycle: several cycles, however slowly the
+    # screenshots come.
+    deadline = time.time() + 4 * harness.CYCLE
     while time.time() < deadline:
         colour = check_frame(s.shot(), s.height, status)
         if colour in PALETTE_RGB:
             return colour
         check(process.poll() is None, "the saver ended")
         time.sleep(0.1)
-    raise Failure("no frame within 10 s shows its points in a palette colour")
+    raise Failure("no frame within %d s shows its points in a palette colour" % (4 * harness.CYCLE))

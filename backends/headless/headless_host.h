@@ -33,6 +33,9 @@ struct HeadlessHost {
     const void* definitionBytes = nullptr;
     std::size_t definitionSize = 0;
     bool echoMessages = false;  // message texts also go to standard error
+    // When not null, each echoed message is one line after this prefix, as a command-line
+    // program writes it.
+    const char* echoPrefix = nullptr;
     // When not 0, the physical memory the host reports, in bytes (fuzz targets offer little).
     std::uint64_t physicalMemory = 0;
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "backends/headless/headless_host.h"
+#include "core/messages.h"
 #include "platform/platform.h"
 #include "saver/saver_main.h"
 
@@ -139,7 +140,10 @@ void ShowMessage(const char* caption, const char* text) {
     TheHost.calls.push_back("ShowMessage");
     TheHost.captions.emplace_back(caption);
     TheHost.messages.emplace_back(text);
-    if (TheHost.echoMessages) std::fprintf(stderr, "%s\n", text);
+    if (TheHost.echoMessages && TheHost.echoPrefix != nullptr)
+        std::fprintf(stderr, "%s%s\n", TheHost.echoPrefix, OneLineMessage(text).c_str());
+    else if (TheHost.echoMessages)
+        std::fprintf(stderr, "%s\n", text);
 }
 
 bool ReadCursorPosition(std::int32_t* x, std::int32_t* y) {

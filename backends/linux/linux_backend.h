@@ -36,10 +36,10 @@ extern const LinuxBackend WaylandBackend;  // backends/wayland/wayland_platform.
 // Makes the seam speak to that backend from now on (X11 until called).
 void UseLinuxHost(LinuxHost host);
 
-// SIGTERM, SIGINT and SIGHUP only write to a pipe, whose reading end a message loop polls
-// (EndSignalFd, -1 when the pipe could not be made) and empties (TakeEndSignals, true when a
-// signal came). Installed first thing, so a signal during start-up ends the run as soon as the
-// loop starts.
+// SIGTERM, SIGINT and SIGHUP, once the message loop runs, only write to a pipe, whose reading end
+// the loop polls (EndSignalFd, -1 when the pipe could not be made) and empties (TakeEndSignals,
+// true when a signal came). Installed first thing: before the loop, whatever start-up is doing,
+// they end the program at once with 0.
 void InstallEndSignals();
 int EndSignalFd();
 bool TakeEndSignals();

@@ -17,8 +17,13 @@ const LinuxBackend* Active = &X11Backend;
 std::uint64_t PeriodNs = 10000000;
 int SignalPipe[2] = {-1, -1};
 std::string TheCommandLine;
+// Until the message loop runs, nothing reads the pipe: start-up may be blocked opening a FIFO,
+// reading an endless file or making millions of points.
+volatile sig_atomic_t LoopRunning = 0;
 
 void OnEndSignal(int) {
+    // A signal during start-up ends the program at once, quietly, as one in the loop does.
+    if (LoopRunning == 0) _exit(0);
     const int saved = errno;
     const char byte = 1;
     if (write(SignalPipe[1], &byte, 1) < 0) {
@@ -124,7 +129,10 @@ void BlackenStrip(PlatformHandle window, std::int32_t width, std::int32_t height
     Active->BlackenStrip(window, width, height);
 }
 void StartFrameTimer(PlatformHandle window) { Active->StartFrameTimer(window); }
-void RunMessageLoop() { Active->RunMessageLoop(); }
+void RunMessageLoop() {
+    LoopRunning = 1;
+    Active->RunMessageLoop();
+}
 void DestroySaverWindow(PlatformHandle window) { Active->DestroySaverWindow(window); }
 void EndMessageLoop(PlatformHandle window) { Active->EndMessageLoop(window); }
 void AcceptPaint(PlatformHandle window) { Active->AcceptPaint(window); }

@@ -201,26 +201,27 @@ def case_pixel_exact(opts):
         # The seed is the clock's second at the saver's start, which a loaded machine may put
         # seconds after its launch: every second up to its first picture is a candidate.
         drawn = int(time.time())
-        shots = []
-        # A hold lasts 1.5 s of every 4.5 s cycle: 9 s of screenshots take in at least one whole.
-        deadline = time.time() + 9
+        # The saver seeds itself from the clock: the held frames of the seeds around its start.
+        renders = {seed: Rendered(opts, s.dir, ini, s.width, s.height - 1, seed, 2500, pictures=False)
+                   for seed in range(started - 2, drawn + 1)}
+        # Screenshots until one shows a held frame: a hold comes in every cycle, however slowly
+        # the screenshots come; several cycles without one is a failure.
+        deadline = time.time() + 6 * harness.CYCLE
+        shots = 0
         while time.time() < deadline:
             check(saver.poll() is None, "the saver ended")
-            shots.append(s.shot())
-            time.sleep(0.15)
-        s.xdotool("key", "space")
-        ends_with(saver, 0, 10, "pixel-exact run")
-
-        # The saver seeds itself from the clock: the seeds of the seconds around its start.
-        for seed in range(started - 2, drawn + 1):
-            rendered = Rendered(opts, s.dir, ini, s.width, s.height - 1, seed, 2500, pictures=False)
-            matches = [shot for shot in shots if rendered.match(shot)]
-            if matches:
-                log("ok: %d of %d screenshots equal a held frame of lumivex-render with seed %d (%d held frames)"
-                    % (len(matches), len(shots), seed, len(rendered.frames)))
+            shot = s.shot()
+            shots += 1
+            seeds = [seed for seed, rendered in renders.items() if rendered.match(shot)]
+            if seeds:
+                log("ok: screenshot %d equals a held frame of lumivex-render with seed %d (%d held frames)"
+                    % (shots, seeds[0], len(renders[seeds[0]].frames)))
+                s.xdotool("key", "space")
+                ends_with(saver, 0, 10, "pixel-exact run")
                 return
-        raise Failure("none of %d screenshots equals a held frame of lumivex-render for seeds %d to %d"
-                      % (len(shots), started - 2, drawn))
+            time.sleep(0.15)
+        raise Failure("none of %d screenshots in %d s equals a held frame of lumivex-render for seeds %d to %d"
+                      % (shots, 6 * harness.CYCLE, started - 2, drawn))
 
 
 def case_render_dumps_match(opts):

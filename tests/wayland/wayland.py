@@ -22,6 +22,8 @@ import harness
 from harness import Failure, Rendered, at_cleanup, check, cpu_seconds, ends_with, input_ends, log, output_of, \
     wait_exact, wait_rendered, wait_until, write_ini
 
+harness.REGULATION = "wayland"  # the renderer models this host's point regulation
+
 EMPTY_OUTPUT = (63, 63, 63)  # what sway shows where nothing is drawn
 
 
@@ -388,10 +390,7 @@ def case_outputs(opts):
         # Sway 1.7 cannot unplug a headless output; disabling it takes it away from clients as well.
         s.swaymsg("output HEADLESS-2 disable")
         time.sleep(0.5)
-        before = s.shot("HEADLESS-1").data
-        time.sleep(1.0)
-        check(saver.poll() is None, "the saver ended when one output went (exit code %s)" % saver.poll())
-        check(s.shot("HEADLESS-1").data != before, "the picture on the remaining output stands still")
+        harness.wait_change(lambda: s.shot("HEADLESS-1").data, "the picture on the remaining output moving", saver)
         log("ok: one output removed, the run goes on")
         s.swaymsg("output HEADLESS-2 enable")
         wait_until(lambda: shows_surface(s.shot("HEADLESS-2")), "HEADLESS-2, back, gets its surface", 5)
@@ -523,10 +522,7 @@ def case_covered(opts):
         cover.send_signal(signal.SIGTERM)
         ends_with(cover, 0, 3, "the covering window, SIGTERM")
         time.sleep(0.5)
-        before = cpu_seconds(layer.pid)
-        # A hold commits nothing and costs next to nothing: a whole cycle holds a morph.
-        time.sleep(5.0)
-        check(cpu_seconds(layer.pid) > before, "the uncovered layer does not draw again")
+        harness.wait_change(lambda: s.shot().data, "the uncovered layer drawing again", layer)
         log("ok: uncovered, the layer draws again")
         layer.send_signal(signal.SIGTERM)
         ends_with(layer, 0, 3, "--layer, SIGTERM")

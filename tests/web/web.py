@@ -24,6 +24,8 @@ import harness
 from harness import Session, check, check_corner, chromium, console_errors, log, page_shot, read_picture, \
     render_still, static_server, wait_script, wait_until
 
+harness.REGULATION = "web"  # the renderer models this host's point regulation
+
 
 def site_folder(opts):
     index = os.path.join(opts.site, "index.html")

@@ -19,9 +19,12 @@ import harness
 from harness import NO_DEFINITIONS_INI, PALETTE_RGB, STRIP, Failure, Rendered, check, cpu_seconds, ends_with, \
     input_ends, log, output_of, wait_exact, write_ini
 
+harness.REGULATION = "x11"  # the renderer models this host's point regulation
+
 MISSING_NAMED = "lumivex: I cannot find '%s'. I *need* that file, no nice gfx without it! Now quitting."
-NO_DEFINITIONS = ("lumivex: I cannot start, there are no IFS definitions in the lumivex.ini file. No definitons "
+NO_DEFINITIONS = ("lumivex: I cannot start, there are no IFS definitions in '%s'. No definitons "
                   "mean no gfx, no screensaver. Sorry. Quitting now.")
+UNREADABLE = "lumivex: I cannot read '%s': %s. Now quitting."
 
 
 # ---------------------------------------------------------------------------------------------
@@ -240,10 +243,7 @@ def case_hosts(opts):
                 saver.send_signal(signal.SIGSTOP)
                 time.sleep(1.0)
                 saver.send_signal(signal.SIGCONT)
-                before = s.shot().crop(300, 200)
-                time.sleep(1.0)
-                check(saver.poll() is None, "the saver ended after SIGCONT")
-                check(s.shot().crop(300, 200) != before, "the picture stands still after SIGCONT")
+                harness.wait_change(lambda: s.shot().crop(300, 200), "the picture moving after SIGCONT", saver)
                 log("ok: SIGSTOP for 1 s, SIGCONT: the saver goes on")
             # Input on a host's window ends nothing.
             s.xdotool("mousemove", "100", "100", "click", "1", "key", "a", "mousemove", "150", "120")
@@ -384,6 +384,86 @@ def case_window(opts):
         check(output_of(saver) == "", "standard error: %r" % output_of(saver))
 
 
+def resident_kb(pid):
+    """The resident memory of a process, in KB (0 once it is gone)."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            return next((int(line.split()[1]) for line in f if line.startswith("VmRSS:")), 0)
+    except OSError:
+        return 0
+
+
+def starting_signals(s):
+    """SIGTERM, SIGINT and SIGHUP during start-up end the saver quietly with 0: while it waits for
+    the rest of a FIFO, and while it makes 20,000,000 points."""
+    fifo = os.path.join(s.dir, "fifo")
+    os.mkfifo(fifo)
+    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        saver = s.saver("--root", "--ini", fifo)
+        writer = []
+
+        def opened():
+            try:
+                writer.append(os.open(fifo, os.O_WRONLY | os.O_NONBLOCK))  # once the saver reads it
+                return True
+            except OSError:
+                return False
+        harness.wait_until(opened, "the saver opening the FIFO", timeout=20, process=saver)
+        os.write(writer[0], b"3000\n1\n")
+        saver.send_signal(number)
+        ends_with(saver, 0, 5, "signal %d while reading a FIFO" % number)
+        os.close(writer[0])
+        check(output_of(saver) == "", "signal %d while reading a FIFO: %r" % (number, output_of(saver)))
+    many = os.path.join(s.dir, "many")
+    os.makedirs(many)
+    saver = s.saver("--root", "--ini", write_ini(many, 20000000))
+    harness.wait_until(lambda: resident_kb(saver.pid) > 100000, "the saver making its points", timeout=60, process=saver)
+    saver.send_signal(signal.SIGTERM)
+    ends_with(saver, 0, 5, "SIGTERM while making 20,000,000 points")
+    check(output_of(saver) == "", "SIGTERM while making points: %r" % output_of(saver))
+    log("ok: SIGTERM, SIGINT, SIGHUP while reading a FIFO, SIGTERM while making the points: exit 0, quietly")
+
+
+def case_slow_spell(opts):
+    """Starved of the processor (stopped 90 ms of every 100, as on a busy machine), the saver
+    lowers its count to three quarters; once its ticks are fast again the count comes back to the
+    configured one, and the window equals the renderer's held frames again, status line included."""
+    seed = 99
+    with Session(opts, "slow_spell", 480, 360) as s:
+        ini = write_ini(s.dir, -2000)  # negative: the status line shows the count
+        rendered = Rendered(opts, s.dir, ini, 320, 240, seed)
+        window = s.x.window(320, 240)
+        log_path = os.path.join(s.dir, "presents.txt")
+        saver = s.saver("-window-id", "0x%x" % window, "--ini", ini, "--seed", str(seed),
+                        env=dict(s.env, LUMIVEX_PRESENT_LOG=log_path))
+        s.wait_points(saver, 320, 240)
+        wait_exact(s, saver, rendered, timeout=30)
+
+        def plotted():
+            # A tick that moves the points plots every shown point (the log reaches the file a
+            # block at a time).
+            with open(log_path) as f:
+                return [int(m.group(1)) for m in re.finditer(r"plotted=(\d+)", f.read())]
+        seen = len(plotted())
+        deadline = time.time() + 60
+        while 1500 not in plotted()[seen:]:
+            check(time.time() < deadline, "no tick of 1500 points after 60 s of starving the saver")
+            check(saver.poll() is None, "the saver ended (exit code %s)" % saver.poll())
+            for _ in range(10):
+                saver.send_signal(signal.SIGSTOP)
+                time.sleep(0.09)
+                saver.send_signal(signal.SIGCONT)
+                time.sleep(0.01)
+        log("ok: starved, the saver went down to 1500 of its 2000 points")
+        low = len(plotted())
+        harness.wait_until(lambda: 2000 in plotted()[low:], "the count back at 2000 points", timeout=120, process=saver,
+                   pause=0.5)
+        wait_exact(s, saver, rendered, timeout=30)
+        log("ok: fast again, the saver came back to its 2000 points")
+        saver.send_signal(signal.SIGTERM)
+        ends_with(saver, 0, 3, "slow spell, SIGTERM")
+
+
 def case_failures(opts):
     """Messages on standard error and the exit codes: a missing file, a file without definitions,
     the user's file found by XDG_CONFIG_HOME, a bad option, no such window, no display."""
@@ -400,25 +480,40 @@ def case_failures(opts):
 
         empty = write_ini(s.dir, 0, NO_DEFINITIONS_INI)
         code, err = run(["--root", "--ini", empty])
-        check((code, err) == (1, NO_DEFINITIONS), "no definitions: %d %r" % (code, err))
+        check((code, err) == (1, NO_DEFINITIONS % empty), "no definitions: %d %r" % (code, err))
         log("ok: no definitions: exit 1")
+
+        # A file that is there but cannot be read says what the system said, and names it.
+        os.symlink("loop", os.path.join(s.dir, "loop"))
+        for path, why in ((s.dir, "is a directory"), (os.path.join(s.dir, "loop"), "too many levels of symbolic links"),
+                          ("/dev/zero", "it goes on past 256 MB, far longer than any definition file")):
+            code, err = run(["--root", "--ini", path], timeout=60)
+            check((code, err) == (1, UNREADABLE % (path, why)), "%s: %d %r" % (path, code, err))
+        log("ok: a directory, a loop of links, an endless file: exit 1, what happened and the file named")
 
         # The user's file comes before the installed one: this one has no definitions.
         folder = os.path.join(s.dir, "config", "lumivex")
         os.makedirs(folder)
         write_ini(folder, 0, NO_DEFINITIONS_INI)
         code, err = run(["--root"], env=dict(s.env, XDG_CONFIG_HOME=os.path.join(s.dir, "config")))
-        check((code, err) == (1, NO_DEFINITIONS), "the file in XDG_CONFIG_HOME: %d %r" % (code, err))
+        check((code, err) == (1, NO_DEFINITIONS % os.path.join(folder, "lumivex.ini")),
+              "the file in XDG_CONFIG_HOME: %d %r" % (code, err))
         log("ok: the file in $XDG_CONFIG_HOME/lumivex/ is the one read")
 
+        # A copy of the program in a folder of its own has no shipped file beside it, whatever the
+        # machine has installed.
+        alone = os.path.join(s.dir, "alone")
+        os.makedirs(alone)
+        shutil.copy(opts.lumivex, alone)
+        starting_signals(s)
+
         env = dict(s.env, XDG_CONFIG_HOME=os.path.join(s.dir, "nothing-here"), HOME=s.dir)
-        try:
-            code, err = run(["--root"], env=env, timeout=3)
-            check(code == 1 and "nothing-here/lumivex/" in err and err.count("\n") == 0,
-                  "no file in the usual places: %d %r" % (code, err))
-            log("ok: no file in the usual places: exit 1, %r" % err)
-        except subprocess.TimeoutExpired:
-            log("skipped: no file in the usual places (this machine has an installed lumivex.ini)")
+        result = subprocess.run([os.path.join(alone, os.path.basename(opts.lumivex)), "--root"], env=env,
+                                capture_output=True, text=True, timeout=10)
+        code, err = result.returncode, result.stderr.strip()
+        check(code == 1 and "nothing-here/lumivex/" in err and "'%s/'" % alone in err and err.count("\n") == 0,
+              "no file in the usual places: %d %r" % (code, err))
+        log("ok: no file in the usual places: exit 1, %r" % err)
 
         for args, words in ((["--bogus"], "unknown option"), (["--delay", "10"], "--delay"),
                             (["--geometry", "0x10"], "--geometry"), (["--window-id", "0xZZ"], "--window-id"),

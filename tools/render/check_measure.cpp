@@ -3,6 +3,7 @@
 #include "tools/render/check_measure.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -376,20 +377,22 @@ const char* UseName(LineUse use) {
 }
 
 bool ReadForCheck(const std::string& path, FileReading* reading, std::string* error) {
+    errno = 0;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        *error = "cannot read " + path;
+        *error = "cannot read " + path + (errno != 0 ? ": " + ErrorReason(errno) : "");
         return false;
     }
     reading->path = path;
     ResetSaverState();
     State.Mode = RunMode::Saver;
     Recorder recorder{reading};
-    ReadDefinitionFile(file, Listen, &recorder);
-    const bool failed = std::ferror(file) != 0;
+    // No more than the saver reads: a source that never ends stops the check too.
+    const FileEnd end = ReadDefinitionFile(file, Listen, &recorder, DefinitionFileBound);
     std::fclose(file);
-    if (failed) {
-        *error = "cannot read " + path;
+    if (end.error != 0 || end.tooLong) {
+        *error = "cannot read " + path + ": " +
+                 (end.tooLong ? "it goes on past 256 MB, far longer than any definition file" : ErrorReason(end.error));
         return false;
     }
     reading->pointCount = State.PointCount;

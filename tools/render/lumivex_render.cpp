@@ -1,18 +1,89 @@
 // lumivex-render: runs the saver headless on a simulated clock and records what every tick drew.
+#include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "backends/headless/headless_host.h"
+#include "core/messages.h"
 #include "core/saver_state.h"
+#include "ifs/loader.h"
 #include "saver/saver_main.h"
 #include "tools/render/check.h"
 #include "tools/render/fit.h"
 #include "tools/render/ifs_format.h"
+#include "tools/render/output_files.h"
 #include "tools/render/render_options.h"
 #include "tools/render/render_outputs.h"
 
+#if !defined(_WIN32)
+#include <signal.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+const char* const MissingBesideMessage =
+    "I cannot find 'lumivex.ini'.\n\nI *need* that file, no nice gfx without it!\n\n"
+    "Please put it either into the current directory or into '%s/'. Now quitting.";
+
+// Ctrl-C, SIGTERM and SIGHUP end a run without leaving any of it behind. Once the ticks run, the
+// handler only notes the signal: the run ends after its tick, removes its outputs, then dies of
+// the signal. Before, start-up may be blocked on a FIFO or busy with millions of points: the
+// handler removes what start-up left (the dump's partial file, the folders --png made) itself.
+volatile sig_atomic_t Ticking = 0;
+volatile sig_atomic_t Interrupted = 0;
+const char* volatile StartupFile = nullptr;
+constexpr int MaxStartupFolders = 64;
+const char* StartupFolders[MaxStartupFolders];
+volatile sig_atomic_t StartupFolderCount = 0;
+
+[[noreturn]] void DieOf(int number) {
+#if !defined(_WIN32)
+    signal(number, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, number);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(number);
+    _exit(128 + number);
+#else
+    std::_Exit(128 + number);
+#endif
+}
+
+#if !defined(_WIN32)
+
+void OnEndSignal(int number) {
+    if (Ticking != 0) {
+        Interrupted = number;
+        return;
+    }
+    if (StartupFile != nullptr) unlink(StartupFile);
+    for (int i = 0; i < StartupFolderCount; ++i) rmdir(StartupFolders[i]);
+    DieOf(number);
+}
+
+void InstallEndSignals() {
+    struct sigaction action = {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaction(number, &action, nullptr);
+}
+
+void HoldEndSignals(bool hold) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, number);
+    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+#else
+void InstallEndSignals() {}  // the Windows build ends on Ctrl-C as its C runtime does
+void HoldEndSignals(bool) {}
+#endif
 
 int Refuse(const std::string& why) {
     std::fprintf(stderr, "lumivex-render: %s\n", why.c_str());
@@ -43,29 +114,47 @@ int Judge(const RenderOptions& options) {
 int Record(const RenderOptions& options) {
     RenderOutputs outputs;
     std::string error;
-    if (!OpenOutputs(&outputs, options, &error)) return Refuse(error);
+    // The outputs are made with the ending signals held back, so the handler knows all of them.
+    HoldEndSignals(true);
+    const bool opened = OpenOutputs(&outputs, options, &error);
+    const std::string dumpPartial = outputs.dumpPath.empty() ? "" : PartialPath(outputs.dumpPath);
+    if (!dumpPartial.empty() && dumpPartial != outputs.dumpPath) StartupFile = dumpPartial.c_str();
+    for (const std::string& folder : outputs.pictures.madeDirectories) {
+        if (StartupFolderCount < MaxStartupFolders) StartupFolders[StartupFolderCount++] = folder.c_str();
+    }
+    HoldEndSignals(false);
+    if (!opened) return Refuse(error);
 
     HeadlessHost& host = Host();
     host.echoMessages = true;
+    host.echoPrefix = "lumivex-render: ";
     host.calendarSeconds = options.seedGiven ? static_cast<std::int64_t>(options.seed) : static_cast<std::int64_t>(std::time(nullptr));
     // With --child, a parent window stands in for a host's preview window.
     const PlatformHandle parent = host.UseScreen(options.width, options.height, options.child);
-    if (!options.ini.empty()) {
-        host.useDefinitionFile = true;
-        host.definitionFile = options.ini;
-    } else {
-        host.systemDirectory = ShippedDefinitionDirectory();
-    }
+    // The file asked for, else lumivex.ini here, then the shipped definitions; the messages name it.
+    const std::vector<std::string> paths =
+        options.ini.empty() ? std::vector<std::string>{"lumivex.ini", ShippedDefinitionDirectory() + "/lumivex.ini"}
+                            : std::vector<std::string>{options.ini};
+    std::vector<const char*> names;
+    for (const std::string& path : paths) names.push_back(path.c_str());
+    const std::string missing = options.ini.empty()
+        ? FormatMessageText(MissingBesideMessage, ShippedDefinitionDirectory().c_str())
+        : FormatMessageText(MissingNamedFileMessage, options.ini.c_str());
+    UseDefinitionFiles(names.data(), static_cast<int>(names.size()), missing.c_str());
+    host.systemDirectory = ShippedDefinitionDirectory();
 
     const std::uint32_t total = TickTotal(options);
     std::uint32_t next = 1;
     host.nextTick = [&](std::uint32_t* now) {
-        if (next > total || outputs.failed) return false;
+        if (next > total || outputs.failed || Interrupted != 0) return false;
         *now = TickAt(options, next++);
         return true;
     };
     std::uint32_t previous = 0;  // the saver's LastTick starts at 0
-    host.onLoopStart = [&] { RecordStart(&outputs, State); };
+    host.onLoopStart = [&] {
+        Ticking = 1;
+        RecordStart(&outputs, State);
+    };
     host.afterTick = [&](std::uint32_t tick) {
         const auto dt = static_cast<std::int32_t>(host.now - previous);
         previous = host.now;
@@ -73,14 +162,23 @@ int Record(const RenderOptions& options) {
     };
 
     State.Mode = options.preview ? RunMode::Preview : RunMode::Saver;
+    State.Regulation = options.regulation;
     const int code = RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), parent);
-    if (!CloseOutputs(&outputs, code == 0, &error)) return Refuse(error);
+    // From here on a signal is only noted (a start-up that failed never set Ticking).
+    Ticking = 1;
+    const bool closed = CloseOutputs(&outputs, code == 0 && Interrupted == 0, &error);
+    if (Interrupted != 0) {
+        AbandonOutputs(&outputs);
+        DieOf(Interrupted);
+    }
+    if (!closed) return Refuse(error);
     return code == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    InstallEndSignals();
     RenderOptions options;
     std::string error;
     if (!ParseRenderOptions(argc, argv, &options, &error)) {

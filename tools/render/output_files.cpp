@@ -36,21 +36,43 @@ void RemoveQuietly(const std::string& path) {
     if (fs::is_regular_file(fs::symlink_status(path, code))) fs::remove(path, code);
 }
 
-bool PrepareOutputDirectory(const std::string& directory, std::string* error) {
+bool PrepareOutputDirectory(const std::string& directory, std::vector<std::string>* made, std::string* error) {
     std::error_code code;
     if (!fs::is_directory(directory, code)) {
-        fs::create_directory(directory, code);
+        // The missing folders, from the deepest up to the first that is there.
+        std::vector<fs::path> missing;
+        fs::path at = fs::path(directory).lexically_normal();
+        if (!at.has_filename()) at = at.parent_path();  // "a/b/" is the folder a/b
+        while (!at.empty() && fs::symlink_status(at, code).type() == fs::file_type::not_found) {
+            missing.push_back(at);
+            if (at.parent_path() == at) break;
+            at = at.parent_path();
+        }
+        code.clear();
+        for (auto it = missing.rbegin(); it != missing.rend() && !code; ++it) {
+            if (fs::create_directory(*it, code)) made->insert(made->begin(), it->string());
+        }
         if (code || !fs::is_directory(directory, code)) {
             *error = "cannot make the directory " + directory + (code ? ": " + code.message() : "");
+            RemoveMadeDirectories(made);
             return false;
         }
     }
     // Creating a file is the only reliable test of whether files can be created.
     if (!CanCreateFile((fs::path(directory) / ".lumivex-render-probe.partial").string())) {
         *error = "cannot write in the directory " + directory;
+        RemoveMadeDirectories(made);
         return false;
     }
     return true;
+}
+
+void RemoveMadeDirectories(std::vector<std::string>* made) {
+    for (const std::string& folder : *made) {
+        std::error_code code;
+        fs::remove(folder, code);  // only an empty directory goes
+    }
+    made->clear();
 }
 
 bool CanCreateFile(const std::string& path) {

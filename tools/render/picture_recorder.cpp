@@ -11,11 +11,13 @@ bool PreparePictures(PictureRecorder* recorder, const RenderOptions& options, st
     recorder->pngDirectory = options.png;
     recorder->gifPath = options.gif;
     recorder->every = options.every == 0 ? 1 : options.every;
-    if (!recorder->pngDirectory.empty() && !PrepareOutputDirectory(recorder->pngDirectory, error)) return false;
+    if (!recorder->pngDirectory.empty() && !PrepareOutputDirectory(recorder->pngDirectory, &recorder->madeDirectories, error))
+        return false;
     if (!recorder->gifPath.empty()) {
         // The GIF is opened once the window's size is known; find a bad path before the run.
         if (!CanCreateFile(PartialPath(recorder->gifPath))) {
             *error = "cannot write " + recorder->gifPath;
+            RemoveMadeDirectories(&recorder->madeDirectories);
             return false;
         }
     }
@@ -80,4 +82,5 @@ void AbandonPictures(PictureRecorder* recorder) {
     recorder->gifOpen = recorder->gifFinished = recorder->gifCommitted = false;
     for (std::uint32_t n = 1; n <= recorder->pngWritten; ++n) RemoveQuietly(FramePngPath(recorder->pngDirectory, n));
     recorder->pngWritten = 0;
+    RemoveMadeDirectories(&recorder->madeDirectories);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "backends/headless/headless_host.h"
 #include "tools/render/frame_picture.h"
@@ -11,6 +12,7 @@
 
 struct PictureRecorder {
     std::string pngDirectory;  // empty: no PNG files
+    std::vector<std::string> madeDirectories;  // what --png made of its path, deepest first
     std::string gifPath;       // empty: no GIF
     std::uint32_t every = 1;
     WindowPicture picture;
@@ -44,6 +46,6 @@ bool FinishPictures(PictureRecorder* recorder, std::string* error);
 // After FinishPictures: gives the GIF its name.
 bool CommitPictures(PictureRecorder* recorder, std::string* error);
 
-// Instead of committing: removes what this run wrote (the PNG files, the GIF, even once committed),
-// so no incomplete output stays behind.
+// Instead of committing: removes what this run wrote (the PNG files, the GIF, even once committed,
+// and the folders it made for them), so no incomplete output stays behind.
 void AbandonPictures(PictureRecorder* recorder);

@@ -9,7 +9,7 @@
 
 const char* const RenderUsage =
     "usage: lumivex-render [--ini FILE] [--size WxH] [--preview] [--child] [--seed N] [--ticks N] "
-    "[--dt MS] [--start MS] [--clock T1,T2,...] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help] [--version]\n"
+    "[--dt MS] [--start MS] [--clock T1,T2,...] [--regulation HOST] [--dump FILE|-] [--png DIR] [--gif FILE] [--every K] [--help] [--version]\n"
     "       lumivex-render --check [--ini FILE] [--size WxH] [--json]\n"
     "       lumivex-render --fit [--weights] --ini FILE --out NEWFILE [--size WxH]\n"
     "       lumivex-render --import FILE.ifs [--out FILE.ini] [--points N] [--size WxH]\n"
@@ -33,6 +33,9 @@ const char* const RenderHelp =
     "  --start MS        the tick count read at the first tick (default: the value of --dt)\n"
     "  --clock T1,T2,... the tick counts read at each tick, one per tick; replaces --ticks,\n"
     "                    --dt and --start\n"
+    "  --regulation HOST how the point count comes back after slow ticks, as on HOST: windows\n"
+    "                    (the default: on a tick that measured 0 ms), x11, wayland or web (after\n"
+    "                    a run of fast ticks)\n"
     "  --dump FILE|-     one JSON line after start-up and one after each tick, to FILE or to\n"
     "                    standard output\n"
     "  --png DIR         each kept tick as DIR/frame-00001.png, frame-00002.png, ...: the whole\n"
@@ -118,7 +121,7 @@ bool ValidateCheckOptions(RenderOptions* options, std::string* error) {
     if (!import && options->pointsGiven) return *error = "--points goes with --import", false;
     if (!options->check && !options->fit && !import && !options->exportIfs) return true;
     if (!options->dump.empty() || !options->png.empty() || !options->gif.empty() || options->preview ||
-        options->child || !options->clock.empty())
+        options->child || !options->clock.empty() || options->regulationGiven)
         return *error = "--check, --fit, --import and --export-ifs take only --ini, --size, --json, --weights, "
                         "--out and --points", false;
     if (import && !options->ini.empty()) return *error = "--import reads its own file, not --ini", false;
@@ -236,6 +239,12 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions* option
                 if (comma == std::string::npos) break;
                 from = comma + 1;
             }
+        } else if (option == "--regulation") {
+            if (!value(&text)) return false;
+            if (text == "windows") options->regulation = PointRegulation::ZeroInterval;
+            else if (text == "x11" || text == "wayland" || text == "web") options->regulation = PointRegulation::FastRun;
+            else return *error = "--regulation takes windows, x11, wayland or web", false;
+            options->regulationGiven = true;
         } else if (option == "--png" || option == "--gif") {
             if (!PicturesAvailable()) return *error = option + " is not available in this build", false;
             std::string* target = option == "--png" ? &options->png : &options->gif;

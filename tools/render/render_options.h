@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/saver_state.h"
+
 struct RenderOptions {
     std::string ini;  // empty: the saver's own search
     std::int32_t width = 800;
@@ -18,6 +20,9 @@ struct RenderOptions {
     bool startGiven = false;
     std::uint32_t start = 0;
     std::vector<std::uint32_t> clock;  // when not empty, the tick counts read, one per tick
+    // --regulation: which host's rule gives points back (the Windows saver's unless asked).
+    PointRegulation regulation = PointRegulation::ZeroInterval;
+    bool regulationGiven = false;
     std::string dump;                  // "-" for standard output
     std::string png;                   // a directory for one PNG per kept tick
     std::string gif;                   // an animated GIF of the kept ticks
@@ -46,7 +51,7 @@ constexpr std::int32_t MaxRenderSide = 16384;
 
 // Every option lumivex-render takes (and -h, short for --help): the parser knows no other.
 constexpr const char* RenderOptionNames[] = {
-    "--ini", "--size", "--preview", "--child", "--seed", "--ticks", "--dt", "--start", "--clock", "--dump",
+    "--ini", "--size", "--preview", "--child", "--seed", "--ticks", "--dt", "--start", "--clock", "--regulation", "--dump",
     "--png", "--gif", "--every", "--check", "--json", "--fit", "--weights", "--out", "--import", "--export-ifs", "--points", "--help",
     "--version"};
 
