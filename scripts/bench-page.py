@@ -15,11 +15,53 @@ import os
 import re
 import sys
 import time
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 import harness  # noqa: E402
 
 BLANK = "data:text/html,<!DOCTYPE html><body style='margin:0;background:#000'></body>"
+
+
+# With --probes: the least each drawing costs, on a full-window canvas at every animation frame
+# (the saver page's pace), without the saver.
+PROBE_PAGE = ("<!DOCTYPE html><body style='margin:0;background:#000;overflow:hidden'>"
+              "<canvas id=c></canvas><script>var c = document.getElementById('c'); c.width = innerWidth; "
+              "c.height = innerHeight; var W = c.width, H = c.height, n = 0; CODE "
+              "function f() { ++n; step(); requestAnimationFrame(f); } requestAnimationFrame(f);</script></body>")
+GL_POINTS = r"""
+var g = c.getContext('webgl2', {alpha: false, antialias: false});
+function sh(t, src) { var s = g.createShader(t); g.shaderSource(s, src); g.compileShader(s); return s; }
+var p = g.createProgram();
+g.attachShader(p, sh(g.VERTEX_SHADER, '#version 300 es\nlayout(location = 0) in ivec2 q; uniform vec2 z; ' +
+  'void main() { gl_Position = vec4((vec2(q) + 0.5) / z * 2.0 - 1.0, 0, 1); gl_PointSize = 1.0; }'));
+g.attachShader(p, sh(g.FRAGMENT_SHADER, '#version 300 es\nprecision mediump float; out vec4 o; ' +
+  'void main() { o = vec4(0, 1, 0, 1); }'));
+g.linkProgram(p); g.useProgram(p); g.uniform2f(g.getUniformLocation(p, 'z'), W, H);
+var b = g.createBuffer(); g.bindBuffer(g.ARRAY_BUFFER, b);
+g.enableVertexAttribArray(0); g.vertexAttribIPointer(0, 2, g.INT, 0, 0);
+var pts = new Int32Array(60000);
+function step() {
+  for (var i = 0; i < 60000; i += 2) { pts[i] = (i * 7919 + n) % W; pts[i + 1] = (i * 104729 + 3 * n) % H; }
+  g.clear(g.COLOR_BUFFER_BIT); g.bufferData(g.ARRAY_BUFFER, pts, g.STREAM_DRAW); g.drawArrays(g.POINTS, 0, 30000);
+}
+"""
+PROBES = {
+    "2d: putImageData of one pixel": "var g = c.getContext('2d', {alpha: false}); var d = new ImageData(1, 1); "
+                                     "d.data.fill(255); function step() { g.putImageData(d, n % W, n % H); }",
+    "2d: putImageData of a box W/2 x H/2": "var g = c.getContext('2d', {alpha: false}); "
+                                           "var d = new ImageData(W >> 1, H >> 1); "
+                                           "function step() { d.data[4 * (n % 1000)] = n; g.putImageData(d, W >> 2, H >> 2); }",
+    "2d desynchronized: putImageData of one pixel": (
+        "var g = c.getContext('2d', {alpha: false, desynchronized: true}); var d = new ImageData(1, 1); "
+        "d.data.fill(255); function step() { g.putImageData(d, n % W, n % H); }"),
+    "2d, a 64x64 canvas: putImageData of one pixel": (
+        "c.width = c.height = W = H = 64; var g = c.getContext('2d', {alpha: false}); var d = new ImageData(1, 1); "
+        "d.data.fill(255); function step() { g.putImageData(d, n % W, n % H); }"),
+    "webgl2: clear": "var g = c.getContext('webgl2', {alpha: false, antialias: false}); "
+                     "function step() { g.clearColor(0, n % 2, 0, 1); g.clear(g.COLOR_BUFFER_BIT); }",
+    "webgl2: clear, 30,000 one-pixel points": GL_POINTS,
+}
 
 
 def processes(profile):
@@ -49,12 +91,12 @@ def cpu_by_kind(kinds):
     return total
 
 
-def measure(opts, url, width, height):
+def measure(opts, url, width, height, probe=False):
     """(% of a core by kind, what the page said) for one page at one size."""
     with harness.chromium(width, height) as driver:
         profile = driver.capabilities["chrome"]["userDataDir"]
         driver.get(url)
-        running = url != BLANK
+        running = "index.html" in url
         if running:
             harness.wait_script(driver, "return document.body.dataset.ready", what="the saver page")
         time.sleep(opts.warmup)
@@ -64,6 +106,8 @@ def measure(opts, url, width, height):
         time.sleep(opts.seconds)
         wall1, cpu1 = time.time(), cpu_by_kind(kinds)
         said = ""
+        if probe:
+            said = "%.0f frames/s" % (driver.execute_script("return n") / (time.time() - wall0 + opts.warmup))
         if running:
             ticks1, status = driver.execute_script(
                 "var p = LumivexSaverPage.player; return [p.ticks, p.m.UTF8ToString(p.m._lvx_status())];")
@@ -80,7 +124,15 @@ def main():
     parser.add_argument("--warmup", type=float, default=4.0)
     parser.add_argument("--runs", type=int, default=1, help="runs per size, one after the other")
     parser.add_argument("--query", default="seed=5", help="the saver page's query")
+    parser.add_argument("--chromium-args", default="", help="arguments for Chromium beside the tests' own "
+                        "(a leading - takes one of those away: -disable-gpu)")
+    parser.add_argument("--probes", action="store_true", help="also the least each drawing costs, without the saver")
     opts = parser.parse_args()
+    for arg in opts.chromium_args.split():
+        if arg.startswith("--"):
+            harness.CHROMIUM_ARGS.append(arg)
+        else:
+            harness.CHROMIUM_ARGS.remove("-" + arg)
     site = os.path.abspath(opts.site)
     if not os.path.isfile(os.path.join(site, "index.html")):
         raise SystemExit("no site at %s: make web first" % site)
@@ -91,9 +143,13 @@ def main():
     with harness.static_server(site) as base:
         for size in opts.sizes.split(","):
             width, height = (int(v) for v in size.split("x"))
-            for page, url in (("blank", BLANK), ("saver", base + "index.html?" + opts.query)):
+            pages = [("blank", BLANK), ("saver", base + "index.html?" + opts.query)]
+            if opts.probes:
+                pages += [(name, "data:text/html," + urllib.parse.quote(PROBE_PAGE.replace("CODE", code)))
+                          for name, code in PROBES.items()]
+            for page, url in pages:
                 for run in range(1, opts.runs + 1):
-                    cpu, said = measure(opts, url, width, height)
+                    cpu, said = measure(opts, url, width, height, page in PROBES)
                     other = sum(v for k, v in cpu.items() if k not in ("renderer", "gpu", "browser"))
                     print("| %s | %s | %d | %.1f %% | %.1f %% | %.1f %% | %.1f %% | %s |%s"
                           % (size, page, run, cpu.get("renderer", 0.0), cpu.get("gpu", 0.0),

@@ -50,6 +50,20 @@ void ConvertRect(std::int32_t left, std::int32_t top, std::int32_t right, std::i
     }
 }
 
+// Sets the picture's pixels of image points (row 0 at the image's foot) to one colour; points
+// outside the image change nothing, as in the image itself.
+void SetPoints(const ScreenPoint* points, std::int32_t count, std::uint32_t pixel) {
+    WebHost& w = TheWeb;
+    const std::int32_t rows = Last.header.Height < 0 ? 0 : Last.header.Height;
+    const std::int32_t width = std::min(w.pictureWidth, Last.header.Width < 0 ? 0 : Last.header.Width);
+    const std::int32_t shown = std::min(rows, w.pictureHeight - Last.top);  // a child preview's foot is cut off
+    for (std::int32_t i = 0; i < count; ++i) {
+        const ScreenPoint p = points[i];
+        if (p.x < 0 || p.x >= width || p.y < rows - shown || p.y >= rows) continue;
+        w.picture[static_cast<std::size_t>(Last.top + rows - 1 - p.y) * w.pictureWidth + p.x] = pixel;
+    }
+}
+
 }  // namespace
 
 WebHost& Web() { return TheWeb; }
@@ -158,11 +172,13 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
         ConvertRect(0, top, w.pictureWidth, w.pictureHeight);
         MarkDirty({0, top, w.pictureWidth, w.pictureHeight});
     } else {
-        for (int i = 0; i < damage.count && i < FrameDamage::MaxRects; ++i) {
-            const Rect& r = damage.rects[i];
-            ConvertRect(r.left, r.top, r.right, r.bottom);
-            MarkDirty(r);
+        // The picture shows the last frame: the points that changed are set one by one, the
+        // cleared first (a point in both lists ends up lit), the strip by the status line below.
+        if (!w.points) {
+            SetPoints(damage.cleared, damage.clearedCount, Opaque);
+            SetPoints(damage.plotted, damage.plottedCount, CanvasPixel(header.Colours[1]));
         }
+        for (int i = 0; i < damage.count && i < FrameDamage::MaxRects; ++i) MarkDirty(damage.rects[i]);
     }
     const auto length = static_cast<std::size_t>(statusLength > 0 ? statusLength : 0);
     // The line is drawn again only when its text changed or the strip was blackened since: a

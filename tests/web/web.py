@@ -175,8 +175,8 @@ def case_saver_cycles(opts):
     """The running saver page, its ticks on the test's clock, through three cycles: its screenshot
     equals lumivex-render's frame at the same clock (mid-morph, after slow ticks took points away,
     in a hold, just after a pick, status line on), then after a resize (the image, the points
-    re-fitted); a frame that changed nothing touches the canvas not at all. With WebGL2 (the page's
-    points) and with the picture drawing it falls back to."""
+    re-fitted); a tick of a hold that changed nothing touches the canvas not at all. Both drawings:
+    WebGL2's points (and its stills at device scale 2) and the picture."""
     seed, sizes, resize_at = 21, ((320, 240), (400, 300)), 1000
     with Session(opts, "saver_cycles", display=False) as s:
         with open(os.path.join(opts.source, "resources", "lumivex.ini")) as f:
@@ -211,10 +211,7 @@ def case_saver_cycles(opts):
             for drawing in ("points", "picture"):
                 with chromium(*sizes[0]) as driver:
                     driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": STILL_FRAMES})
-                    query = {"ini": "cycles.ini", "seed": seed}
-                    if drawing == "picture":
-                        query["drawing"] = "picture"
-                    driver.get(saver_url(base, **query))
+                    driver.get(saver_url(base, ini="cycles.ini", seed=seed, drawing=drawing))
                     wait_script(driver, "return document.body.dataset.ready", what="the saver page")
                     used = driver.execute_script("LumivexSaverPage.player.pause(true); "
                                                  "return [LumivexSaverPage.screen.drawing, LumivexSaverPage.player.ticks || 0]")
@@ -258,6 +255,17 @@ def case_saver_cycles(opts):
                         changed += 1
                 check(same >= 300, "only %d ticks of a hold changed nothing" % same)
                 before = sum(1 for i in stills if i < resize_at)
+                if drawing == "points":
+                    # The page's stills with WebGL2 at device scale 2 too (the page chooses the
+                    # picture with a WebGL2 in software, as here, so saver_pixels has that one).
+                    for at, what in ((150, "mid-morph"), (400, "hold")):
+                        expected = render_still(opts, s.dir, 320, 240, seed, 10, at, ini=ini)
+                        with chromium(200, 150, 2) as driver:
+                            driver.get(saver_url(base, ini="cycles.ini", size="320x240", seed=seed, dt=10, ticks=at,
+                                                 drawing=drawing))
+                            wait_script(driver, "return document.body.dataset.ready", what=what)
+                            check_corner(page_shot(driver), expected, "points: the %s still at device scale 2" % what)
+                    log("ok: points: the stills mid-morph and in a hold at device scale 2 equal lumivex-render's")
                 log("ok: %s: %d stills through %d ticks equal lumivex-render's frames, %d before a resize to %dx%d and %d "
                     "after (the points from %d to %d); %d ticks of a hold that changed nothing sent nothing, %d that "
                     "changed the image sent it" % (drawing, compared, len(clock), before, sizes[1][0], sizes[1][1],

@@ -33,12 +33,14 @@ var Lumivex = (function () {
 
   // --- The drawing: how a run's frame reaches its canvas. ---
   //
-  // With WebGL2 the page draws the frame's points itself, one pixel each, and the status strip
-  // from the module's picture of it (the renderer's font): a frame costs the page its points, not
-  // its pixels. Without WebGL2 (or with options.drawing "picture") the module converts the
-  // rectangles that changed into an RGBA picture that is copied with putImageData. Either way a
-  // frame that changed nothing touches the canvas not at all; `uploads` counts the canvas's
-  // updates (putImageData calls, WebGL frames), for the tests.
+  // Points: with WebGL2 on a real GPU the page draws the frame's points itself, one pixel each,
+  // and the status strip from the module's picture of it (the renderer's font): a frame costs the
+  // page its points, not its pixels. Picture: elsewhere the module keeps an RGBA picture up to
+  // date point by point and the page copies the rectangles that changed with putImageData. A
+  // WebGL2 that draws in software (SwiftShader, llvmpipe) goes with a compositor in software too,
+  // which reads every WebGL frame back whole: there the picture costs the page as much and the
+  // browser far less (docs/performance.md). Either way a frame that changed nothing touches the
+  // canvas not at all; `uploads` counts the canvas's updates (putImageData calls, WebGL frames).
 
   // The status strip's drawn cells are never wider than this (a 63-character line).
   var StripTextureWidth = 64 * 8;
@@ -75,7 +77,24 @@ var Lumivex = (function () {
     return gl.getProgramParameter(p, gl.LINK_STATUS) ? p : null;
   }
 
-  // WebGL2's drawing of the points, or null where the browser has none to give.
+  // Whether a WebGL2 would draw in software. Asked on a canvas of its own, which is then dropped:
+  // a canvas that has had a WebGL context can never take a 2D one.
+  function softwareWebGL() {
+    var gl = null;
+    try {
+      gl = document.createElement("canvas").getContext("webgl2");
+    } catch (e) {
+      gl = null;
+    }
+    if (!gl) return true;
+    var info = gl.getExtension("WEBGL_debug_renderer_info");
+    var name = String(gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER));
+    var lose = gl.getExtension("WEBGL_lose_context");
+    if (lose) lose.loseContext();
+    return /swiftshader|llvmpipe|softpipe|software/i.test(name);
+  }
+
+  // WebGL2's drawing of the points; its gl is unset where the browser has none to give.
   function PointsDrawing(canvas, keep) {
     var gl = null;
     try {
@@ -84,9 +103,9 @@ var Lumivex = (function () {
     } catch (e) {
       gl = null;
     }
-    if (!gl) return null;
+    if (!gl) return;
     var points = program(gl, PointShader, ColourShader), strip = program(gl, StripShader, StripPixelShader);
-    if (!points || !strip) return null;
+    if (!points || !strip) return;
     this.gl = gl;
     this.points = points;
     this.strip = strip;
@@ -174,7 +193,7 @@ var Lumivex = (function () {
   };
   // The number of canvas updates it made.
   PictureDrawing.prototype.draw = function (m, whole) {
-    var image = this.imageData(m);
+    var image = this.ctx && this.imageData(m);  // no 2D context: a WebGL2 that failed took the canvas
     if (!image) return 0;
     if (whole) {
       this.ctx.putImageData(image, 0, 0);
@@ -189,15 +208,17 @@ var Lumivex = (function () {
     return n;
   };
 
-  // A run on a canvas. options: drawing ("picture": the putImageData drawing even with WebGL2),
-  // keep (the canvas keeps its pixels after a frame, for toBlob and toDataURL at any time).
-  // Chosen before the module's first run: the module keeps a picture of the size the drawing needs.
+  // A run on a canvas. options: drawing ("points" or "picture" rather than the choice above; points
+  // falls back to the picture where WebGL2 is missing), keep (the canvas keeps its pixels after a
+  // frame, for toBlob and toDataURL at any time). Chosen before the module's first run: the
+  // module keeps a picture of the size the drawing needs.
   function Screen(m, canvas, options) {
     options = options || {};
     this.m = m;
     this.canvas = canvas;
     this.uploads = 0;
-    this.gl = options.drawing === "picture" ? null : new PointsDrawing(canvas, options.keep);
+    var points = options.drawing === "points" || (options.drawing !== "picture" && !softwareWebGL());
+    this.gl = points ? new PointsDrawing(canvas, options.keep) : null;
     if (this.gl && !this.gl.gl) this.gl = null;
     this.picture = this.gl ? null : new PictureDrawing(canvas);
     this.drawing = this.gl ? "points" : "picture";
