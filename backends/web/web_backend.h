@@ -14,8 +14,14 @@ struct WebHost {
     // The canvas, in device pixels.
     std::int32_t width = 0, height = 0;
     // The window's picture, RGBA bytes rows from the top: what the page puts on its canvas.
+    // When the page draws the points itself (points), only the status strip's rows are held.
     std::uint32_t* picture = nullptr;
-    std::int32_t pictureWidth = 0, pictureHeight = 0;
+    std::int32_t pictureWidth = 0, pictureHeight = 0, pictureRows = 0;
+    // The page draws the frame's points on its own (WebGL): the image is never converted, the
+    // rectangles only say that something changed. Takes effect at the next picture.
+    bool points = false;
+    // The strip's pixels changed since the page last took them.
+    bool stripChanged = false;
     // The rectangles of the picture changed since the page last took them, window pixels.
     std::vector<platform::Rect> dirty;
     // While false, a present only keeps the status strip up to date and leaves the image for
@@ -27,12 +33,18 @@ struct WebHost {
     // The messages the saver showed since the run began, in order.
     std::vector<std::string> messages;
     bool ended = false;  // the run's window was destroyed
+    // The status line the strip shows, while stripHoldsText (drawn since the strip was last
+    // blackened).
     std::string statusText;
+    bool stripHoldsText = false;
 };
 
 WebHost& Web();
 
 // Marks a window rectangle as changed, for the page to copy to its canvas.
 void MarkDirty(const platform::Rect& rect);
+// The header and the image's top row (window row) of the frame presented last.
+const FrameHeaderData& LastFrameHeader();
+std::int32_t LastFrameTop();
 // Converts the frame presented last in full (the end of a run of ticks without converting).
 void ConvertWholeFrame();

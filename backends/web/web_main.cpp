@@ -46,6 +46,8 @@ EMSCRIPTEN_KEEPALIVE int lvx_start(std::uint32_t seed, int width, int height, in
     w.ended = false;
     w.converting = true;
     w.statusText.clear();
+    w.statusText.reserve(64);  // a tick allocates nothing
+    w.stripHoldsText = false;
     WebStart start;
     start.seed = seed;
     start.width = width;
@@ -107,7 +109,28 @@ EMSCRIPTEN_KEEPALIVE int lvx_height() { return Web().pictureHeight; }
 // bottom each): the page copies them and the list starts again.
 EMSCRIPTEN_KEEPALIVE int lvx_dirty_count() { return static_cast<int>(Web().dirty.size()); }
 EMSCRIPTEN_KEEPALIVE const platform::Rect* lvx_dirty() { return Web().dirty.data(); }
-EMSCRIPTEN_KEEPALIVE void lvx_dirty_taken() { Web().dirty.clear(); }
+EMSCRIPTEN_KEEPALIVE void lvx_dirty_taken() {
+    Web().dirty.clear();
+    Web().stripChanged = false;
+}
+
+// The page draws the points itself from the next run on (1), or takes the converted picture (0).
+EMSCRIPTEN_KEEPALIVE void lvx_set_drawing(int points) { Web().points = points != 0; }
+// Drawing points: the picture holds only lvx_picture_rows() rows, the status strip, changed since
+// the last lvx_dirty_taken() when lvx_strip_changed(); the frame's image is its lvx_shown_count()
+// points at lvx_shown() (x, y pairs, image row 0 at the bottom; those outside the image show
+// nothing) in lvx_colour() (0x00RRGGBB) on black, lvx_image_width() x lvx_image_height() pixels
+// from window row lvx_image_top().
+EMSCRIPTEN_KEEPALIVE int lvx_picture_rows() { return Web().pictureRows; }
+EMSCRIPTEN_KEEPALIVE int lvx_strip_changed() { return Web().stripChanged ? 1 : 0; }
+EMSCRIPTEN_KEEPALIVE const ScreenPoint* lvx_shown() { return State.PtsA; }
+EMSCRIPTEN_KEEPALIVE int lvx_shown_count() {
+    return Web().ended || State.PtsA == nullptr || State.PlottedPoints < 0 ? 0 : State.PlottedPoints;
+}
+EMSCRIPTEN_KEEPALIVE unsigned lvx_colour() { return LastFrameHeader().Colours[1]; }
+EMSCRIPTEN_KEEPALIVE int lvx_image_top() { return LastFrameTop(); }
+EMSCRIPTEN_KEEPALIVE int lvx_image_width() { return LastFrameHeader().Width < 0 ? 0 : LastFrameHeader().Width; }
+EMSCRIPTEN_KEEPALIVE int lvx_image_height() { return LastFrameHeader().Height < 0 ? 0 : LastFrameHeader().Height; }
 
 EMSCRIPTEN_KEEPALIVE int lvx_message_count() { return static_cast<int>(Web().messages.size()); }
 EMSCRIPTEN_KEEPALIVE const char* lvx_message(int i) {

@@ -34,7 +34,7 @@ struct Frame {
 // Writes window rows [top, bottom) x columns [left, right) of the image part from the frame.
 void ConvertRect(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
     WebHost& w = TheWeb;
-    if (w.picture == nullptr || Last.bits == nullptr) return;
+    if (w.picture == nullptr || Last.bits == nullptr || w.points) return;
     const std::int32_t rows = Last.header.Height < 0 ? 0 : Last.header.Height;
     const std::int32_t imageWidth = std::min(w.pictureWidth, Last.header.Width < 0 ? 0 : Last.header.Width);
     top = std::max(top, Last.top);
@@ -50,9 +50,26 @@ void ConvertRect(std::int32_t left, std::int32_t top, std::int32_t right, std::i
     }
 }
 
+// Sets the picture's pixels of image points (row 0 at the image's foot) to one colour; points
+// outside the image change nothing, as in the image itself.
+void SetPoints(const ScreenPoint* points, std::int32_t count, std::uint32_t pixel) {
+    WebHost& w = TheWeb;
+    const std::int32_t rows = Last.header.Height < 0 ? 0 : Last.header.Height;
+    const std::int32_t width = std::min(w.pictureWidth, Last.header.Width < 0 ? 0 : Last.header.Width);
+    const std::int32_t shown = std::min(rows, w.pictureHeight - Last.top);  // a child preview's foot is cut off
+    for (std::int32_t i = 0; i < count; ++i) {
+        const ScreenPoint p = points[i];
+        if (p.x < 0 || p.x >= width || p.y < rows - shown || p.y >= rows) continue;
+        w.picture[static_cast<std::size_t>(Last.top + rows - 1 - p.y) * w.pictureWidth + p.x] = pixel;
+    }
+}
+
 }  // namespace
 
 WebHost& Web() { return TheWeb; }
+
+const FrameHeaderData& LastFrameHeader() { return Last.header; }
+std::int32_t LastFrameTop() { return Last.top; }
 
 void MarkDirty(const platform::Rect& r) {
     platform::Rect c = {std::max(r.left, 0), std::max(r.top, 0), std::min(r.right, TheWeb.pictureWidth),
@@ -121,11 +138,13 @@ void ShowCursorAgain() {}
 void ShowSaverWindow(PlatformHandle) {}
 
 void BlackenStrip(PlatformHandle, std::int32_t width, std::int32_t height) {
-    const std::int32_t rows = std::min(height, TheWeb.pictureHeight);
+    const std::int32_t rows = std::min(height, TheWeb.pictureRows);
     const std::int32_t columns = std::min(width, TheWeb.pictureWidth);
     if (TheWeb.picture == nullptr || rows <= 0 || columns <= 0) return;
     for (std::int32_t y = 0; y < rows; ++y)
         std::fill_n(TheWeb.picture + static_cast<std::size_t>(y) * TheWeb.pictureWidth, columns, Opaque);
+    TheWeb.stripChanged = true;
+    TheWeb.stripHoldsText = false;
     MarkDirty({0, 0, columns, rows});
 }
 
@@ -153,20 +172,26 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
         ConvertRect(0, top, w.pictureWidth, w.pictureHeight);
         MarkDirty({0, top, w.pictureWidth, w.pictureHeight});
     } else {
-        for (int i = 0; i < damage.count && i < FrameDamage::MaxRects; ++i) {
-            const Rect& r = damage.rects[i];
-            ConvertRect(r.left, r.top, r.right, r.bottom);
-            MarkDirty(r);
+        // The picture shows the last frame: the points that changed are set one by one, the
+        // cleared first (a point in both lists ends up lit), the strip by the status line below.
+        if (!w.points) {
+            SetPoints(damage.cleared, damage.clearedCount, Opaque);
+            SetPoints(damage.plotted, damage.plottedCount, CanvasPixel(header.Colours[1]));
         }
+        for (int i = 0; i < damage.count && i < FrameDamage::MaxRects; ++i) MarkDirty(damage.rects[i]);
     }
-    if (status != nullptr && statusLength > 0) {
-        const auto length = static_cast<std::size_t>(statusLength);
+    const auto length = static_cast<std::size_t>(statusLength > 0 ? statusLength : 0);
+    // The line is drawn again only when its text changed or the strip was blackened since: a
+    // frame that changed nothing leaves the page nothing to copy.
+    if (status != nullptr && length > 0 && (!w.stripHoldsText || w.statusText.compare(0, std::string::npos, status, length) != 0)) {
         DrawTextCells<std::uint32_t>(w.picture, static_cast<std::size_t>(w.pictureWidth),
-                                     static_cast<std::size_t>(w.pictureWidth), std::min(StatusStripHeight, w.pictureHeight),
+                                     static_cast<std::size_t>(w.pictureWidth), std::min(StatusStripHeight, w.pictureRows),
                                      status, length, Opaque, CanvasPixel(0xFFFFFF));
+        w.stripChanged = true;
         const auto cells = static_cast<std::int32_t>(std::min<std::size_t>(length * FontCellWidth, static_cast<std::size_t>(w.pictureWidth)));
         MarkDirty({0, 0, cells, StatusStripHeight});
         w.statusText.assign(status, length);
+        w.stripHoldsText = true;
     }
 }
 
@@ -195,17 +220,22 @@ WindowOutcome CreateDesktopWindow(bool, const char*, std::int32_t width, std::in
 bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t height) {
     std::free(TheWeb.picture);
     TheWeb.picture = nullptr;
-    TheWeb.pictureWidth = TheWeb.pictureHeight = 0;
+    TheWeb.pictureWidth = TheWeb.pictureHeight = TheWeb.pictureRows = 0;
     TheWeb.dirty.clear();
     TheWeb.wholePending = false;
     Last = Frame{};
-    const std::uint64_t pixels = static_cast<std::uint64_t>(width < 0 ? 0 : width) * static_cast<std::uint64_t>(height < 0 ? 0 : height);
+    // Drawing points, the page needs the status strip's pixels alone.
+    const std::int32_t rows = TheWeb.points ? std::min(height, StatusStripHeight) : height;
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width < 0 ? 0 : width) * static_cast<std::uint64_t>(rows < 0 ? 0 : rows);
     if (pixels > (std::uint64_t{1} << 28)) return false;
     TheWeb.picture = static_cast<std::uint32_t*>(std::malloc(pixels == 0 ? 4 : static_cast<std::size_t>(pixels) * 4));
     if (TheWeb.picture == nullptr) return false;
     TheWeb.pictureWidth = width;
     TheWeb.pictureHeight = height;
+    TheWeb.pictureRows = rows < 0 ? 0 : rows;
     std::fill_n(TheWeb.picture, static_cast<std::size_t>(pixels), Opaque);
+    TheWeb.stripChanged = true;
+    TheWeb.stripHoldsText = false;
     MarkDirty({0, 0, width, height});
     return true;
 }

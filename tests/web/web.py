@@ -21,7 +21,7 @@ import zipfile
 import zlib
 
 import harness
-from harness import Session, check, check_corner, chromium, console_errors, log, page_shot, read_picture, \
+from harness import STRIP, Session, check, check_corner, chromium, console_errors, log, page_shot, read_picture, \
     render_still, static_server, wait_script, wait_until
 
 harness.REGULATION = "web"  # the renderer models this host's point regulation
@@ -159,6 +159,126 @@ def case_saver_page(opts):
                 wait_script(driver, "return document.body.dataset.ready", what="the still of status.ini")
                 check_corner(page_shot(driver), expected, "ini=status.ini, against lumivex-render's frame")
             log("ok: ini=URL with its status line equals lumivex-render's frame for the same file")
+
+
+# The saver page's own ticks are the test's: requestAnimationFrame never calls back, so the
+# player ticks only when the test hands it a clock value.
+STILL_FRAMES = "window.requestAnimationFrame = function () { return 1; }; window.cancelAnimationFrame = function () {};"
+
+TICKS_AT = """var page = LumivexSaverPage, sent = [];
+for (var t of arguments[0]) { var before = page.screen.uploads; page.player.tick(t); sent.push(page.screen.uploads - before); }
+return sent;"""
+
+
+def cycles_clock():
+    """The clock of three cycles and more, 10 ms a tick, with a stretch of 100 ms ticks in the
+    first morph that makes the regulation take points away."""
+    clock, t = [], 0
+    for i in range(1500):
+        t += 100 if 60 <= i < 80 else 10
+        clock.append(t)
+    return clock
+
+
+def case_saver_cycles(opts):
+    """The running saver page, its ticks on the test's clock, through three cycles: its screenshot
+    equals lumivex-render's frame at the same clock (mid-morph, after slow ticks took points away,
+    in a hold, just after a pick, status line on), then after a resize (the image, the points
+    re-fitted); a tick of a hold that changed nothing touches the canvas not at all. Both drawings:
+    WebGL2's points (and its stills at device scale 2) and the picture."""
+    seed, sizes, resize_at = 21, ((320, 240), (400, 300)), 1000
+    with Session(opts, "saver_cycles", display=False) as s:
+        with open(os.path.join(opts.source, "resources", "lumivex.ini")) as f:
+            gallery = f.read()
+        folder = site_with(opts, s, {"cycles.ini": gallery.replace("\n30000\n", "\n-3000\n", 1).encode()})
+        ini = os.path.join(folder, "cycles.ini")
+        clock = cycles_clock()
+        renders = {}
+        for width, height in sizes:
+            out = os.path.join(s.dir, "cycles-%dx%d" % (width, height))
+            result = subprocess.run(harness.render_command(opts, ini, width, height, seed, len(clock), extra=[
+                "--clock", ",".join(map(str, clock)), "--dump", "-", "--png", out]),
+                check=True, capture_output=True, timeout=300)
+            ticks = [t for t in map(json.loads, result.stdout.decode().splitlines()) if "phase" in t]
+            check(len(ticks) == len(clock), "the renderer ran %d ticks of %d" % (len(ticks), len(clock)))
+            renders[(width, height)] = (out, ticks)
+        _, ticks = renders[sizes[0]]
+        # The stills: a mid-morph tick, the first ticks of every hold, pick and morph after it, the
+        # last slow tick; then the same after the resize.
+        stills = {150: "mid-morph", 79: "after the slow ticks"}
+        for i in range(1, len(ticks)):
+            if ticks[i]["phase"] != ticks[i - 1]["phase"]:
+                stills[i] = "phase %d begins" % ticks[i]["phase"]
+                stills[i + 40] = "phase %d, 40 ticks on" % ticks[i]["phase"]
+        stills = {i: what for i, what in stills.items() if i < len(ticks) and i != resize_at}
+        shown = [t["shown"] for t in ticks]
+        check(min(shown) < shown[0], "the slow ticks took no points away (the renderer shows %d throughout)" % shown[0])
+        check(sum(1 for i in stills if i < resize_at and ticks[i]["phase"] == 2) >= 3
+              and sum(1 for i in stills if i > resize_at and ticks[i]["phase"] == 2) >= 1,
+              "the clock spans too few holds: %s" % sorted(stills))
+        with static_server(folder) as base:
+            for drawing in ("points", "picture"):
+                with chromium(*sizes[0]) as driver:
+                    driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": STILL_FRAMES})
+                    driver.get(saver_url(base, ini="cycles.ini", seed=seed, drawing=drawing))
+                    wait_script(driver, "return document.body.dataset.ready", what="the saver page")
+                    used = driver.execute_script("LumivexSaverPage.player.pause(true); "
+                                                 "return [LumivexSaverPage.screen.drawing, LumivexSaverPage.player.ticks || 0]")
+                    check(used == [drawing, 0], "the page draws %s after %d ticks of its own, expected %s and none"
+                          % (used[0], used[1], drawing))
+                    done, sent, compared = 0, [], 0
+                    for at in sorted(stills) + [len(clock) - 1]:
+                        if done <= resize_at <= at:
+                            sent += driver.execute_script(TICKS_AT, clock[done:resize_at + 1])
+                            done = resize_at + 1
+                            driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                                "width": sizes[1][0], "height": sizes[1][1], "deviceScaleFactor": 1, "mobile": False})
+                            wait_script(driver, "var c = document.getElementById('screen'); return c.width == %d && "
+                                        "c.height == %d" % sizes[1], timeout=15, what="the resize")
+                        sent += driver.execute_script(TICKS_AT, clock[done:at + 1])
+                        done = at + 1
+                        size = sizes[at > resize_at]
+                        out, _ = renders[size]
+                        expected = read_picture(os.path.join(out, "frame-%05d.png" % (at + 1)))
+                        # The resized page's strip is black until its text changes; the renderer's
+                        # was drawn at its start.
+                        check_corner(page_shot(driver), expected, "%s: tick %d (%s) at %dx%d, against lumivex-render's "
+                                     "frame" % (drawing, at + 1, stills.get(at, "the last"), size[0], size[1]),
+                                     skip=STRIP if at > resize_at else 0)
+                        compared += 1
+                    errors = console_errors(driver)
+                    check(not errors, "%s: console errors: %s" % (drawing, errors))
+                # A tick of a hold whose frame equals the last one (image, colour and status line,
+                # as the renderer dumped them) sends nothing; a tick that changed the image sends it.
+                same = changed = 0
+                for i in range(1, len(ticks)):
+                    if i == resize_at + 1:
+                        continue  # the resized page's first tick
+                    keys = ("image", "colour", "status", "shown", "phase")
+                    if ticks[i]["phase"] == 2 and all(ticks[i][k] == ticks[i - 1][k] for k in keys):
+                        check(sent[i] == 0, "%s: tick %d of a hold changed nothing and updated the canvas %d times"
+                              % (drawing, i + 1, sent[i]))
+                        same += 1
+                    elif ticks[i]["image"] != ticks[i - 1]["image"]:
+                        check(sent[i] > 0, "%s: tick %d changed the image and the canvas was not updated" % (drawing, i + 1))
+                        changed += 1
+                check(same >= 300, "only %d ticks of a hold changed nothing" % same)
+                before = sum(1 for i in stills if i < resize_at)
+                if drawing == "points":
+                    # The page's stills with WebGL2 at device scale 2 too (the page chooses the
+                    # picture with a WebGL2 in software, as here, so saver_pixels has that one).
+                    for at, what in ((150, "mid-morph"), (400, "hold")):
+                        expected = render_still(opts, s.dir, 320, 240, seed, 10, at, ini=ini)
+                        with chromium(200, 150, 2) as driver:
+                            driver.get(saver_url(base, ini="cycles.ini", size="320x240", seed=seed, dt=10, ticks=at,
+                                                 drawing=drawing))
+                            wait_script(driver, "return document.body.dataset.ready", what=what)
+                            check_corner(page_shot(driver), expected, "points: the %s still at device scale 2" % what)
+                    log("ok: points: the stills mid-morph and in a hold at device scale 2 equal lumivex-render's")
+                log("ok: %s: %d stills through %d ticks equal lumivex-render's frames, %d before a resize to %dx%d and %d "
+                    "after (the points from %d to %d); %d ticks of a hold that changed nothing sent nothing, %d that "
+                    "changed the image sent it" % (drawing, compared, len(clock), before, sizes[1][0], sizes[1][1],
+                                                   compared - before, max(shown), min(shown), same, changed))
 
 
 def share_fragment(file_bytes, seed, size):

@@ -54,16 +54,158 @@ var Lumivex = (function () {
     return list;
   }
 
-  // A run on a canvas: the picture of the module copied to the canvas, changed rectangles only.
-  function Screen(m, canvas) {
-    this.m = m;
-    this.canvas = canvas;
+  // --- The drawing: how a run's frame reaches its canvas. ---
+  //
+  // Points: with WebGL2 on a real GPU the page draws the frame's points itself, one pixel each,
+  // and the status strip from the module's picture of it (the renderer's font): a frame costs the
+  // page its points, not its pixels. Picture: elsewhere the module keeps an RGBA picture up to
+  // date point by point and the page copies the rectangles that changed with putImageData. A
+  // WebGL2 that draws in software (SwiftShader, llvmpipe) goes with a compositor in software too,
+  // which reads every WebGL frame back whole: there the picture costs the page as much and the
+  // browser far less (docs/performance.md). Either way a frame that changed nothing touches the
+  // canvas not at all; `uploads` counts the canvas's updates (putImageData calls, WebGL frames).
+
+  // The status strip's drawn cells are never wider than this (a 63-character line).
+  var StripTextureWidth = 64 * 8;
+
+  var PointShader = "#version 300 es\n" +
+    "layout(location = 0) in ivec2 point;\n" +
+    "uniform vec2 origin;\n" +  // the image's bottom-left pixel in drawing-buffer pixels
+    "uniform vec2 size;\n" +
+    "void main() {\n" +
+    "  gl_Position = vec4((vec2(point) + origin + 0.5) / size * 2.0 - 1.0, 0.0, 1.0);\n" +
+    "  gl_PointSize = 1.0;\n" +
+    "}\n";
+  var ColourShader = "#version 300 es\nprecision mediump float;\nuniform vec4 colour;\nout vec4 pixel;\n" +
+    "void main() { pixel = colour; }\n";
+  // The strip: a triangle over the whole buffer, scissored to the strip, each pixel from its texel.
+  var StripShader = "#version 300 es\n" +
+    "void main() {\n" +
+    "  vec2 corner = vec2(gl_VertexID == 1 ? 3.0 : -1.0, gl_VertexID == 2 ? 3.0 : -1.0);\n" +
+    "  gl_Position = vec4(corner, 0.0, 1.0);\n" +
+    "}\n";
+  var StripPixelShader = "#version 300 es\nprecision highp float;\nuniform highp sampler2D strip;\n" +
+    "uniform int top;\nout vec4 pixel;\n" +
+    "void main() { pixel = texelFetch(strip, ivec2(int(gl_FragCoord.x), top - int(gl_FragCoord.y)), 0); }\n";
+
+  function program(gl, vertex, fragment) {
+    var p = gl.createProgram();
+    [[gl.VERTEX_SHADER, vertex], [gl.FRAGMENT_SHADER, fragment]].forEach(function (s) {
+      var shader = gl.createShader(s[0]);
+      gl.shaderSource(shader, s[1]);
+      gl.compileShader(shader);
+      gl.attachShader(p, shader);
+    });
+    gl.linkProgram(p);
+    return gl.getProgramParameter(p, gl.LINK_STATUS) ? p : null;
+  }
+
+  // Whether a WebGL2 would draw in software. Asked on a canvas of its own, which is then dropped:
+  // a canvas that has had a WebGL context can never take a 2D one.
+  function softwareWebGL() {
+    var gl = null;
+    try {
+      gl = document.createElement("canvas").getContext("webgl2");
+    } catch (e) {
+      gl = null;
+    }
+    if (!gl) return true;
+    var info = gl.getExtension("WEBGL_debug_renderer_info");
+    var name = String(gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER));
+    var lose = gl.getExtension("WEBGL_lose_context");
+    if (lose) lose.loseContext();
+    return /swiftshader|llvmpipe|softpipe|software/i.test(name);
+  }
+
+  // WebGL2's drawing of the points; its gl is unset where the browser has none to give.
+  function PointsDrawing(canvas, keep) {
+    var gl = null;
+    try {
+      gl = canvas.getContext("webgl2", { alpha: false, antialias: false, depth: false, stencil: false,
+                                         preserveDrawingBuffer: !!keep, powerPreference: "low-power" });
+    } catch (e) {
+      gl = null;
+    }
+    if (!gl) return;
+    var points = program(gl, PointShader, ColourShader), strip = program(gl, StripShader, StripPixelShader);
+    if (!points || !strip) return;
+    this.gl = gl;
+    this.points = points;
+    this.strip = strip;
+    this.where = { origin: gl.getUniformLocation(points, "origin"), size: gl.getUniformLocation(points, "size"),
+                   colour: gl.getUniformLocation(points, "colour"), top: gl.getUniformLocation(strip, "top") };
+    this.buffer = gl.createBuffer();
+    this.texture = gl.createTexture();
+    this.stripWidth = 0;
+    this.stripRows = 0;
+    this.empty = gl.createVertexArray();  // the strip's triangle reads no attribute
+    this.vertices = gl.createVertexArray();
+    gl.bindVertexArray(this.vertices);
+    gl.bindBuffer(gl.ARRAY_BUFFER, this.buffer);
+    gl.enableVertexAttribArray(0);
+    gl.vertexAttribIPointer(0, 2, gl.INT, 0, 0);
+    gl.bindVertexArray(null);
+    gl.disable(gl.DITHER);
+    gl.disable(gl.BLEND);
+    gl.disable(gl.DEPTH_TEST);
+    gl.clearColor(0, 0, 0, 1);
+  }
+  // The whole frame: black, the strip, the points. The strip's texture is sent again only when
+  // its pixels changed, the points every frame.
+  PointsDrawing.prototype.draw = function (m, canvasWidth, canvasHeight, stripChanged) {
+    var gl = this.gl, p = m._lvx_picture(), width = m._lvx_width();
+    var rows = Math.min(m._lvx_picture_rows(), canvasHeight);
+    gl.viewport(0, 0, canvasWidth, canvasHeight);
+    gl.disable(gl.SCISSOR_TEST);
+    gl.clear(gl.COLOR_BUFFER_BIT);
+    gl.enable(gl.SCISSOR_TEST);
+    var stripWidth = Math.min(width, StripTextureWidth);
+    if (p && rows > 0 && stripWidth > 0) {
+      gl.bindTexture(gl.TEXTURE_2D, this.texture);
+      if (stripChanged || stripWidth !== this.stripWidth || rows !== this.stripRows) {
+        gl.pixelStorei(gl.UNPACK_ALIGNMENT, 4);
+        gl.pixelStorei(gl.UNPACK_ROW_LENGTH, width);
+        gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA8, stripWidth, rows, 0, gl.RGBA, gl.UNSIGNED_BYTE, m.HEAPU8, p);
+        gl.pixelStorei(gl.UNPACK_ROW_LENGTH, 0);
+        gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.NEAREST);
+        gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MAG_FILTER, gl.NEAREST);
+        this.stripWidth = stripWidth;
+        this.stripRows = rows;
+      }
+      gl.useProgram(this.strip);
+      gl.uniform1i(this.where.top, canvasHeight - 1);
+      gl.scissor(0, canvasHeight - rows, stripWidth, rows);
+      gl.bindVertexArray(this.empty);
+      gl.drawArrays(gl.TRIANGLES, 0, 3);
+    }
+    var n = m._lvx_shown_count(), top = m._lvx_image_top();
+    var imageWidth = Math.min(m._lvx_image_width(), width), imageRows = m._lvx_image_height();
+    // A child preview's image runs past the window's foot: those rows are not shown.
+    var shownRows = Math.min(imageRows, m._lvx_height() - top);
+    if (n > 0 && imageWidth > 0 && shownRows > 0) {
+      var c = m._lvx_colour();
+      // Image row 0 is window row top + imageRows - 1, drawing-buffer row canvasHeight - top - imageRows.
+      gl.useProgram(this.points);
+      gl.uniform2f(this.where.origin, 0, canvasHeight - top - imageRows);
+      gl.uniform2f(this.where.size, canvasWidth, canvasHeight);
+      gl.uniform4f(this.where.colour, (c >> 16 & 255) / 255, (c >> 8 & 255) / 255, (c & 255) / 255, 1);
+      gl.scissor(0, canvasHeight - top - shownRows, imageWidth, shownRows);
+      gl.bindVertexArray(this.vertices);
+      gl.bindBuffer(gl.ARRAY_BUFFER, this.buffer);
+      gl.bufferData(gl.ARRAY_BUFFER, m.HEAP32, gl.STREAM_DRAW, m._lvx_shown() >> 2, 2 * n);
+      gl.drawArrays(gl.POINTS, 0, n);
+    }
+    gl.bindVertexArray(null);
+  };
+
+  // Today's drawing: the module's RGBA picture, the changed rectangles copied with putImageData.
+  function PictureDrawing(canvas) {
     this.ctx = canvas.getContext("2d", { alpha: false });
     this.image = null;
     this.key = "";
   }
-  Screen.prototype.imageData = function () {
-    var m = this.m, p = m._lvx_picture(), w = m._lvx_width(), h = m._lvx_height();
+  PictureDrawing.prototype.imageData = function (m) {
+    var p = m._lvx_picture(), w = m._lvx_width(), h = m._lvx_height();
     if (!p || w <= 0 || h <= 0) return null;
     var key = [m.HEAPU8.buffer.byteLength, p, w, h].join(",");
     if (key !== this.key || this.image.data.buffer !== m.HEAPU8.buffer) {
@@ -72,27 +214,58 @@ var Lumivex = (function () {
     }
     return this.image;
   };
-  // Copies what changed since the last copy (everything with whole).
+  // The number of canvas updates it made.
+  PictureDrawing.prototype.draw = function (m, whole) {
+    var image = this.ctx && this.imageData(m);  // no 2D context: a WebGL2 that failed took the canvas
+    if (!image) return 0;
+    if (whole) {
+      this.ctx.putImageData(image, 0, 0);
+      return 1;
+    }
+    var n = m._lvx_dirty_count(), r = m._lvx_dirty() >> 2;
+    for (var i = 0; i < n; ++i) {
+      var left = m.HEAP32[r + 4 * i], top = m.HEAP32[r + 4 * i + 1];
+      var right = m.HEAP32[r + 4 * i + 2], bottom = m.HEAP32[r + 4 * i + 3];
+      this.ctx.putImageData(image, 0, 0, left, top, right - left, bottom - top);
+    }
+    return n;
+  };
+
+  // A run on a canvas. options: drawing ("points" or "picture" rather than the choice above; points
+  // falls back to the picture where WebGL2 is missing), keep (the canvas keeps its pixels after a
+  // frame, for toBlob and toDataURL at any time). Chosen before the module's first run: the
+  // module keeps a picture of the size the drawing needs.
+  function Screen(m, canvas, options) {
+    options = options || {};
+    this.m = m;
+    this.canvas = canvas;
+    this.uploads = 0;
+    var points = options.drawing === "points" || (options.drawing !== "picture" && !softwareWebGL());
+    this.gl = points ? new PointsDrawing(canvas, options.keep) : null;
+    if (this.gl && !this.gl.gl) this.gl = null;
+    this.picture = this.gl ? null : new PictureDrawing(canvas);
+    this.drawing = this.gl ? "points" : "picture";
+    m._lvx_set_drawing(this.gl ? 1 : 0);
+  }
+  // Shows what changed since the last show (everything with whole); nothing when nothing did.
   Screen.prototype.show = function (whole) {
-    var m = this.m, image = this.imageData();
-    if (!image) { m._lvx_dirty_taken(); return; }
+    var m = this.m, w0 = m._lvx_width(), h0 = m._lvx_height();
+    if (!m._lvx_picture() || w0 <= 0 || h0 <= 0) { m._lvx_dirty_taken(); return; }
     // The canvas is the picture's size, unless the page fixed a larger one (a still whose CSS size
     // must be whole pixels): then the picture takes its top-left corner.
-    var w = Math.max(image.width, this.fixedWidth || 0), h = Math.max(image.height, this.fixedHeight || 0);
+    var w = Math.max(w0, this.fixedWidth || 0), h = Math.max(h0, this.fixedHeight || 0);
     if (this.canvas.width !== w || this.canvas.height !== h) {
       this.canvas.width = w;
       this.canvas.height = h;
       whole = true;
     }
-    if (whole) {
-      this.ctx.putImageData(image, 0, 0);
-    } else {
-      var n = m._lvx_dirty_count(), r = m._lvx_dirty() >> 2;
-      for (var i = 0; i < n; ++i) {
-        var left = m.HEAP32[r + 4 * i], top = m.HEAP32[r + 4 * i + 1];
-        var right = m.HEAP32[r + 4 * i + 2], bottom = m.HEAP32[r + 4 * i + 3];
-        this.ctx.putImageData(image, 0, 0, left, top, right - left, bottom - top);
+    if (this.gl) {
+      if (whole || m._lvx_dirty_count() > 0 || m._lvx_strip_changed()) {
+        this.gl.draw(m, w, h, whole || m._lvx_strip_changed());
+        this.uploads += 1;
       }
+    } else {
+      this.uploads += this.picture.draw(m, whole);
     }
     m._lvx_dirty_taken();
   };

@@ -10,7 +10,8 @@
   // One module runs the picture; another checks and fits, so that its readings never disturb the run.
   var runner = await Lumivex.load(LumivexPlay);
   var checker = await Lumivex.load(LumivexPlay);
-  var screen = new Lumivex.Screen(runner, canvas);
+  // The canvas keeps its pixels for "save the frame" (toBlob) whenever it is asked.
+  var screen = new Lumivex.Screen(runner, canvas, { keep: true });
   var paused = false;
   var reports = [], summary = null, warnedLines = new Set();
 

@@ -28,7 +28,7 @@
     say(["Lumivex: no memory for the definition file"]);
     return;
   }
-  var screen = new Lumivex.Screen(m, canvas);
+  var screen = new Lumivex.Screen(m, canvas, { drawing: params.get("drawing") });
   var status = params.get("status") === "1";
   var fixed = params.has("size") ? Lumivex.parseSize(m, params.get("size")) : null;
   if (params.has("size") && !fixed) {
@@ -77,7 +77,7 @@
   say(Lumivex.messages(m));
   if (code !== 0) return;
   player.go();
-  window.LumivexSaverPage = { player: player };  // for the tests: its tick count and clock
+  window.LumivexSaverPage = { player: player, screen: screen };  // for the tests: ticks, clock, uploads
   document.body.dataset.ready = "running";
   // A wallpaper host's settings (hosts.js) start the run again at the window's size.
   if (window.LumivexHosts) LumivexHosts.attach({ file: file, seed: seed, status: status, player: player, restart: function (o) {
