@@ -185,7 +185,8 @@ def case_saver_cycles(opts):
     equals lumivex-render's frame at the same clock (mid-morph, after slow ticks took points away,
     in a hold, just after a pick, status line on), then after a resize (the image, the points
     re-fitted); a tick of a hold that changed nothing touches the canvas not at all. Both drawings:
-    WebGL2's points (and its stills at device scale 2) and the picture."""
+    WebGL2's points (and its stills at device scale 2, and the last still after the context was
+    lost and given back) and the picture."""
     seed, sizes, resize_at = 21, ((320, 240), (400, 300)), 1000
     with Session(opts, "saver_cycles", display=False) as s:
         with open(os.path.join(opts.source, "resources", "lumivex.ini")) as f:
@@ -210,6 +211,12 @@ def case_saver_cycles(opts):
             if ticks[i]["phase"] != ticks[i - 1]["phase"]:
                 stills[i] = "phase %d begins" % ticks[i]["phase"]
                 stills[i + 40] = "phase %d, 40 ticks on" % ticks[i]["phase"]
+        # WebGL2's context is lost and given back before a hold tick that changes nothing.
+        same_keys = ("image", "colour", "status", "shown", "phase")
+        loss_at = next(i for i in range(resize_at + 60, len(ticks)) if ticks[i]["phase"] == 2 and i - 1 not in stills
+                       and all(ticks[i][k] == ticks[i - 1][k] for k in same_keys))
+        stills[loss_at - 1] = "a hold"
+        stills[loss_at] = "the same hold, the context lost and given back"
         stills = {i: what for i, what in stills.items() if i < len(ticks) and i != resize_at}
         shown = [t["shown"] for t in ticks]
         check(min(shown) < shown[0], "the slow ticks took no points away (the renderer shows %d throughout)" % shown[0])
@@ -226,7 +233,7 @@ def case_saver_cycles(opts):
                                                  "return [LumivexSaverPage.screen.drawing, LumivexSaverPage.player.ticks || 0]")
                     check(used == [drawing, 0], "the page draws %s after %d ticks of its own, expected %s and none"
                           % (used[0], used[1], drawing))
-                    done, sent, compared = 0, [], 0
+                    done, sent, compared, restored = 0, [], 0, None
                     for at in sorted(stills) + [len(clock) - 1]:
                         if done <= resize_at <= at:
                             sent += driver.execute_script(TICKS_AT, clock[done:resize_at + 1])
@@ -235,6 +242,15 @@ def case_saver_cycles(opts):
                                 "width": sizes[1][0], "height": sizes[1][1], "deviceScaleFactor": 1, "mobile": False})
                             wait_script(driver, "var c = document.getElementById('screen'); return c.width == %d && "
                                         "c.height == %d" % sizes[1], timeout=15, what="the resize")
+                        if drawing == "points" and done == loss_at:
+                            # The GPU loses the context (a driver reset) and gives it back empty:
+                            # the next tick draws the frame whole again.
+                            driver.execute_script("var g = LumivexSaverPage.screen.gl.gl, x = g.getExtension("
+                                                  "'WEBGL_lose_context'); x.loseContext(); "
+                                                  "setTimeout(function () { x.restoreContext(); }, 100);")
+                            wait_script(driver, "return LumivexSaverPage.screen.gl.lost", timeout=15,
+                                        what="the WebGL2 context given back")
+                            restored = done
                         sent += driver.execute_script(TICKS_AT, clock[done:at + 1])
                         done = at + 1
                         size = sizes[at > resize_at]
@@ -251,11 +267,14 @@ def case_saver_cycles(opts):
                 # A tick of a hold whose frame equals the last one (image, colour and status line,
                 # as the renderer dumped them) sends nothing; a tick that changed the image sends it.
                 same = changed = 0
+                check((restored is not None) == (drawing == "points"), "%s: the context was lost at %s" % (drawing, restored))
+                if restored is not None:
+                    check(sent[restored] == 1, "points: the first tick after the context came back updated the "
+                          "canvas %d times" % sent[restored])
                 for i in range(1, len(ticks)):
-                    if i == resize_at + 1:
-                        continue  # the resized page's first tick
-                    keys = ("image", "colour", "status", "shown", "phase")
-                    if ticks[i]["phase"] == 2 and all(ticks[i][k] == ticks[i - 1][k] for k in keys):
+                    if i in (resize_at + 1, restored):
+                        continue  # the resized page's first tick, the first with the context back
+                    if ticks[i]["phase"] == 2 and all(ticks[i][k] == ticks[i - 1][k] for k in same_keys):
                         check(sent[i] == 0, "%s: tick %d of a hold changed nothing and updated the canvas %d times"
                               % (drawing, i + 1, sent[i]))
                         same += 1

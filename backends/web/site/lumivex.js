@@ -126,10 +126,21 @@ var Lumivex = (function () {
     } catch (e) {
       gl = null;
     }
-    if (!gl) return;
-    var points = program(gl, PointShader, ColourShader), strip = program(gl, StripShader, StripPixelShader);
-    if (!points || !strip) return;
+    if (!gl || !this.prepare(gl)) return;
     this.gl = gl;
+    // A context the GPU lost (a driver reset, a sleep) comes back empty: made again, then the
+    // next frame is drawn whole.
+    var self = this;
+    canvas.addEventListener("webglcontextlost", function (e) { e.preventDefault(); });
+    canvas.addEventListener("webglcontextrestored", function () {
+      self.prepare(gl);
+      self.lost = true;
+    });
+  }
+  // The programs, buffer, texture and state of a new context; false when the shaders fail.
+  PointsDrawing.prototype.prepare = function (gl) {
+    var points = program(gl, PointShader, ColourShader), strip = program(gl, StripShader, StripPixelShader);
+    if (!points || !strip) return false;
     this.points = points;
     this.strip = strip;
     this.where = { origin: gl.getUniformLocation(points, "origin"), size: gl.getUniformLocation(points, "size"),
@@ -149,7 +160,8 @@ var Lumivex = (function () {
     gl.disable(gl.BLEND);
     gl.disable(gl.DEPTH_TEST);
     gl.clearColor(0, 0, 0, 1);
-  }
+    return true;
+  };
   // The whole frame: black, the strip, the points. The strip's texture is sent again only when
   // its pixels changed, the points every frame.
   PointsDrawing.prototype.draw = function (m, canvasWidth, canvasHeight, stripChanged) {
@@ -260,6 +272,8 @@ var Lumivex = (function () {
       whole = true;
     }
     if (this.gl) {
+      if (this.gl.lost) whole = true;
+      this.gl.lost = false;
       if (whole || m._lvx_dirty_count() > 0 || m._lvx_strip_changed()) {
         this.gl.draw(m, w, h, whole || m._lvx_strip_changed());
         this.uploads += 1;
