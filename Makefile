@@ -1,5 +1,5 @@
 # Lumivex: the two commands of the README, and a few more.
-.PHONY: all deps build build-asan build-windows build-fuzz build-soak build-web web run-web test fuzz soak run run-windows install uninstall bench bench-x11 bench-wayland bench-web bench-page gallery dist clean
+.PHONY: all deps build build-asan build-windows build-fuzz build-soak build-web web run-web test fuzz soak run run-windows install uninstall bench bench-x11 bench-wayland bench-web bench-page bench-hosts gallery dist clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Where `make install` puts lumivex (DESTDIR is honoured too, for packaging).
@@ -154,7 +154,11 @@ bench-web: web
 # The saver page in headless Chromium at 1920x1080 and 3840x2160, 20 s each after 4 s: CPU time
 # of its renderer process, of the GPU and browser processes, beside a blank page's.
 bench-page: web
+	$(DEPS) web-tests
 	/usr/bin/python3 scripts/bench-page.py --site build/web/site | tee build/web/bench-page.txt
+
+# What each host's present costs, one after the other on the same machine: X11, Wayland, the page.
+bench-hosts: bench-x11 bench-wayland bench-page
 
 # Release files in dist/: the Windows zip and installer, the Debian package (with the Linux
 # saver and lumivex-render), the web site's zip and their SHA256SUMS. It builds the programs it
