@@ -37,7 +37,8 @@ std::uint8_t Mix(std::uint32_t from, std::uint32_t to, int shift, int step, int 
 }  // namespace
 
 std::vector<std::uint8_t> FernIconIndices(int side) {
-    IfsDefinition fern(4);
+    // Kept for the process, as every definition is: its maps are never freed.
+    static IfsDefinition fern(4);
     for (int i = 0; i < fern.TransformCount; ++i) fern.Transforms[i] = FernMaps[i];
     fern.XMin = -5.6;
     fern.YMin = -0.6;
