@@ -378,8 +378,10 @@ class Xvfb:
         raise Failure("no Xvfb could be started on a free display from :20 to :99")
 
     def _try(self, number):
+        # -noreset: a server resets when its last client goes (xdpyinfo below, a screenshot), and a
+        # client that connects during the reset is refused.
         process = start(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx%d" % (self.width, self.height, self.depth),
-                         "-nolisten", "tcp"] + self.args)
+                         "-nolisten", "tcp", "-noreset"] + self.args)
         socket = "/tmp/.X11-unix/X%d" % number
         deadline = time.time() + 10
         while time.time() < deadline and process.poll() is None and not os.path.exists(socket):
