@@ -20,6 +20,11 @@ from harness import NO_DEFINITIONS_INI, PALETTE_RGB, STRIP, Failure, Rendered, c
     input_ends, log, output_of, wait_exact, write_ini
 
 harness.REGULATION = "x11"  # the renderer models this host's point regulation
+OPTIONS = ("lumivex", "build", "contract")
+
+
+def needs(opts):
+    return {None: [opts.lumivex, opts.render]}
 
 MISSING_NAMED = "lumivex: I cannot find '%s'. I *need* that file, no nice gfx without it! Now quitting."
 NO_DEFINITIONS = ("lumivex: I cannot start, there are no IFS definitions in '%s'. No definitons "
@@ -640,7 +645,3 @@ def case_contract(opts):
         check(code == 0, "the X11 backend breaks the seam's contract (exit %s):\n%s" % (code, harness.output_of(program)))
         log("ok: the X11 backend keeps the seam's contract")
 
-
-if __name__ == "__main__":
-    sys.exit(harness.main(harness.cases(globals()), options=("lumivex", "build", "contract"),
-                          needs=lambda opts: {None: [opts.lumivex, opts.render]}))
