@@ -3,8 +3,8 @@ limit, and the end of everything a case started.
 
 A file of cases holds functions `case_NAME(opts)`; CTest runs `python3 -m pytest FILE::case_NAME
 --work DIR ...` (cmake/harness.cmake). The file may set OPTIONS (options it requires), needs(opts)
-({case: [files that must exist]}, the key None for every other case), prepare(opts) (run once the
-options are read) and TIMEOUTS ({case: seconds} where --case-timeout does not fit).
+({case: [files that must exist]}, the key None for every other case) and TIMEOUTS ({case: seconds}
+where --case-timeout does not fit); a fixture `opts` of its own may add to the options.
 """
 import argparse
 import os
@@ -37,8 +37,6 @@ def opts(request):
             raise harness.Failure("--%s is required" % name.replace("_", "-"))
     opts.work = os.path.abspath(opts.work)
     os.makedirs(opts.work, exist_ok=True)
-    if hasattr(module, "prepare"):
-        module.prepare(opts)
     if hasattr(module, "needs"):
         wanted = module.needs(opts)
         for path in wanted.get(opts.case, wanted.get(None, [])):

@@ -11,6 +11,8 @@ import shutil
 import subprocess
 import time
 
+import pytest
+
 import harness
 from harness import GALLERY, NO_DEFINITIONS_INI, STRIP, Failure, Rendered, Wine, check, ends_with, log, \
     windows_path, write_ini
@@ -27,8 +29,11 @@ NO_DEFINITIONS = ("I cannot start, there are no IFS definitions in the lumivex.i
                   "No definitons mean no gfx, no screensaver. Sorry.\\n\\nQuitting now.")
 
 
-def prepare(opts):
+@pytest.fixture
+def opts(opts):
+    """The options, with the run's shared Wine prefix (opts.wine)."""
     opts.wine = Wine(os.path.join(opts.work, "wineprefix"))
+    return opts
 
 
 def needs(opts):
