@@ -67,6 +67,10 @@ import sys
 import tempfile
 import time
 
+# scripts/x11_screenshot.py: make run's screenshot and the one binding of libX11.
+sys.path.append(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import x11_screenshot  # noqa: E402
+
 SKIPPED = 77
 STRIP = 16  # rows of the status strip above the saver's image
 
@@ -290,19 +294,6 @@ class Shot:
         return "%016x" % h, lit
 
 
-def x11_screenshot():
-    """scripts/x11_screenshot.py as a module (it is a script, not a package)."""
-    module = sys.modules.get("x11_screenshot")
-    if module is None:
-        import importlib.util
-        path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "x11_screenshot.py")
-        found = importlib.util.spec_from_file_location("x11_screenshot", path)
-        module = importlib.util.module_from_spec(found)
-        found.loader.exec_module(module)
-        sys.modules["x11_screenshot"] = module
-    return module
-
-
 def parse_ppm(data):
     match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
     check(match is not None, "the picture is not a PPM image")
@@ -393,7 +384,7 @@ class Xvfb:
     def shot(self):
         if self.depth == 24:
             # make run's own screenshot: every pixel test of a 24-bit screen checks it too.
-            width, height, rgb = x11_screenshot().grab(self.display)
+            width, height, rgb = x11_screenshot.grab(self.display)
             return Shot(width, height, rgb)
         data = subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "ppm:-"],
                               check=True, capture_output=True, timeout=30).stdout

@@ -41,7 +41,7 @@ class Xlib:
     """One connection to the test's display, for windows of a host's own."""
 
     def __init__(self, display):
-        lib = self.lib = harness.x11_screenshot().libX11()
+        lib = self.lib = harness.x11_screenshot.libX11()
         deadline = time.time() + 5
         self.dpy = lib.XOpenDisplay(display.encode())
         while not self.dpy and time.time() < deadline:
