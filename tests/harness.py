@@ -341,8 +341,10 @@ def start_xvfb(width, height, depth=24, args=()):
     answers; a server that hangs is the case's time limit); (the process, ":N")."""
     read, write = os.pipe()
     try:
+        # -noreset: a server resets when its last client goes (a screenshot, xdpyinfo), and a client
+        # that connects during the reset is refused.
         process = start(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx%d" % (width, height, depth),
-                         "-nolisten", "tcp"] + list(args), pass_fds=(write,))
+                         "-nolisten", "tcp", "-noreset"] + list(args), pass_fds=(write,))
     finally:
         os.close(write)
     number = b""
