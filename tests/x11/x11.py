@@ -595,6 +595,14 @@ def case_install(opts):
         check(result.returncode == 0 and "17 definitions" in result.stdout,
               "the installed lumivex-render --check does not read the installed definitions (exit %d): %s"
               % (result.returncode, (result.stdout + result.stderr)[-300:]))
+        # --import takes its point count from the installed definitions too.
+        with open(os.path.join(empty, "t.ifs"), "w") as f:
+            f.write("t {\n0.5 0 0 0.5 0 0 0.5\n0.5 0 0 0.5 0.5 0 0.5\n}\n")
+        result = subprocess.run([os.path.join(prefix, "bin/lumivex-render"), "--import", "t.ifs"], cwd=empty,
+                                capture_output=True, text=True, timeout=60)
+        check(result.returncode == 0, "the installed lumivex-render --import without --points (exit %d): %s"
+              % (result.returncode, (result.stdout + result.stderr)[-300:]))
+        os.remove(os.path.join(empty, "t.ifs"))
         os.rmdir(empty)
         subprocess.run(["xmllint", "--noout", dialog], check=True, timeout=30)
         subprocess.run(["desktop-file-validate", os.path.join(prefix, "share/applications/lumivex.desktop")],

@@ -98,7 +98,7 @@ int Judge(const RenderOptions& options) {
     if (options.exportIfs) return RunExportIfs(options.ini, options.out, stdout, stderr);
     if (!options.import.empty()) {
         std::int32_t points = options.points;
-        const std::string shipped = ProgramDirectory() + "/lumivex.ini";
+        const std::string shipped = ShippedDefinitionDirectory() + "/lumivex.ini";
         if (!options.pointsGiven && !PointCountOf(shipped, &points))
             return Refuse("--import takes the point count of " + shipped + ", which cannot be read: give --points N");
         if (!ScreenFits(settings, stderr)) return 2;
