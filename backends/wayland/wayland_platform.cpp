@@ -545,7 +545,7 @@ bool Connect() {
 }
 
 // Dispatches until the first surface has its size (or every surface is gone). An ending signal
-// meanwhile ends the run as it would a running one: quietly, with 0.
+// meanwhile ends the run as it would a running one: quietly, with EndSignalExitCode.
 void AwaitConfigure() {
     const int fd = wl_display_get_fd(Display);
     const int signalFd = EndSignalFd();
@@ -561,7 +561,7 @@ void AwaitConfigure() {
         } else {
             wl_display_cancel_read(Display);
         }
-        if (got > 0 && signalFd >= 0 && (fds[1].revents & POLLIN) != 0 && TakeEndSignals()) std::_Exit(0);
+        if (got > 0 && signalFd >= 0 && (fds[1].revents & POLLIN) != 0 && TakeEndSignals()) std::_Exit(EndSignalExitCode);
     }
 }
 

@@ -31,15 +31,24 @@ namespace {
 // build, where the configure copies the file beside it). No "/" at the end.
 std::string ShippedDefinitionDirectory();
 
-// The file asked for, else the one the saver would read: lumivex.ini in the current directory,
-// then the shipped definitions.
+// The files the renderer reads the definitions from, in order: the one asked for, else
+// lumivex.ini here, then the shipped definitions.
+std::vector<std::string> DefinitionFiles(const std::string& asked) {
+    if (!asked.empty()) return {asked};
+    return {"lumivex.ini", ShippedDefinitionDirectory() + "/lumivex.ini"};
+}
+
+// The first of them that opens, as the saver would take it; the last when none does (its error
+// names it).
 std::string FindDefinitionFile(const std::string& asked) {
-    if (!asked.empty()) return asked;
-    if (std::FILE* file = std::fopen("lumivex.ini", "rb")) {
-        std::fclose(file);
-        return "lumivex.ini";
+    const std::vector<std::string> files = DefinitionFiles(asked);
+    for (const std::string& path : files) {
+        if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+            std::fclose(file);
+            return path;
+        }
     }
-    return ShippedDefinitionDirectory() + "/lumivex.ini";
+    return files.back();
 }
 
 std::string ShippedDefinitionDirectory() {
@@ -158,9 +167,7 @@ int Record(const RenderOptions& options) {
     // With --child, a parent window stands in for a host's preview window.
     const PlatformHandle parent = host.UseScreen(options.width, options.height, options.child);
     // The file asked for, else lumivex.ini here, then the shipped definitions; the messages name it.
-    const std::vector<std::string> paths =
-        options.ini.empty() ? std::vector<std::string>{"lumivex.ini", ShippedDefinitionDirectory() + "/lumivex.ini"}
-                            : std::vector<std::string>{options.ini};
+    const std::vector<std::string> paths = DefinitionFiles(options.ini);
     std::vector<const char*> names;
     for (const std::string& path : paths) names.push_back(path.c_str());
     const std::string missing = options.ini.empty()
