@@ -29,7 +29,7 @@
 #include "backends/headless/headless_host.h"
 #include "saver/saver_main.h"
 #include "core/saver_state.h"
-#include "backends/x11/convert.h"
+#include "core/convert.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "tools/render/ifs_format.h"
+#include "ifs/check/ifs_format.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // picks one. A backend only carries out what it is asked: every decision lies above this line.
 //
 // Besides these functions a backend owes the saver one thing: its window procedure (or event
-// dispatch) hands every message of the saver window to HandleSaverMessage (saver/saver_main.h),
+// dispatch) hands every message of the saver window to the saver through platform::Deliver,
 // translated into a SaverMessage, and gives the message the platform's default processing when
 // that returns false. Everything runs on the one thread of the message loop.
 //
@@ -36,6 +36,17 @@ enum class SaverMessage { Destroy, Paint, KeyDown, LeftButtonDown, RightButtonDo
                           Resize, Close };
 
 namespace platform {
+
+// The saver's answer to one message of its window: true when handled, false when the message
+// belongs to the platform's default processing.
+using MessageHandler = bool (*)(PlatformHandle window, SaverMessage message);
+// Whom the backend hands the messages to: start-up sets it before it asks for a window (the
+// saver's HandleSaverMessage; a contract test's stand-in).
+inline MessageHandler SaverHandler = nullptr;
+// A message to the saver; false (the default processing) while no handler is set.
+inline bool Deliver(PlatformHandle window, SaverMessage message) {
+    return SaverHandler != nullptr && SaverHandler(window, message);
+}
 
 // The whole command line of the process, program path included; never null. Valid until the
 // process ends. A host that hands the program an argument vector gives its words (the program's
@@ -93,7 +104,7 @@ struct ScreenMetrics {
 ScreenMetrics ReadScreenMetrics();
 
 // Makes ready whatever the host needs before the saver's window is made (on Win32 the window
-// class "_Velloran_LUMIVEX", whose procedure hands messages to HandleSaverMessage, with the arrow
+// class "_Velloran_LUMIVEX", whose procedure hands messages to Deliver, with the arrow
 // cursor and no icon or background; nothing elsewhere). False when the host refuses: start-up
 // ends with its code.
 bool PrepareWindowing(PlatformHandle instance);
@@ -121,14 +132,14 @@ void ShowCursorAgain();
 void ShowSaverWindow(PlatformHandle window);
 // Fills window rows 0 to height-1, columns 0 to width-1 (row 0 at the top), with black.
 void BlackenStrip(PlatformHandle window, std::int32_t width, std::int32_t height);
-// A 10 ms timer, identifier 0, whose every expiry reaches HandleSaverMessage as Timer.
+// A 10 ms timer, identifier 0, whose every expiry reaches the saver as Timer.
 void StartFrameTimer(PlatformHandle window);
-// Gets, translates and dispatches messages (each to HandleSaverMessage, as above) until the quit
+// Gets, translates and dispatches messages (each to Deliver, as above) until the quit
 // that EndMessageLoop posts; then returns, the quit consumed.
 void RunMessageLoop();
 
 // Destroys the window. Before it returns, the backend has delivered
-// HandleSaverMessage(window, SaverMessage::Destroy) once (on Win32, DestroyWindow sends WM_DESTROY
+// Deliver(window, SaverMessage::Destroy) once (on Win32, DestroyWindow sends WM_DESTROY
 // on the spot), so the quit is posted by the time the caller goes on. A window already destroyed
 // is left alone: no second Destroy message.
 void DestroySaverWindow(PlatformHandle window);

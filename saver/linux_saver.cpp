@@ -140,6 +140,7 @@ std::string MissingDefinitionMessage(const LinuxOptions& options, const LinuxEnv
 int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
     const LinuxHost host = ChooseLinuxHost(options, env.waylandDisplay, env.screensaverWindow);
     if (env.useHost != nullptr) env.useHost(host);
+    platform::SaverHandler = HandleSaverMessage;
     // A host's window and the desktop window are watched, not ended by input; full screen is /s.
     State.Mode = options.target == LinuxTarget::FullScreen ? RunMode::Saver : RunMode::Window;
     // Ticks paced by the display on a millisecond clock never measure 0 ms: points come back

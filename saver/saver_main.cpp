@@ -111,6 +111,7 @@ bool ResizeFrame(std::int32_t width, std::int32_t height) {
 }
 
 StartResult InitWindow(PlatformHandle parent) {
+    platform::SaverHandler = HandleSaverMessage;
     SeedRandom(static_cast<std::uint32_t>(platform::CalendarSeconds()));
 
     if (platform::TakeInstanceLock(&State.InstanceLock) == platform::LockOutcome::AlreadyHeld) return StartResult::AlreadyRunning;

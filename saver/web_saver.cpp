@@ -42,6 +42,7 @@ bool ParseWebSize(const char* text, std::int32_t* width, std::int32_t* height) {
 
 int StartWebSaver(const WebStart& start) {
     EndWebRun();
+    platform::SaverHandler = HandleSaverMessage;
     // A page watches the saver: input never ends the run. The preview is the settings' preview.
     State.Mode = start.preview ? RunMode::Preview : RunMode::Window;
     SetMemoryBound(start.memoryBound);

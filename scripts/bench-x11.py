@@ -11,54 +11,12 @@ kernel's accounting of the ended child, per 100 ticks: a second of display at th
 """
 import argparse
 import os
-import random
-import resource
 import shutil
-import signal
-import subprocess
 import sys
 import time
 
-TICK = os.sysconf("SC_CLK_TCK")
-
-
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICK
-
-
-def stop(process):
-    if process is None or process.poll() is not None:
-        return
-    process.send_signal(signal.SIGTERM)
-    try:
-        process.wait(5)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
-
-
-def start_xvfb(width, height):
-    first = random.randrange(20, 90)
-    for number in [20 + (first - 20 + i) % 70 for i in range(70)]:
-        if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
-            continue
-        xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % (width, height),
-                                 "-nolisten", "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while time.time() < deadline and xvfb.poll() is None and not os.path.exists("/tmp/.X11-unix/X%d" % number):
-            time.sleep(0.05)
-        try:
-            with open("/tmp/.X%d-lock" % number) as f:
-                owner = int(f.read().strip())
-        except (OSError, ValueError):
-            owner = None
-        if owner == xvfb.pid and xvfb.poll() is None:
-            time.sleep(0.3)
-            return xvfb, ":%d" % number
-        stop(xvfb)
-    raise SystemExit("no free display for Xvfb")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from harness import cpu_seconds, start, start_xvfb, stop  # noqa: E402
 
 
 def measure_saver(opts, width, height):
@@ -67,11 +25,12 @@ def measure_saver(opts, width, height):
     try:
         env = dict(os.environ, DISPLAY=display)
         env.pop("XSCREENSAVER_WINDOW", None)
-        saver = subprocess.Popen([opts.lumivex, "--root", "--ini", opts.ini, "--seed", str(opts.seed)], env=env,
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        log = os.path.join(opts.work, "lumivex-%dx%d.txt" % (width, height))
+        saver = start([opts.lumivex, "--root", "--ini", opts.ini, "--seed", str(opts.seed)], output=log, env=env)
         time.sleep(opts.warmup)
         if saver.poll() is not None:
-            raise SystemExit("lumivex ended: %s" % saver.stderr.read().decode())
+            with open(log) as f:
+                raise SystemExit("lumivex ended: %s" % f.read())
         wall0, s0, x0 = time.time(), cpu_seconds(saver.pid), cpu_seconds(xvfb.pid)
         time.sleep(opts.seconds)
         wall1, s1, x1 = time.time(), cpu_seconds(saver.pid), cpu_seconds(xvfb.pid)
@@ -83,8 +42,8 @@ def measure_saver(opts, width, height):
 
 
 def render_cpu(opts, width, height, ticks):
-    process = subprocess.Popen([opts.render, "--ini", opts.ini, "--size", "%dx%d" % (width, height), "--seed",
-                                str(opts.seed), "--ticks", str(ticks)], stdout=subprocess.DEVNULL)
+    process = start([opts.render, "--ini", opts.ini, "--size", "%dx%d" % (width, height), "--seed",
+                                str(opts.seed), "--ticks", str(ticks)])
     _pid, status, usage = os.wait4(process.pid, 0)
     process.returncode = status
     if status != 0:
@@ -109,7 +68,9 @@ def main():
     parser.add_argument("--warmup", type=float, default=2.0)
     parser.add_argument("--runs", type=int, default=1, help="runs per size, one after the other")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--work", default=os.path.join(here, "..", "build", "bench-x11"), help="folder of the logs")
     opts = parser.parse_args()
+    os.makedirs(opts.work, exist_ok=True)
     if shutil.which("Xvfb") is None:
         raise SystemExit("Xvfb is missing (bash scripts/install-deps.sh headless)")
     opts.ini = os.path.abspath(opts.ini)

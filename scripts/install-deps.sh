@@ -18,9 +18,10 @@ group_native() {
     libwayland-dev wayland-protocols)
 }
 
-# The libraries of the default build's unit tests and benchmarks (make build, make bench).
+# The libraries of the default build's unit tests and benchmarks (make build, make bench), and
+# pytest, which runs the Python tests and the real-host cases.
 group_native_tests() {
-  packages+=(libgtest-dev libbenchmark-dev)
+  packages+=(libgtest-dev libbenchmark-dev python3-pytest)
 }
 
 # A run without a display: a virtual X server (scripts/x11_screenshot.py reads it with libX11).
@@ -30,12 +31,12 @@ group_headless() {
 
 # The native saver's tests against real hosts (Xvfb, xsecurelock) and of its installed files.
 group_x11_tests() {
-  packages+=(python3 xvfb xdotool imagemagick x11-utils xsecurelock libxml2-utils desktop-file-utils)
+  packages+=(python3 python3-pytest xvfb xdotool imagemagick x11-utils xsecurelock libxml2-utils desktop-file-utils)
 }
 
 # The native saver's tests on Wayland: headless sway, and grim for its screenshots.
 group_wayland_tests() {
-  packages+=(python3 sway grim)
+  packages+=(python3 python3-pytest sway grim)
 }
 
 # The native saver's Wayland part whole: what builds it and what tests it.
@@ -51,7 +52,7 @@ group_windows() {
 
 # The Windows saver under Wine: make run-windows and the end-to-end tests.
 group_windows_tests() {
-  packages+=(wine64 python3 xvfb xdotool imagemagick x11-utils)
+  packages+=(wine64 python3 python3-pytest xvfb xdotool imagemagick x11-utils)
 }
 
 # The fuzz targets: clang brings libFuzzer and the sanitizers' runtimes.
@@ -73,7 +74,7 @@ group_web() {
 # The web pages' tests and benchmark in headless Chromium driven by Selenium; the tests read
 # pictures with ImageMagick.
 group_web_tests() {
-  packages+=(chromium chromium-driver python3-selenium imagemagick)
+  packages+=(chromium chromium-driver python3-selenium python3-pytest imagemagick)
 }
 
 # Every group: what `make test` needs.

@@ -2,7 +2,8 @@
 """A PNG of an X display's root window, with nothing but Python and libX11: x11_screenshot.py FILE.
 
 make run takes its screenshot with this, so that a first run needs no image tools. The display is
-$DISPLAY; the screen must be TrueColor with 32 bits a pixel (Xvfb's 24-bit screens are)."""
+$DISPLAY; the screen must be TrueColor with 32 bits a pixel (Xvfb's 24-bit screens are). Its
+libX11() is the tests' one binding of Xlib (tests/harness.py: screenshots, a host's windows)."""
 import ctypes
 import ctypes.util
 import struct
@@ -23,19 +24,40 @@ ZPIXMAP = 2
 ALL_PLANES = ctypes.c_ulong(-1 & 0xFFFFFFFFFFFFFFFF)
 
 
+_lib = None
+
+
+def libX11():
+    """libX11, with the prototypes of the functions used here and by the tests."""
+    global _lib
+    if _lib is not None:
+        return _lib
+    x = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+    dpy, window, c_int, c_uint = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_uint
+    x.XOpenDisplay.restype = dpy
+    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x.XDefaultRootWindow.restype = window
+    x.XDefaultRootWindow.argtypes = [dpy]
+    x.XDefaultScreen.argtypes = [dpy]
+    x.XDisplayWidth.argtypes = x.XDisplayHeight.argtypes = [dpy, c_int]
+    x.XGetImage.restype = ctypes.POINTER(XImage)
+    x.XGetImage.argtypes = [dpy, window, c_int, c_int, c_uint, c_uint, ctypes.c_ulong, c_int]
+    x.XCloseDisplay.argtypes = [dpy]
+    x.XCreateSimpleWindow.restype = window
+    x.XCreateSimpleWindow.argtypes = [dpy, window, c_int, c_int, c_uint, c_uint, c_uint, ctypes.c_ulong, ctypes.c_ulong]
+    x.XMapWindow.argtypes = x.XDestroyWindow.argtypes = [dpy, window]
+    x.XResizeWindow.argtypes = [dpy, window, c_uint, c_uint]
+    x.XSync.argtypes = [dpy, c_int]
+    x.XInternAtom.restype = ctypes.c_ulong
+    x.XInternAtom.argtypes = [dpy, ctypes.c_char_p, c_int]
+    x.XSendEvent.argtypes = [dpy, window, c_int, ctypes.c_long, ctypes.c_void_p]
+    _lib = x
+    return x
+
+
 def grab(display_name=None):
     """(width, height, RGB bytes) of the root window of the display."""
-    x = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-    x.XOpenDisplay.restype = ctypes.c_void_p
-    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x.XDefaultRootWindow.restype = ctypes.c_ulong
-    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    x.XDefaultScreen.argtypes = [ctypes.c_void_p]
-    x.XDisplayWidth.argtypes = x.XDisplayHeight.argtypes = [ctypes.c_void_p, ctypes.c_int]
-    x.XGetImage.restype = ctypes.POINTER(XImage)
-    x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                            ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-    x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    x = libX11()
     display = x.XOpenDisplay(display_name.encode() if display_name else None)
     if not display:
         raise RuntimeError("cannot open the display")

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "test_support.h"
-#include "tools/render/check.h"
-#include "tools/render/check_report.h"
-#include "tools/render/fit.h"
+#include "ifs/check/check.h"
+#include "ifs/check/check_report.h"
+#include "ifs/check/fit.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "ifs/ifs_definition.h"
 #include "ifs/loader.h"
 #include "test_support.h"
-#include "tools/render/check_measure.h"
+#include "ifs/check/check_measure.h"
 
 namespace {
 

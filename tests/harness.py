@@ -1,23 +1,14 @@
-"""The one harness of every test that runs a real host (Wine, X11, Wayland, a browser), one case per call.
+"""The one harness of every test that runs a real host (Wine, X11, Wayland, a browser).
 
-A test file holds its cases as functions `case_NAME(opts)` and ends with
-
-    if __name__ == "__main__":
-        sys.exit(harness.main(harness.cases(globals()), options=("scr64", ...)))
-
-CTest runs `python3 FILE [--work DIR --render EXE --source DIR ...] CASE`, with PYTHONPATH naming
-this folder (the CMake function `lumivex_harness_cases` of cmake/harness.cmake sets it; by hand:
-`PYTHONPATH=tests python3 tests/x11/x11.py ... CASE`).
+A test file holds its cases as functions `case_NAME(opts)`; pytest runs them, with the fixtures of
+tests/conftest.py (the options as `opts`, the time limit, the end of everything a case started).
+CTest runs `python3 -m pytest FILE::case_NAME --work DIR [--render EXE --source DIR ...]` (the CMake
+function `lumivex_harness_cases` of cmake/harness.cmake; by hand the same, from anywhere).
 
 The API, all of it:
 
   Failure, check(cond, msg), log(msg)     a case fails by raising Failure; check raises it
-  SKIPPED (77)                            a case that returns it is skipped (CTest SKIP_RETURN_CODE)
-  main(cases, options=(), needs=None, extra=None, timeouts=None, prepare=None)
-                                          parses --work (required), --render, --source, --timeout and
-                                          the named `options`; runs one case under an alarm; on
-                                          failure, signal or timeout stops everything started
-  cases(namespace)                        {name: fn} of the case_NAME functions of a module
+  SKIPPED (77)                            the exit code of a run whose cases were skipped (pytest.skip)
   start(argv, output=None, env=None, cwd=None)
                                           starts a program in a process group of its own, kept for
                                           cleanup; its output (both streams) goes to the file `output`
@@ -62,13 +53,11 @@ The API, all of it:
                                           missing): .command(argv), .env(base), .give(path)
   Wine(prefix)                            a Wine prefix: .env(), .boot(), .run(), .start(), .kill()
 """
-import argparse
 import base64
 import contextlib
 import json
 import os
 import pwd
-import random
 import re
 import shutil
 import signal
@@ -77,6 +66,10 @@ import subprocess
 import sys
 import tempfile
 import time
+
+# scripts/x11_screenshot.py: make run's screenshot and the one binding of libX11.
+sys.path.append(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import x11_screenshot  # noqa: E402
 
 SKIPPED = 77
 STRIP = 16  # rows of the status strip above the saver's image
@@ -131,13 +124,13 @@ _started = []
 _cleanups = []
 
 
-def start(argv, output=None, env=None, cwd=None):
+def start(argv, output=None, env=None, cwd=None, pass_fds=()):
     """Starts a program without waiting. Its output (both streams) goes to the file `output`, or
     nowhere."""
     out = open(output, "wb") if output else subprocess.DEVNULL
     try:
         process = subprocess.Popen([str(a) for a in argv], env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
-                                   stderr=subprocess.STDOUT, start_new_session=True)
+                                   stderr=subprocess.STDOUT, start_new_session=True, pass_fds=pass_fds)
     finally:
         if output:
             out.close()
@@ -301,19 +294,6 @@ class Shot:
         return "%016x" % h, lit
 
 
-def x11_screenshot():
-    """scripts/x11_screenshot.py as a module (it is a script, not a package)."""
-    module = sys.modules.get("x11_screenshot")
-    if module is None:
-        import importlib.util
-        path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "x11_screenshot.py")
-        found = importlib.util.spec_from_file_location("x11_screenshot", path)
-        module = importlib.util.module_from_spec(found)
-        found.loader.exec_module(module)
-        sys.modules["x11_screenshot"] = module
-    return module
-
-
 def parse_ppm(data):
     match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
     check(match is not None, "the picture is not a PPM image")
@@ -356,9 +336,33 @@ def save_ppm(shot, path):
 # X
 
 
+def start_xvfb(width, height, depth=24, args=()):
+    """Starts Xvfb on a free display of its choosing (it writes the number to -displayfd once it
+    answers; a server that hangs is the case's time limit); (the process, ":N")."""
+    read, write = os.pipe()
+    try:
+        # -noreset: a server resets when its last client goes (a screenshot, xdpyinfo), and a client
+        # that connects during the reset is refused.
+        process = start(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx%d" % (width, height, depth),
+                         "-nolisten", "tcp", "-noreset"] + list(args), pass_fds=(write,))
+    finally:
+        os.close(write)
+    number = b""
+    with os.fdopen(read, "rb", buffering=0) as pipe:
+        while not number.endswith(b"\n"):
+            chunk = pipe.read(16)
+            if not chunk:
+                break  # the server ended without a display
+            number += chunk
+    if not number.strip().isdigit():
+        stop(process)
+        raise Failure("Xvfb did not start (exit code %s)" % process.poll())
+    return process, ":" + number.decode().strip()
+
+
 class Xvfb:
-    """An X server on a free display from :20 to :99, started from a random place so that cases
-    running side by side rarely try the same one; the lock file decides who has it."""
+    """An X server on a display it chooses itself (-displayfd), so that servers side by side never
+    try the same one."""
 
     def __init__(self, width, height, depth=24, args=()):
         self.width, self.height, self.depth, self.args = width, height, depth, list(args)
@@ -366,44 +370,11 @@ class Xvfb:
         self.display = None
 
     def __enter__(self):
-        first = random.randrange(20, 100)
-        for number in [20 + (first - 20 + i) % 80 for i in range(80)]:
-            if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
-                continue
-            if self._try(number):
-                self.env = dict(os.environ, DISPLAY=self.display)
-                for name in ("XSCREENSAVER_WINDOW", "WAYLAND_DISPLAY"):
-                    self.env.pop(name, None)
-                return self
-        raise Failure("no Xvfb could be started on a free display from :20 to :99")
-
-    def _try(self, number):
-        # -noreset: a server resets when its last client goes (xdpyinfo below, a screenshot), and a
-        # client that connects during the reset is refused.
-        process = start(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx%d" % (self.width, self.height, self.depth),
-                         "-nolisten", "tcp", "-noreset"] + self.args)
-        socket = "/tmp/.X11-unix/X%d" % number
-        deadline = time.time() + 10
-        while time.time() < deadline and process.poll() is None and not os.path.exists(socket):
-            time.sleep(0.05)
-        owner = None
-        try:
-            with open("/tmp/.X%d-lock" % number) as f:
-                owner = int(f.read().strip())
-        except (OSError, ValueError):
-            pass
-        if owner != process.pid or process.poll() is not None:
-            stop(process)  # another server holds the display
-            return False
-        # The socket exists before the server answers: wait until a client gets through.
-        while time.time() < deadline:
-            if subprocess.run(["xdpyinfo", "-display", ":%d" % number], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=10).returncode == 0:
-                self.process, self.display = process, ":%d" % number
-                return True
-            time.sleep(0.1)
-        stop(process)
-        return False
+        self.process, self.display = start_xvfb(self.width, self.height, self.depth, self.args)
+        self.env = dict(os.environ, DISPLAY=self.display)
+        for name in ("XSCREENSAVER_WINDOW", "WAYLAND_DISPLAY"):
+            self.env.pop(name, None)
+        return self
 
     def __exit__(self, *_exc):
         self.stop()
@@ -415,7 +386,7 @@ class Xvfb:
     def shot(self):
         if self.depth == 24:
             # make run's own screenshot: every pixel test of a 24-bit screen checks it too.
-            width, height, rgb = x11_screenshot().grab(self.display)
+            width, height, rgb = x11_screenshot.grab(self.display)
             return Shot(width, height, rgb)
         data = subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "ppm:-"],
                               check=True, capture_output=True, timeout=30).stdout
@@ -935,66 +906,3 @@ class Wine:
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-# ---------------------------------------------------------------------------------------------
-# The case runner
-
-
-def cases(namespace):
-    return {name[5:]: fn for name, fn in namespace.items() if name.startswith("case_") and callable(fn)}
-
-
-def on_signal(number, _frame):
-    raise Failure("stopped by signal %d" % number)
-
-
-def main(all_cases, options=(), needs=None, extra=None, timeouts=None, prepare=None):
-    """Runs the case named on the command line; its exit code: 0, 1 (failure) or SKIPPED.
-    `options`: names of further required options (--name); `extra(parser)` adds others;
-    `needs(opts)`: {case: [files that must exist]}, the key None for every other case;
-    `timeouts`: {case: seconds} where the default --timeout does not fit; `prepare(opts)` runs
-    after the options are read (it may add to opts)."""
-    parser = argparse.ArgumentParser(description=sys.modules["__main__"].__doc__)
-    parser.add_argument("case", choices=sorted(all_cases))
-    parser.add_argument("--work", required=True, help="folder of the cases' files")
-    parser.add_argument("--render", help="lumivex-render")
-    parser.add_argument("--source", help="the source tree")
-    for option in options:
-        parser.add_argument("--" + option.replace("_", "-"), required=True)
-    parser.add_argument("--timeout", type=int, default=150, help="seconds before the case gives up")
-    if extra is not None:
-        extra(parser)
-    opts = parser.parse_args()
-    opts.work = os.path.abspath(opts.work)
-    os.makedirs(opts.work, exist_ok=True)
-    timeout = (timeouts or {}).get(opts.case, opts.timeout)
-    if prepare is not None:
-        prepare(opts)
-
-    def too_long(*_):
-        raise Failure("the case took over %d s" % timeout)
-
-    signal.signal(signal.SIGTERM, on_signal)
-    signal.signal(signal.SIGINT, on_signal)
-    signal.signal(signal.SIGHUP, on_signal)
-    signal.signal(signal.SIGALRM, too_long)
-    if needs is not None:
-        wanted = needs(opts)
-        for path in wanted.get(opts.case, wanted.get(None, [])):
-            if not path or not os.path.exists(path):
-                print("FAIL: %s is missing (build it first)" % path, flush=True)
-                return 1
-    signal.alarm(timeout)
-    try:
-        result = all_cases[opts.case](opts)
-        return SKIPPED if result == SKIPPED else 0
-    except Failure as failure:
-        print("FAIL: %s" % failure, flush=True)
-        return 1
-    finally:
-        signal.alarm(0)
-        # A second signal must not cut the cleanup short.
-        for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-            signal.signal(number, signal.SIG_IGN)
-        cleanup()

@@ -9,6 +9,8 @@ import stat
 import sys
 import time
 
+import pytest
+
 import harness
 from harness import Failure, User, check, log
 
@@ -25,6 +27,8 @@ def alive(pid):
 def case_hang(opts):
     """Not a test: the case the test `cleanup` stops. It starts a screen and a program that leaves
     a grandchild, writes their ids to hang.json, and waits."""
+    if not os.environ.get("LUMIVEX_HANG"):
+        pytest.skip("run by the case cleanup alone")
     with harness.Session(opts, "hang", 64, 48) as s:
         child = s.start(["sh", "-c", "sleep 300 & echo $!; sleep 300"])
         loose = harness.start(["sleep", "300"])  # started outside the session: the case's cleanup ends it
@@ -42,15 +46,15 @@ def case_cleanup(opts):
     """Ended by SIGTERM, SIGINT, or its own time limit, the case `hang` fails and leaves none of the
     programs it started running."""
     ways = [("SIGTERM", signal.SIGTERM, []), ("SIGINT", signal.SIGINT, []),
-            ("the time limit", None, ["--timeout", "3"])]
+            ("the time limit", None, ["--case-timeout", "3"])]
     for name, sig, extra in ways:
         record = os.path.join(opts.work, "hang.json")
         if os.path.exists(record):
             os.remove(record)
         # Started through the harness, so that a failure here ends it too.
         out_path = os.path.join(opts.work, "hang-out.txt")
-        case = harness.start([sys.executable, os.path.abspath(__file__), "--work", opts.work] + extra + ["hang"],
-                             output=out_path)
+        case = harness.start([sys.executable, "-m", "pytest", os.path.abspath(__file__) + "::case_hang", "--work",
+                              opts.work] + extra, output=out_path, env=dict(os.environ, LUMIVEX_HANG="1"))
         deadline = time.time() + 20
         while not os.path.exists(record) and time.time() < deadline and case.poll() is None:
             time.sleep(0.1)
@@ -63,7 +67,7 @@ def case_cleanup(opts):
             case.send_signal(sig)
         harness.wait_exit(case, 30, "%s: the case" % name)
         out = harness.output_of(case)
-        check(case.returncode == 1 and "FAIL: " in out, "%s: the case ended with %d: %r" % (name, case.returncode, out))
+        check(case.returncode == 1 and "Failure: " in out, "%s: the case ended with %d: %r" % (name, case.returncode, out))
         deadline = time.time() + 5
         while any(alive(pid) for pid in pids) and time.time() < deadline:
             time.sleep(0.1)
@@ -72,7 +76,7 @@ def case_cleanup(opts):
             os.kill(pid, signal.SIGKILL)
         check(not left, "%s: programs still run after the case ended: %s of %s" % (name, left, pids))
         log("ok: %s: the case failed (%s) and its screen, programs and their children ended"
-            % (name, out.strip().splitlines()[-1]))
+            % (name, [line for line in out.splitlines() if "Failure: " in line][-1].strip()))
 
 
 def case_screens(opts):
@@ -195,6 +199,3 @@ def case_waits(opts):
         check(got == expected, "match with strip=%s of %r: %s, expected %s" % (compare, below, got, expected))
     log("ok: Rendered.match with and without the strip")
 
-
-if __name__ == "__main__":
-    sys.exit(harness.main(harness.cases(globals())))

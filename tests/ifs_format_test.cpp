@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "tools/render/ifs_format.h"
+#include "ifs/check/ifs_format.h"
 
 namespace {
 

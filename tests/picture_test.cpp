@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "test_support.h"
-#include "tools/render/dump.h"
 #include "core/font8x16.h"
+#include "tools/render/dump.h"
 
 namespace fs = std::filesystem;
 
@@ -398,24 +398,6 @@ TEST_F(PictureTest, FullDiskOrUnwritablePlaceExit2AndLeaveNoHalfFile) {
     EXPECT_EQ(Render("--ini " + ini + " --size 64x48 --ticks 10 --dump " + dump + " --png " + (dir / "png").string()).code, 2);
     EXPECT_EQ(dumpText(), complete);
     EXPECT_FALSE(fs::exists(dump + ".partial"));
-}
-
-// The font: every printable character but the space leaves a mark, no two look the same, and
-// the rightmost column and the top two rows stay clear so neighbouring cells never touch.
-TEST(StatusFontTest, GlyphsAreDistinctAndKeepTheirMargins) {
-    std::set<std::vector<std::uint8_t>> seen;
-    for (int c = FontFirstChar; c <= FontLastChar; ++c) {
-        const std::uint8_t* glyph = FontGlyph(static_cast<unsigned char>(c));
-        const std::vector<std::uint8_t> rows(glyph, glyph + FontCellHeight);
-        int ink = 0, rightColumn = 0;
-        for (const std::uint8_t row : rows) ink += row != 0, rightColumn += row & 1;
-        EXPECT_EQ(ink == 0, c == ' ') << "character " << c;
-        EXPECT_EQ(rightColumn, 0) << "character " << c;
-        EXPECT_EQ(rows[0] | rows[1], 0) << "character " << c;
-        EXPECT_TRUE(seen.insert(rows).second) << "character " << c << " looks like another";
-    }
-    EXPECT_EQ(FontGlyph('\t'), FontFallbackGlyph);
-    EXPECT_EQ(FontGlyph(200), FontFallbackGlyph);
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 // here: the headless one (platform_contract_headless.cpp) and X11 under Xvfb
 // (x11/platform_contract_x11.cpp).
 //
-// Each program compiles its backend with HandleSaverMessage renamed to ContractSaverMessage, a
-// stand-in saver that counts what it is handed and answers as the saver does (Destroy with
+// Each program links its backend as it is and hands it ContractSaverMessage as the saver's
+// handler: a stand-in that counts what it is handed and answers as the saver does (Destroy with
 // EndMessageLoop, Close with DestroySaverWindow, Paint with AcceptPaint).
 #pragma once
 

@@ -1,11 +1,6 @@
 // The seam's rules (platform/platform.h) that need the headless host's own data or the real saver
-// behind the backend; those any host keeps are the list of platform_contract_checks.cpp.
-#include <cstring>
-#include <string>
-#include <vector>
-
+// behind the backend; those any host keeps are the one list of platform_contract_checks.cpp.
 #include "platform/platform.h"
-#include "saver/saver_main.h"
 #include "test_support.h"
 
 using PlatformContract = SaverTest;
@@ -13,34 +8,6 @@ using PlatformContract = SaverTest;
 namespace {
 PlatformHandle Handle(std::intptr_t value) { return reinterpret_cast<PlatformHandle>(value); }
 }  // namespace
-
-TEST_F(PlatformContract, SystemDirectoryIsWholeOrEmpty) {
-    Host().systemDirectory = "C:\\WINDOWS\\system32";  // 19 characters
-    char buffer[32];
-    const auto attempt = [&buffer](unsigned capacity) {
-        std::memset(buffer, 'x', sizeof buffer);
-        return platform::SystemDirectory(buffer, capacity);
-    };
-    EXPECT_EQ(attempt(20), 19u);
-    EXPECT_STREQ(buffer, "C:\\WINDOWS\\system32");
-    EXPECT_EQ(attempt(19), 0u) << "no room for the NUL: an empty name, never a cut-off one";
-    EXPECT_STREQ(buffer, "");
-    EXPECT_EQ(attempt(1), 0u);
-    EXPECT_STREQ(buffer, "");
-    EXPECT_EQ(attempt(0), 0u);
-    EXPECT_EQ(buffer[0], 'x') << "a capacity of 0 writes nothing";
-}
-
-TEST_F(PlatformContract, AnUnavailableLockLeavesNoHandle) {
-    const platform::LockOutcome outcomes[] = {platform::LockOutcome::Taken, platform::LockOutcome::AlreadyHeld,
-                                              platform::LockOutcome::Unavailable};
-    for (const platform::LockOutcome outcome : outcomes) {
-        Host().lockOutcome = outcome;
-        PlatformHandle lock = Handle(5);
-        EXPECT_EQ(platform::TakeInstanceLock(&lock), outcome);
-        EXPECT_EQ(lock == nullptr, outcome == platform::LockOutcome::Unavailable);
-    }
-}
 
 TEST_F(PlatformContract, FailedQueriesLeaveTheirAnswersAlone) {
     platform::Rect rect = {1, 2, 3, 4};
@@ -52,29 +19,6 @@ TEST_F(PlatformContract, FailedQueriesLeaveTheirAnswersAlone) {
     EXPECT_FALSE(platform::ReadCursorPosition(&x, &y));
     EXPECT_EQ(x, 7);
     EXPECT_EQ(y, 8);
-}
-
-TEST_F(PlatformContract, DestroyDeliversTheDestroyMessageOnceBeforeItReturns) {
-    ASSERT_EQ(StartSaver({FixedPointFile(10, 1)}), 0);
-    Host().calls.clear();
-    platform::DestroySaverWindow(State.Window);
-    EXPECT_TRUE(Host().quitPosted) << "the saver's Destroy handler has run";
-    platform::DestroySaverWindow(State.Window);
-    EXPECT_EQ(Host().calls, (std::vector<std::string>{"DestroySaverWindow", "EndMessageLoop", "DestroySaverWindow"}));
-}
-
-TEST_F(PlatformContract, TheLoopHandsTimerMessagesToTheSaverUntilTheQuit) {
-    ASSERT_EQ(StartSaver({FixedPointFile(10, 1)}), 0);
-    Host().nextTick = [](std::uint32_t* now) {
-        *now += 10;
-        return true;
-    };
-    Host().afterTick = [](std::uint32_t tick) {
-        if (tick == 3) platform::EndMessageLoop(State.Window);
-    };
-    platform::RunMessageLoop();
-    EXPECT_EQ(Host().ticksRun, 3u);
-    EXPECT_EQ(Host().framesPresented, 3) << "each timer message reached the saver's tick";
 }
 
 TEST_F(PlatformContract, FramesComeWithTheStrideOfAnEightBitDib) {

@@ -6,7 +6,6 @@
 #include "backends/headless/headless_host.h"
 #include "core/messages.h"
 #include "platform/platform.h"
-#include "saver/saver_main.h"
 
 #if defined(__linux__)
 #include <unistd.h>
@@ -178,13 +177,13 @@ void RunMessageLoop() {
     while (!TheHost.quitPosted) {
         if (TheHost.windowGone && !TheHost.windowDestroyed) {
             TheHost.windowDestroyed = true;
-            HandleSaverMessage(TheHost.window, SaverMessage::Destroy);
+            platform::Deliver(TheHost.window, SaverMessage::Destroy);
         } else if (TheHost.resizePending) {
             TheHost.resizePending = false;
-            HandleSaverMessage(TheHost.window, SaverMessage::Resize);
+            platform::Deliver(TheHost.window, SaverMessage::Resize);
         } else if (TheHost.nextTick && TheHost.nextTick(&TheHost.now)) {
             ++TheHost.ticksRun;
-            HandleSaverMessage(TheHost.window, SaverMessage::Timer);
+            platform::Deliver(TheHost.window, SaverMessage::Timer);
             if (TheHost.afterTick) TheHost.afterTick(TheHost.ticksRun);
         } else {
             break;
@@ -197,7 +196,7 @@ void DestroySaverWindow(PlatformHandle window) {
     TheHost.calls.push_back("DestroySaverWindow");
     if (TheHost.windowDestroyed) return;
     TheHost.windowDestroyed = true;
-    HandleSaverMessage(window, SaverMessage::Destroy);
+    platform::Deliver(window, SaverMessage::Destroy);
 }
 
 void EndMessageLoop(PlatformHandle) {

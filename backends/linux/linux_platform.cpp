@@ -23,7 +23,7 @@ volatile sig_atomic_t LoopRunning = 0;
 
 void OnEndSignal(int) {
     // A signal during start-up ends the program at once, quietly, as one in the loop does.
-    if (LoopRunning == 0) _exit(0);
+    if (LoopRunning == 0) _exit(EndSignalExitCode);
     const int saved = errno;
     const char byte = 1;
     if (write(SignalPipe[1], &byte, 1) < 0) {

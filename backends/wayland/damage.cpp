@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "backends/x11/convert.h"
+#include "core/convert.h"
 
 void RecordDamage(DamageHistory* history, const platform::FrameDamage& damage, Colour colour0, Colour colour1) {
     history->last[1] = history->last[0];

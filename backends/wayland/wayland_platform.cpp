@@ -26,7 +26,6 @@
 #include "core/font8x16.h"
 #include "platform/platform.h"
 #include "saver/linux_saver.h"
-#include "saver/saver_main.h"
 
 namespace {
 
@@ -546,7 +545,7 @@ bool Connect() {
 }
 
 // Dispatches until the first surface has its size (or every surface is gone). An ending signal
-// meanwhile ends the run as it would a running one: quietly, with 0.
+// meanwhile ends the run as it would a running one: quietly, with EndSignalExitCode.
 void AwaitConfigure() {
     const int fd = wl_display_get_fd(Display);
     const int signalFd = EndSignalFd();
@@ -562,7 +561,7 @@ void AwaitConfigure() {
         } else {
             wl_display_cancel_read(Display);
         }
-        if (got > 0 && signalFd >= 0 && (fds[1].revents & POLLIN) != 0 && TakeEndSignals()) std::_Exit(0);
+        if (got > 0 && signalFd >= 0 && (fds[1].revents & POLLIN) != 0 && TakeEndSignals()) std::_Exit(EndSignalExitCode);
     }
 }
 
@@ -660,9 +659,9 @@ bool AnySurfaceReady() {
 void Deliver() {
     if (ResizeDue && !WindowGone && Primary() != nullptr) {
         ResizeDue = false;
-        HandleSaverMessage(TheWindow(), SaverMessage::Resize);
+        platform::Deliver(TheWindow(), SaverMessage::Resize);
     }
-    for (int i = 0; i < Queued && !QuitPosted; ++i) HandleSaverMessage(TheWindow(), Queue[i]);
+    for (int i = 0; i < Queued && !QuitPosted; ++i) platform::Deliver(TheWindow(), Queue[i]);
     Queued = 0;
 }
 
@@ -726,7 +725,7 @@ void RunMessageLoop() {
         // tick after one comes back sees the whole gap once.
         const bool ready = TimerRunning && !WindowGone && AnySurfaceReady();
         if (ready && now >= next) {
-            HandleSaverMessage(TheWindow(), SaverMessage::Timer);
+            platform::Deliver(TheWindow(), SaverMessage::Timer);
             next += period;
             if (next <= now) next = now + period;
             continue;
@@ -765,7 +764,7 @@ void DestroySaverWindow(PlatformHandle window) {
     // The window's one Destroy: a second call leaves it alone.
     if (DestroyHandedUp) return;
     DestroyHandedUp = true;
-    HandleSaverMessage(window, SaverMessage::Destroy);
+    platform::Deliver(window, SaverMessage::Destroy);
 }
 
 void EndMessageLoop(PlatformHandle) { QuitPosted = true; }

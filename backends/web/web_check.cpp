@@ -6,16 +6,12 @@
 #include <cstdio>
 #include <string>
 
-#include "backends/headless/headless_host.h"
 #include "backends/web/web_backend.h"
 #include "core/arrays.h"
 #include "saver/web_saver.h"
-#include "tools/render/check.h"
-#include "tools/render/fit.h"
-#include "tools/render/ifs_format.h"
-
-// The checker looks beside the program when it is given no file; the page always gives one.
-std::string ProgramDirectory() { return ""; }
+#include "ifs/check/check.h"
+#include "ifs/check/fit.h"
+#include "ifs/check/ifs_format.h"
 
 namespace {
 

@@ -27,7 +27,7 @@ bool WriteFile(const char* path, const char* bytes, std::size_t size) {
 // One tick at the clock value now, as the backend's timer would deliver it.
 void TickAt(std::uint32_t now) {
     Web().now = now;
-    HandleSaverMessage(State.Window, SaverMessage::Timer);
+    platform::Deliver(State.Window, SaverMessage::Timer);
 }
 
 }  // namespace
@@ -91,13 +91,8 @@ EMSCRIPTEN_KEEPALIVE int lvx_resize(int width, int height) {
     if (height > MaxWebSide) height = MaxWebSide;
     w.width = width < 0 ? 0 : width;
     w.height = height < 0 ? 0 : height;
-    HandleSaverMessage(State.Window, SaverMessage::Resize);
+    platform::Deliver(State.Window, SaverMessage::Resize);
     return w.ended ? 0 : 1;
-}
-
-EMSCRIPTEN_KEEPALIVE void lvx_end() {
-    EndWebRun();
-    Web().ended = true;
 }
 
 // The picture: RGBA rows from the top, lvx_width() x lvx_height().
@@ -144,9 +139,6 @@ EMSCRIPTEN_KEEPALIVE const char* lvx_status() {
     Answer.assign(line, length < 0 ? 0 : static_cast<std::size_t>(length));
     return Answer.c_str();
 }
-EMSCRIPTEN_KEEPALIVE int lvx_definition_count() { return State.DefinitionCount; }
-EMSCRIPTEN_KEEPALIVE int lvx_phase() { return static_cast<int>(State.Phase); }
-EMSCRIPTEN_KEEPALIVE int lvx_point_count() { return State.PointCount; }
 
 // For the benchmark (bench/web/): ticks ticks, each the same tick of the cycle (phase and its clock
 // put back before it, the clock 10 ms on), as the native benchmark's ticks; with convert, each

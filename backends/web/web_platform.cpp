@@ -8,7 +8,7 @@
 
 #include "backends/web/web_backend.h"
 #include "core/font8x16.h"
-#include "saver/saver_main.h"
+#include "core/convert.h"
 
 namespace {
 
@@ -42,12 +42,13 @@ void ConvertRect(std::int32_t left, std::int32_t top, std::int32_t right, std::i
     left = std::max(left, 0);
     right = std::min(right, imageWidth);
     if (left >= right) return;
+    if (top >= bottom) return;
     const std::uint32_t colours[2] = {Opaque, CanvasPixel(Last.header.Colours[1])};
-    for (std::int32_t y = top; y < bottom; ++y) {
-        const std::uint8_t* in = Last.bits + static_cast<std::size_t>(rows - 1 - (y - Last.top)) * Last.stride;
-        std::uint32_t* out = w.picture + static_cast<std::size_t>(y) * w.pictureWidth;
-        for (std::int32_t x = left; x < right; ++x) out[x] = colours[in[x] != 0];
-    }
+    // Window row y is image row rows - 1 - (y - Last.top) from the foot: the lowest row asked for first.
+    ConvertFrameRows(Last.bits + static_cast<std::size_t>(rows - (bottom - Last.top)) * Last.stride + left,
+                     static_cast<std::size_t>(Last.stride), static_cast<std::size_t>(right - left),
+                     static_cast<std::size_t>(bottom - top), colours,
+                     w.picture + static_cast<std::size_t>(top) * w.pictureWidth + left, static_cast<std::size_t>(w.pictureWidth));
 }
 
 // Sets the picture's pixels of image points (row 0 at the image's foot) to one colour; points
@@ -154,7 +155,7 @@ void RunMessageLoop() {}                 // the page's event loop is the message
 void DestroySaverWindow(PlatformHandle window) {
     if (!WindowAlive) return;
     WindowAlive = false;
-    HandleSaverMessage(window, SaverMessage::Destroy);
+    platform::Deliver(window, SaverMessage::Destroy);
 }
 void EndMessageLoop(PlatformHandle) { TheWeb.ended = true; }
 void AcceptPaint(PlatformHandle) { TheWeb.wholePending = true; }  // the canvas keeps its pixels; never asked

@@ -5,7 +5,6 @@
 #include <ctime>
 
 #include "platform/platform.h"
-#include "saver/saver_main.h"
 
 static_assert(sizeof(FrameHeaderData) == sizeof(BITMAPINFOHEADER) + 2 * sizeof(RGBQUAD),
               "FrameHeaderData must be a BITMAPINFO with two colours");
@@ -32,7 +31,7 @@ SaverMessage Translate(UINT message) {
 }
 
 LRESULT CALLBACK SaverWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (HandleSaverMessage(window, Translate(message))) return 0;
+    if (platform::Deliver(window, Translate(message))) return 0;
     return DefWindowProcA(window, message, wParam, lParam);
 }
 

@@ -22,10 +22,9 @@
 
 #include "core/font8x16.h"
 #include "platform/platform.h"
-#include "backends/x11/convert.h"
+#include "core/convert.h"
 #include "backends/linux/linux_backend.h"
 #include "saver/linux_saver.h"
-#include "saver/saver_main.h"
 
 namespace {
 
@@ -277,15 +276,15 @@ std::int32_t DrawImagePoints(const ScreenPoint* points, std::int32_t count, cons
     const std::int32_t paired = skip != nullptr ? (skipCount < count ? skipCount : count) : 0;
     for (std::int32_t i = 0; i < count; ++i) {
         const ScreenPoint p = points[i];
-        bool keep = static_cast<std::uint32_t>(p.x) < w && static_cast<std::uint32_t>(p.y) - hidden < shownRows;
-        if (i < paired) keep = keep && (skip[i].x != p.x || skip[i].y != p.y);
-        // Written whether kept or not; only a kept point counts. Out of the window the row is
-        // any value: it only lands in band 0's count when not kept.
-        const std::int32_t y = keep ? last - p.y : 0;
+        bool sends = static_cast<std::uint32_t>(p.x) < w && static_cast<std::uint32_t>(p.y) - hidden < shownRows;
+        if (i < paired) sends = sends && (skip[i].x != p.x || skip[i].y != p.y);
+        // Written whether sent or not; only a point sent counts. Out of the window the row is
+        // any value: it only lands in band 0's count when not sent.
+        const std::int32_t y = sends ? last - p.y : 0;
         chunk[n].x = static_cast<short>(p.x);
         chunk[n].y = static_cast<short>(y);
-        bandStart[(y >> BandShift) + 1] += keep ? 1 : 0;
-        n += keep ? 1 : 0;
+        bandStart[(y >> BandShift) + 1] += sends ? 1 : 0;
+        n += sends ? 1 : 0;
         if (n == Chunk) flush();
     }
     flush();
@@ -373,7 +372,7 @@ void HandUpDestroy() {
     WindowGone = true;
     if (DestroyHandedUp) return;
     DestroyHandedUp = true;
-    HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Destroy);
+    platform::Deliver(AsHandle(TheWindow), SaverMessage::Destroy);
 }
 
 void Dispatch(XEvent& event) {
@@ -387,25 +386,25 @@ void Dispatch(XEvent& event) {
                 (event.xconfigure.width != KnownWidth || event.xconfigure.height != KnownHeight)) {
                 KnownWidth = event.xconfigure.width;
                 KnownHeight = event.xconfigure.height;
-                HandleSaverMessage(window, SaverMessage::Resize);
+                platform::Deliver(window, SaverMessage::Resize);
             }
             break;
         case Expose:
             // Part of the window lost its picture: the saver's AcceptPaint has the next present send all of it.
-            if (event.xexpose.count == 0) HandleSaverMessage(window, SaverMessage::Paint);
+            if (event.xexpose.count == 0) platform::Deliver(window, SaverMessage::Paint);
             break;
         case KeyPress:
-            HandleSaverMessage(window, SaverMessage::KeyDown);
+            platform::Deliver(window, SaverMessage::KeyDown);
             break;
         case ButtonPress:
-            if (event.xbutton.button == Button1) HandleSaverMessage(window, SaverMessage::LeftButtonDown);
-            else if (event.xbutton.button == Button2) HandleSaverMessage(window, SaverMessage::MiddleButtonDown);
-            else if (event.xbutton.button == Button3) HandleSaverMessage(window, SaverMessage::RightButtonDown);
-            else HandleSaverMessage(window, SaverMessage::Other);  // the wheel and further buttons
+            if (event.xbutton.button == Button1) platform::Deliver(window, SaverMessage::LeftButtonDown);
+            else if (event.xbutton.button == Button2) platform::Deliver(window, SaverMessage::MiddleButtonDown);
+            else if (event.xbutton.button == Button3) platform::Deliver(window, SaverMessage::RightButtonDown);
+            else platform::Deliver(window, SaverMessage::Other);  // the wheel and further buttons
             break;
         case ClientMessage:
             if (event.xclient.message_type == WmProtocols && static_cast<Atom>(event.xclient.data.l[0]) == WmDeleteWindow)
-                HandleSaverMessage(window, SaverMessage::Close);
+                platform::Deliver(window, SaverMessage::Close);
             break;
         default:
             if (event.type == ShmCompletionType && ShmPending &&
@@ -520,7 +519,7 @@ void RunMessageLoop() {
         const std::uint64_t now = MonotonicNs();
         const std::uint64_t vblankLimit = VblankAskedAt + VblankWaitLimitNs;
         if (TimerRunning && now >= next && (!VblankAsked || now >= vblankLimit)) {
-            HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Timer);
+            platform::Deliver(AsHandle(TheWindow), SaverMessage::Timer);
             AskVblank();
             // Absolute deadlines: no drift. A tick more than a period late (the process was
             // stopped, a tick was slow, or it waited for the display) is not made up for with a
@@ -540,7 +539,7 @@ void RunMessageLoop() {
         XFlush(TheDisplay);
         const int ready = ppoll(fds, static_cast<nfds_t>(count), TimerRunning ? &wait : nullptr, nullptr);
         if (ready > 0 && count == 2 && (fds[1].revents & POLLIN) != 0 && TakeEndSignals())
-            HandleSaverMessage(AsHandle(TheWindow), SaverMessage::Close);
+            platform::Deliver(AsHandle(TheWindow), SaverMessage::Close);
     }
     QuitPosted = false;  // consumed: the next loop waits for a quit of its own
 }

@@ -9,14 +9,17 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import time
+
+import pytest
 
 import harness
 from harness import GALLERY, NO_DEFINITIONS_INI, STRIP, Failure, Rendered, Wine, check, ends_with, log, \
     windows_path, write_ini
 from wine_saver import Session, check_saver_picture
 
+OPTIONS = ("scr64", "host", "render_exe")
+TIMEOUTS = {"prefix": 220}
 CAPTION = "Lumivex: Error"
 
 MISSING_FILE = ("I cannot find 'lumivex.ini'.\\n\\nI *need* that file, no nice gfx without it!\\n\\n"
@@ -24,6 +27,18 @@ MISSING_FILE = ("I cannot find 'lumivex.ini'.\\n\\nI *need* that file, no nice g
                 "('C:\\windows\\system32\\'). Now quitting.")
 NO_DEFINITIONS = ("I cannot start, there are no IFS definitions in the lumivex.ini file.\\n\\n"
                   "No definitons mean no gfx, no screensaver. Sorry.\\n\\nQuitting now.")
+
+
+@pytest.fixture
+def opts(opts):
+    """The options, with the run's shared Wine prefix (opts.wine)."""
+    opts.wine = Wine(os.path.join(opts.work, "wineprefix"))
+    return opts
+
+
+def needs(opts):
+    return {"render_dumps_match": [opts.render, opts.render_exe], "prefix": [Wine.WINE], "prefix_cleanup": [],
+            None: [opts.scr64, opts.host, opts.render]}
 
 
 def case_prefix(opts):
@@ -346,11 +361,3 @@ def case_status_line_dpi(opts):
     finally:
         set_dpi(opts, 96)
 
-
-if __name__ == "__main__":
-    sys.exit(harness.main(
-        harness.cases(globals()), options=("scr64", "host", "render_exe"),
-        prepare=lambda opts: setattr(opts, "wine", Wine(os.path.join(opts.work, "wineprefix"))),
-        needs=lambda opts: {"render_dumps_match": [opts.render, opts.render_exe], "prefix": [Wine.WINE],
-                            "prefix_cleanup": [], None: [opts.scr64, opts.host, opts.render]},
-        timeouts={"prefix": 220}))

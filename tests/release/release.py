@@ -14,12 +14,20 @@ import sys
 import time
 import zipfile
 
+import pytest
+
 import harness
-from harness import SKIPPED, Failure, Wine, check, ends_with, log
+from harness import Failure, Wine, check, ends_with, log
 from wine_saver import Session, check_saver_picture
 
 ZIP_FILES = ["INSTALL.txt", "LICENSE", "lumivex.ini", "lumivex.scr", "lumivex64.scr"]
 DIST_EPOCH = 1780000000  # 2026-05-28 20:26:40 UTC
+
+
+def needs(opts):
+    site = opts.site and os.path.join(opts.site, "index.html")
+    return {"files": [opts.scr32, opts.scr64], "dist": [opts.scr32, opts.scr64, opts.render, site],
+            "installer": [opts.scr64, Wine.WINE], "deb": [], "hosts": [opts.render, site]}
 
 
 def release_names(version):
@@ -314,8 +322,7 @@ def case_deb(opts):
     its manual page), the same bytes from two builds, lintian without error, a working lumivex
     --version after dpkg -i into a root of the case's own, nothing left after dpkg -r."""
     if opts.deb_config == "none":
-        log("skipped: this build has no Linux saver (lumivex), so no Debian package")
-        return SKIPPED
+        pytest.skip("this build has no Linux saver (lumivex), so no Debian package")
     version = opts.release_version
     # A package of its own, so that neither the Windows builds nor the case dist are needed.
     out = os.path.join(opts.work, "deb")
@@ -489,18 +496,3 @@ def case_files(opts):
         log("ok: %s: %s, GUI, imports %s, icon 101 (%d fern pixels), string 1" % (os.path.basename(path), form,
                                                                                  " ".join(dlls), green))
 
-
-if __name__ == "__main__":
-    def extra(parser):
-        parser.add_argument("--scr32", help="the 32-bit lumivex.scr")
-        parser.add_argument("--scr64", help="the 64-bit lumivex64.scr")
-        parser.add_argument("--release-version", default="0.0.0", help="the project's version")
-        parser.add_argument("--deb-config", default="none", help="CPackConfig.cmake of the Debian package, or none")
-        parser.add_argument("--site", help="the web site of make web (build/web/site)")
-
-    sys.exit(harness.main(harness.cases(globals()), extra=extra,
-                          needs=lambda opts: {"files": [opts.scr32, opts.scr64],
-                                              "dist": [opts.scr32, opts.scr64, opts.render,
-                                                       opts.site and os.path.join(opts.site, "index.html")],
-                                              "installer": [opts.scr64, Wine.WINE], "deb": [],
-                                              "hosts": [opts.render, opts.site and os.path.join(opts.site, "index.html")]}))

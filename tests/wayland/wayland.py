@@ -13,7 +13,6 @@ import signal
 import socket
 import struct
 import subprocess
-import sys
 import tempfile
 import threading
 import time
@@ -23,6 +22,11 @@ from harness import Failure, Rendered, at_cleanup, check, cpu_seconds, ends_with
     wait_exact, wait_rendered, wait_until, write_ini
 
 harness.REGULATION = "wayland"  # the renderer models this host's point regulation
+OPTIONS = ("lumivex",)
+
+
+def needs(opts):
+    return {None: [opts.lumivex, opts.render]}
 
 EMPTY_OUTPUT = (63, 63, 63)  # what sway shows where nothing is drawn
 
@@ -579,7 +583,3 @@ def case_partial(opts):
     log("ok: %d presents: %d changed nothing and committed nothing; %d of %d frames that moved the points went point "
         "by point, %d with the cells' damage" % (len(presents), len(nothing), len(by_points), len(morph), cells))
 
-
-if __name__ == "__main__":
-    sys.exit(harness.main(harness.cases(globals()), options=("lumivex",),
-                          needs=lambda opts: {None: [opts.lumivex, opts.render]}))

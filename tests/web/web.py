@@ -25,6 +25,11 @@ from harness import STRIP, Session, check, check_corner, chromium, console_error
     render_still, static_server, wait_script, wait_until
 
 harness.REGULATION = "web"  # the renderer models this host's point regulation
+OPTIONS = ("site",)
+
+
+def needs(opts):
+    return {None: [opts.render, opts.source]}
 
 
 def site_folder(opts):
@@ -891,7 +896,3 @@ def case_offline(opts):
                 check(not errors, "%s from file://: console errors: %s" % (page, errors))
                 log("ok: %s draws from file://" % page)
 
-
-if __name__ == "__main__":
-    sys.exit(harness.main(harness.cases(globals()), options=("site",),
-                          needs=lambda opts: {None: [opts.render, opts.source]}))

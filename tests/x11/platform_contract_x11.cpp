@@ -3,10 +3,14 @@
 // windows, a resize) go through a second connection, as another client's would.
 #include <gtest/gtest.h>  // before Xlib, whose macros (None, Bool, Status) its templates would meet
 
-#define HandleSaverMessage ContractSaverMessage
-#include "backends/x11/x11_platform.cpp"
-#undef HandleSaverMessage
+#include <X11/Xlib.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "backends/linux/linux_backend.h"
 #include "tests/platform_contract.h"
 
 namespace {
@@ -18,6 +22,7 @@ int IgnoreError(Display*, XErrorEvent*) { return 0; }
 class X11ContractHost : public ContractHost {
 public:
     void Reset() override {
+        platform::SaverHandler = ContractSaverMessage;
         // A quit that a check left posted is consumed by a loop of its own, as it would be.
         platform::ReadScreenMetrics();
         platform::EndMessageLoop(nullptr);
@@ -59,9 +64,6 @@ private:
                 std::fprintf(stderr, "no X display: this test runs under Xvfb\n");
                 std::exit(1);
             }
-            // The backend installs its own (also quiet) handler once it connects; until then a
-            // query of a window gone must not end the program.
-            if (TheDisplay == nullptr) XSetErrorHandler(IgnoreError);
         }
         return display_;
     }
@@ -77,6 +79,9 @@ ContractHost& HostUnderTest() {
 
 int main(int argc, char** argv) {
     Words.assign(argv, argv + argc);
+    // The backend installs its own (also quiet) handler once it connects; until then a query of
+    // a window gone must not end the program.
+    XSetErrorHandler(IgnoreError);
     KeepCommandLine(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -20,6 +20,12 @@ from harness import NO_DEFINITIONS_INI, PALETTE_RGB, STRIP, Failure, Rendered, c
     input_ends, log, output_of, wait_exact, write_ini
 
 harness.REGULATION = "x11"  # the renderer models this host's point regulation
+OPTIONS = ("lumivex", "build", "contract")
+
+
+def needs(opts):
+    return {None: [opts.lumivex, opts.render]}
+
 
 MISSING_NAMED = "lumivex: I cannot find '%s'. I *need* that file, no nice gfx without it! Now quitting."
 NO_DEFINITIONS = ("lumivex: I cannot start, there are no IFS definitions in '%s'. No definitons "
@@ -35,23 +41,7 @@ class Xlib:
     """One connection to the test's display, for windows of a host's own."""
 
     def __init__(self, display):
-        lib = ctypes.CDLL("libX11.so.6")
-        lib.XOpenDisplay.restype = ctypes.c_void_p
-        lib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        lib.XDefaultRootWindow.restype = ctypes.c_ulong
-        lib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        lib.XCreateSimpleWindow.restype = ctypes.c_ulong
-        lib.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                                            ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
-        for name in ("XMapWindow", "XDestroyWindow"):
-            getattr(lib, name).argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-        lib.XResizeWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_uint, ctypes.c_uint]
-        lib.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        lib.XInternAtom.restype = ctypes.c_ulong
-        lib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        lib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-        lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        self.lib = lib
+        lib = self.lib = harness.x11_screenshot.libX11()
         deadline = time.time() + 5
         self.dpy = lib.XOpenDisplay(display.encode())
         while not self.dpy and time.time() < deadline:
@@ -648,7 +638,3 @@ def case_contract(opts):
         check(code == 0, "the X11 backend breaks the seam's contract (exit %s):\n%s" % (code, harness.output_of(program)))
         log("ok: the X11 backend keeps the seam's contract")
 
-
-if __name__ == "__main__":
-    sys.exit(harness.main(harness.cases(globals()), options=("lumivex", "build", "contract"),
-                          needs=lambda opts: {None: [opts.lumivex, opts.render]}))

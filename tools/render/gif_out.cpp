@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <new>
 
-#include "tools/render/output_files.h"
+#include "ifs/check/output_files.h"
 
 namespace {
 

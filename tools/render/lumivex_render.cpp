@@ -10,11 +10,12 @@
 #include "core/messages.h"
 #include "core/saver_state.h"
 #include "ifs/loader.h"
+#include "saver/linux_saver.h"
 #include "saver/saver_main.h"
-#include "tools/render/check.h"
-#include "tools/render/fit.h"
-#include "tools/render/ifs_format.h"
-#include "tools/render/output_files.h"
+#include "ifs/check/check.h"
+#include "ifs/check/fit.h"
+#include "ifs/check/ifs_format.h"
+#include "ifs/check/output_files.h"
 #include "tools/render/render_options.h"
 #include "tools/render/render_outputs.h"
 
@@ -24,6 +25,40 @@
 #endif
 
 namespace {
+
+// Where the renderer finds the shipped lumivex.ini, its stand-in for the saver's system directory:
+// PREFIX/share/lumivex for a renderer installed in PREFIX/bin, else the renderer's own folder (a
+// build, where the configure copies the file beside it). No "/" at the end.
+std::string ShippedDefinitionDirectory();
+
+// The files the renderer reads the definitions from, in order: the one asked for, else
+// lumivex.ini here, then the shipped definitions.
+std::vector<std::string> DefinitionFiles(const std::string& asked) {
+    if (!asked.empty()) return {asked};
+    return {"lumivex.ini", ShippedDefinitionDirectory() + "/lumivex.ini"};
+}
+
+// The first of them that opens, as the saver would take it; the last when none does (its error
+// names it).
+std::string FindDefinitionFile(const std::string& asked) {
+    const std::vector<std::string> files = DefinitionFiles(asked);
+    for (const std::string& path : files) {
+        if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+            std::fclose(file);
+            return path;
+        }
+    }
+    return files.back();
+}
+
+std::string ShippedDefinitionDirectory() {
+    const std::string folder = ProgramDirectory();
+    if (folder.empty() || folder[0] != '/') return folder;
+    // The Linux saver's rule, for a program of this name in that folder.
+    std::string shipped = ShippedDefinitionFolder(folder + "/lumivex-render");
+    if (shipped.size() > 1) shipped.pop_back();
+    return shipped;
+}
 
 const char* const MissingBesideMessage =
     "I cannot find 'lumivex.ini'.\n\nI *need* that file, no nice gfx without it!\n\n"
@@ -95,7 +130,7 @@ int Judge(const RenderOptions& options) {
     CheckSettings settings;
     settings.screenWidth = options.width;
     settings.screenHeight = options.height;
-    if (options.exportIfs) return RunExportIfs(options.ini, options.out, stdout, stderr);
+    if (options.exportIfs) return RunExportIfs(FindDefinitionFile(options.ini), options.out, stdout, stderr);
     if (!options.import.empty()) {
         std::int32_t points = options.points;
         const std::string shipped = ShippedDefinitionDirectory() + "/lumivex.ini";
@@ -104,7 +139,7 @@ int Judge(const RenderOptions& options) {
         if (!ScreenFits(settings, stderr)) return 2;
         return RunImport(options.import, options.import, options.out, points, settings, stdout, stderr);
     }
-    if (options.check) return RunCheck(options.ini, settings, options.json, stdout, stderr);
+    if (options.check) return RunCheck(FindDefinitionFile(options.ini), settings, options.json, stdout, stderr);
     return RunFit(options.ini, options.out, options.fitWeights, settings, stdout, stderr);
 }
 
@@ -132,9 +167,7 @@ int Record(const RenderOptions& options) {
     // With --child, a parent window stands in for a host's preview window.
     const PlatformHandle parent = host.UseScreen(options.width, options.height, options.child);
     // The file asked for, else lumivex.ini here, then the shipped definitions; the messages name it.
-    const std::vector<std::string> paths =
-        options.ini.empty() ? std::vector<std::string>{"lumivex.ini", ShippedDefinitionDirectory() + "/lumivex.ini"}
-                            : std::vector<std::string>{options.ini};
+    const std::vector<std::string> paths = DefinitionFiles(options.ini);
     std::vector<const char*> names;
     for (const std::string& path : paths) names.push_back(path.c_str());
     const std::string missing = options.ini.empty()

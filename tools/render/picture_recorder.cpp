@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "tools/render/output_files.h"
+#include "ifs/check/output_files.h"
 #include "tools/render/png_out.h"
 
 bool PreparePictures(PictureRecorder* recorder, const RenderOptions& options, std::string* error) {

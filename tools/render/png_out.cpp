@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "tools/render/output_files.h"
+#include "ifs/check/output_files.h"
 
 bool PicturesAvailable() { return true; }
 

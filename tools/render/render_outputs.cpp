@@ -2,7 +2,7 @@
 #include "tools/render/render_outputs.h"
 
 #include "tools/render/dump.h"
-#include "tools/render/output_files.h"
+#include "ifs/check/output_files.h"
 
 bool OpenOutputs(RenderOutputs* outputs, const RenderOptions& options, std::string* error) {
     if (!PreparePictures(&outputs->pictures, options, error)) return false;

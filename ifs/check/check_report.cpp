@@ -1,6 +1,6 @@
 // lumivex-render --check, the report: each definition's verdict as text or as a line of JSON,
 // and the lines that open and close the whole.
-#include "tools/render/check_report.h"
+#include "ifs/check/check_report.h"
 
 #include <cmath>
 #include <cstdio>

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "ifs/ifs_definition.h"
-#include "tools/render/check_measure.h"
-#include "tools/render/check_verdict.h"
+#include "ifs/check/check_measure.h"
+#include "ifs/check/check_verdict.h"
 
 // The most maps an imported definition may have: weights are whole percents summing to 100, so
 // a map beyond the hundredth could never be drawn.
@@ -58,7 +58,7 @@ bool PointCountOf(const std::string& path, std::int32_t* count);
 int RunImport(const std::string& path, const std::string& displayName, const std::string& outPath,
               std::int32_t pointCount, const CheckSettings& settings, std::FILE* out, std::FILE* err);
 
-// --export-ifs: the definition file at iniPath as .ifs entries at outPath, or on out when outPath
+// --export-ifs: the definition file at path as .ifs entries at outPath, or on out when outPath
 // is empty. 0 when written, 1 when written with a warning (or not at all for a file without
 // definitions), 2 when the file cannot be read or the output cannot be written.
-int RunExportIfs(const std::string& iniPath, const std::string& outPath, std::FILE* out, std::FILE* err);
+int RunExportIfs(const std::string& path, const std::string& outPath, std::FILE* out, std::FILE* err);

@@ -1,28 +1,8 @@
-// lumivex-render --check, the driver: reads the file as the saver does, judges it, writes the report.
-#include "tools/render/check.h"
+// --check, the driver: reads the file as the saver does, judges it, writes the report.
+#include "ifs/check/check.h"
 
-#include "backends/headless/headless_host.h"
 #include "core/saver_state.h"
-#include "saver/linux_saver.h"
-#include "tools/render/check_report.h"
-
-// The file the saver would read: the current directory, then the shipped definitions.
-std::string FindDefinitionFile() {
-    if (std::FILE* file = std::fopen("lumivex.ini", "rb")) {
-        std::fclose(file);
-        return "lumivex.ini";
-    }
-    return ShippedDefinitionDirectory() + "/lumivex.ini";
-}
-
-std::string ShippedDefinitionDirectory() {
-    const std::string folder = ProgramDirectory();
-    if (folder.empty() || folder[0] != '/') return folder;
-    // The Linux saver's rule, for a program of this name in that folder.
-    std::string shipped = ShippedDefinitionFolder(folder + "/lumivex-render");
-    if (shipped.size() > 1) shipped.pop_back();
-    return shipped;
-}
+#include "ifs/check/check_report.h"
 
 bool ScreenFits(const CheckSettings& settings, std::FILE* err) {
     if (settings.screenHeight > StatusStripHeight && settings.screenWidth > 0) return true;
@@ -35,7 +15,7 @@ int RunCheck(const std::string& path, const CheckSettings& given, bool json, std
     if (!ScreenFits(given, err)) return 2;
     FileReading reading;
     std::string error;
-    if (!ReadForCheck(path.empty() ? FindDefinitionFile() : path, &reading, &error)) {
+    if (!ReadForCheck(path, &reading, &error)) {
         std::fprintf(err, "lumivex-render: %s\n", error.c_str());
         return 2;
     }

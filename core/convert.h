@@ -1,4 +1,4 @@
-// The X11 backend's conversion of the 8-bit frame image into the window's 32-bit pixels.
+// The 8-bit frame image as 32-bit pixels, for every backend that composes its own picture (X11, Wayland, the web page).
 #pragma once
 
 #include <cstddef>

@@ -1,13 +1,13 @@
 // lumivex-render --fit: a copy of a definition file with the suggested boxes (and weights).
-#include "tools/render/fit.h"
+#include "ifs/check/fit.h"
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
-#include "tools/render/check.h"
-#include "tools/render/output_files.h"
+#include "ifs/check/check.h"
+#include "ifs/check/output_files.h"
 
 namespace {
 

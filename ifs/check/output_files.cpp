@@ -1,5 +1,5 @@
 // Output files of the renderer: partial names, renames, directories.
-#include "tools/render/output_files.h"
+#include "ifs/check/output_files.h"
 
 #include <cstdio>
 #include <filesystem>

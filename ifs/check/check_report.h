@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/render/check_verdict.h"
+#include "ifs/check/check_verdict.h"
 
 // One definition: a block of text, or one JSON object (no line feed).
 std::string ReportText(const DefinitionReport& report, const CheckSettings& settings);

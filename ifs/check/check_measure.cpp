@@ -1,6 +1,6 @@
 // lumivex-render --check, the measure: the lines of a file as the loader reads them, and the
 // numbers of a definition.
-#include "tools/render/check_measure.h"
+#include "ifs/check/check_measure.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
 // lumivex-render --check, the verdict: the warnings and notes on each definition of a file.
-#include "tools/render/check_verdict.h"
+#include "ifs/check/check_verdict.h"
 
 #include <cmath>
 

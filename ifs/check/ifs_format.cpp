@@ -1,14 +1,14 @@
 // lumivex-render --import and --export-ifs: .ifs entries read and checked, written as Lumivex
 // definitions with fitted boxes, and Lumivex definitions written back as .ifs entries.
-#include "tools/render/ifs_format.h"
+#include "ifs/check/ifs_format.h"
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
 #include "ifs/text_input.h"
-#include "tools/render/check.h"
-#include "tools/render/output_files.h"
+#include "ifs/check/check.h"
+#include "ifs/check/output_files.h"
 
 namespace {
 
@@ -507,8 +507,7 @@ int RunImport(const std::string& path, const std::string& displayName, const std
     return reading.problems.empty() ? 0 : 1;
 }
 
-int RunExportIfs(const std::string& iniPath, const std::string& outPath, std::FILE* out, std::FILE* err) {
-    const std::string path = iniPath.empty() ? FindDefinitionFile() : iniPath;
+int RunExportIfs(const std::string& path, const std::string& outPath, std::FILE* out, std::FILE* err) {
     FileReading reading;
     std::string error;
     if (!ReadForCheck(path, &reading, &error)) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/render/check_verdict.h"
+#include "ifs/check/check_verdict.h"
 
 // The bytes of a definition file with the box lines (and, with weights, the weights) of every
 // definition that can be rewritten in place replaced by the suggested ones. What changed and which

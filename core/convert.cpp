@@ -1,5 +1,5 @@
 // 8-bit frame rows to 32-bit pixels: one select per pixel, sixteen at a time with SSE2.
-#include "backends/x11/convert.h"
+#include "core/convert.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/render/check_measure.h"
+#include "ifs/check/check_measure.h"
 
 struct MapReport {
     IfsTransform map{};
