@@ -28,6 +28,7 @@
 #include "ifs/loader.h"
 #include "backends/headless/headless_host.h"
 #include "saver/saver_main.h"
+#include "saver/win32_saver.h"
 #include "core/saver_state.h"
 #include "core/convert.h"
 

@@ -9,6 +9,7 @@
 #include "fuzz/fuzz_support.h"
 #include "backends/headless/headless_host.h"
 #include "saver/saver_main.h"
+#include "saver/win32_saver.h"
 
 namespace {
 

@@ -1,15 +1,20 @@
-// The platform seam: what the saver needs from its host, in the saver's own terms.
-// Each backend (backends/win32, backends/x11, backends/headless) implements every function here; the linker
-// picks one. A backend only carries out what it is asked: every decision lies above this line.
+// The platform seam: what the saver needs from its host for the run, in the saver's own terms.
+// Every backend (backends/win32, backends/linux with x11 and wayland, backends/web,
+// backends/headless) implements every function here; the linker picks one. What only some hosts
+// need at start-up lies beside it: platform/win32_host.h (the Windows saver's command line, lock
+// and window), platform/desktop_host.h (a window of the program's own: Linux and the page) and
+// platform/linux_host.h (a window handed over, a desktop layer, the timer's period). A backend
+// only carries out what it is asked: every decision lies above this line.
 //
 // Besides these functions a backend owes the saver one thing: its window procedure (or event
 // dispatch) hands every message of the saver window to the saver through platform::Deliver,
 // translated into a SaverMessage, and gives the message the platform's default processing when
 // that returns false. Everything runs on the one thread of the message loop.
 //
-// The order of a run, as start-up calls it: PrepareWindowing; the window (CreateSaverWindow,
-// AdoptHostWindow or CreateDesktopWindow); ShowSaverWindow, BlackenStrip, StartFrameTimer; then
-// RunMessageLoop, which hands up the window's messages one at a time until the quit:
+// The order of a run: each host's start-up makes its window (CreateSaverWindow,
+// CreateDesktopWindow, AdoptHostWindow or CreateLayerWindow), then ShowSaverWindow, BlackenStrip,
+// StartFrameTimer; then RunMessageLoop, which hands up the window's messages one at a time until
+// the quit:
 // - Timer comes only once StartFrameTimer has run, at most once a period; a late one is not made
 //   up for with a burst.
 // - Whoever ends the run calls DestroySaverWindow. The window's Destroy reaches the saver before
@@ -48,26 +53,12 @@ inline bool Deliver(PlatformHandle window, SaverMessage message) {
     return SaverHandler != nullptr && SaverHandler(window, message);
 }
 
-// The whole command line of the process, program path included; never null. Valid until the
-// process ends. A host that hands the program an argument vector gives its words (the program's
-// path first) joined by single spaces.
-const char* CommandLine();
-
 // Seconds since 1970-01-01 00:00 UTC: the seed of the random source.
 std::int64_t CalendarSeconds();
-
-enum class LockOutcome { Taken, AlreadyHeld, Unavailable };
-// Creates (or opens) the named single-instance lock "MUTEX_Velloran_Lumivex" and holds it until
-// the process ends. *lock receives its handle: non-null when Taken or AlreadyHeld, null when
-// Unavailable (the host has no lock to give; the run goes on without one).
-LockOutcome TakeInstanceLock(PlatformHandle* lock);
 
 struct Rect {
     std::int32_t left, top, right, bottom;
 };
-// The client rectangle of a window the saver did not make (the preview's parent), in pixels;
-// leaves *rect as it is when the query fails (no such window).
-void ParentClientRect(PlatformHandle parent, Rect* rect);
 // The size in pixels of the saver's own window (made or adopted): asked at start-up and at each
 // Resize. Leaves *width and *height as they are when the query fails (the window is gone).
 void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height);
@@ -102,17 +93,6 @@ struct ScreenMetrics {
 // The screen geometry in pixels, as the host reports it: 0 where it cannot tell. The values are
 // passed on raw; start-up decides what to make of them (one row less, the primary fallback).
 ScreenMetrics ReadScreenMetrics();
-
-// Makes ready whatever the host needs before the saver's window is made (on Win32 the window
-// class "_Velloran_LUMIVEX", whose procedure hands messages to Deliver, with the arrow
-// cursor and no icon or background; nothing elsewhere). False when the host refuses: start-up
-// ends with its code.
-bool PrepareWindowing(PlatformHandle instance);
-// A visible window of width x height pixels at (x, y), nothing drawn in it: a child of parent
-// when parent is set (at x, y in the parent's client area), a borderless popup otherwise. Null
-// on failure, also when parent names no window.
-PlatformHandle CreateSaverWindow(PlatformHandle instance, PlatformHandle parent, std::int32_t x,
-                                 std::int32_t y, std::int32_t width, std::int32_t height);
 
 // A modal box with one OK button, the caption and the text, and no owner; returns when the user
 // has closed it. A host without message boxes shows the text another way: on standard error
@@ -186,38 +166,9 @@ std::uint64_t PhysicalMemoryBytes();
 // the file cannot be opened, with errno saying why where the host has one.
 std::FILE* OpenDefinitionFile(const char* path);
 
-// --- Hosts that hand a window over, and windows of the program's own on a desktop (Linux) ---
-
-// How getting a window went. Ok: *window is set and the saver draws into it. NoDisplay: no
-// display could be reached, or it made no window. NoSuchWindow: the id names no window there (a
-// host that hands over no windows answers this to every id). UnsupportedVisual: the window is
-// there but in a pixel format the backend does not draw in. Except with Ok, *window is left as
-// it is and nothing is shown. Unsupported: the host lacks what was asked for (a compositor
-// without the layer shell).
-enum class WindowOutcome { Ok, NoDisplay, NoSuchWindow, UnsupportedVisual, Unsupported };
-// Takes a window that a host made for the saver to draw in (id 0: the screen's root window, as
-// large as the screen). The backend only follows its size and its destruction: it never maps,
-// moves, raises, resizes or destroys it, and selects no input that another client may hold. A
-// window gone reaches the saver as Destroy.
-WindowOutcome AdoptHostWindow(std::uint64_t id, PlatformHandle* window);
-// A visible top-level window of the program's own: titled and resizable, or covering the screen in
-// the desktop's full-screen state.
-WindowOutcome CreateDesktopWindow(bool fullScreen, const char* title, std::int32_t width, std::int32_t height,
-                                  PlatformHandle* window);
-// The desktop's layers that a picture can sit on, bottom first: under the windows (Background,
-// Bottom) or over them (Top, Overlay).
-enum class DesktopLayer { Background, Bottom, Top, Overlay };
-// The picture on a layer of the desktop, stretched over every output (or only the output named
-// `output`, when not null), following outputs that come and go. It takes no keyboard focus and
-// pushes nothing aside. The window's size is that of the first output shown on; the others
-// show the same frame. Unsupported when the host has no such layers; every output gone or the
-// host closing the layer reaches the saver as Destroy.
-WindowOutcome CreateLayerWindow(DesktopLayer layer, const char* output, PlatformHandle* window);
 // Makes room for the window's whole picture at width x height, for a backend that composes it
 // itself; false when the memory is not there.
 bool PrepareWindowPicture(PlatformHandle window, std::int32_t width, std::int32_t height);
-// The period of the timer that StartFrameTimer starts, in microseconds (10000 unless set).
-void SetFrameTimerPeriod(std::uint32_t microseconds);
 
 }  // namespace platform
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/linux_host.h"
 
 // Where the saver draws.
 enum class LinuxTarget {

@@ -7,7 +7,7 @@
 #include "anim/anim.h"
 #include "core/arrays.h"
 #include "ifs/loader.h"
-#include "platform/platform.h"
+#include "platform/linux_host.h"
 #include "saver/saver_main.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "core/arrays.h"
 #include "ifs/ifs_definition.h"
 #include "ifs/loader.h"
-#include "platform/platform.h"
+#include "platform/desktop_host.h"
 #include "saver/saver_main.h"
 
 namespace {

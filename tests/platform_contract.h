@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/linux_host.h"
 
 // What a check asks of the host itself, beside the seam.
 class ContractHost {
@@ -20,8 +20,6 @@ public:
     virtual ~ContractHost() = default;
     // Before each check: the host as the program started (no saver window, no quit pending).
     virtual void Reset() = 0;
-    // The words the program was started with, its path first.
-    virtual std::vector<std::string> ProgramWords() = 0;
     // A window the host makes for the saver, as a screen locker does; its id.
     virtual std::uint64_t MakeHostWindow(std::int32_t width, std::int32_t height) = 0;
     virtual void DestroyHostWindow(std::uint64_t id) = 0;

@@ -87,14 +87,6 @@ struct ContractCheck {
 void PrintTo(const ContractCheck& check, std::ostream* out) { *out << check.name; }
 
 const ContractCheck Checks[] = {
-    {"CommandLineHoldsTheProgramAndItsWords",
-     [](ContractHost& host) {
-         std::string words;
-         for (const std::string& word : host.ProgramWords()) words += (words.empty() ? "" : " ") + word;
-         const char* line = platform::CommandLine();
-         ASSERT_NE(line, nullptr);
-         EXPECT_EQ(std::string(line), words);
-     }},
     {"WindowZeroIsTheRootAsLargeAsTheScreen",
      [](ContractHost&) {
          const PlatformHandle root = Adopt(0);
@@ -176,12 +168,6 @@ const ContractCheck Checks[] = {
              platform::DestroySaverWindow(window);
              if (adopted) host.DestroyHostWindow(id);
          }
-     }},
-    {"AnUnavailableLockLeavesNoHandle",
-     [](ContractHost&) {
-         PlatformHandle lock = Sentinel();
-         const platform::LockOutcome outcome = platform::TakeInstanceLock(&lock);
-         EXPECT_EQ(lock == nullptr, outcome == platform::LockOutcome::Unavailable);
      }},
     {"TheSystemDirectoryIsWholeOrEmpty",
      [](ContractHost&) {

@@ -3,6 +3,10 @@
 #include "backends/headless/headless_host.h"
 #include "platform_contract.h"
 
+#include <gtest/gtest.h>
+
+#include <string>
+
 namespace {
 
 PlatformHandle AsHandle(std::uint64_t id) { return reinterpret_cast<PlatformHandle>(static_cast<std::uintptr_t>(id)); }
@@ -20,7 +24,6 @@ public:
         };
         nextId_ = 0x4000;
     }
-    std::vector<std::string> ProgramWords() override { return {"lumivex-contract", "--window-id", "0x400"}; }
     std::uint64_t MakeHostWindow(std::int32_t width, std::int32_t height) override {
         Host().parentWindows.push_back({AsHandle(++nextId_), {0, 0, width, height}});
         return nextId_;
@@ -46,4 +49,20 @@ private:
 ContractHost& HostUnderTest() {
     static HeadlessContractHost host;
     return host;
+}
+
+// The Windows start-up's own calls (platform/win32_host.h), which of the hosts tested here only
+// the headless one has.
+TEST(WindowsHostContract, CommandLineAndLock) {
+    HostUnderTest().Reset();
+    const char* line = platform::CommandLine();
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(std::string(line), "lumivex-contract --window-id 0x400");
+    for (const platform::LockOutcome given :
+         {platform::LockOutcome::Taken, platform::LockOutcome::AlreadyHeld, platform::LockOutcome::Unavailable}) {
+        Host().lockOutcome = given;
+        PlatformHandle lock = reinterpret_cast<PlatformHandle>(std::intptr_t{0x51});
+        EXPECT_EQ(platform::TakeInstanceLock(&lock), given);
+        EXPECT_EQ(lock == nullptr, given == platform::LockOutcome::Unavailable);
+    }
 }

@@ -1,6 +1,6 @@
 // The seam's rules (platform/platform.h) that need the headless host's own data or the real saver
 // behind the backend; those any host keeps are the one list of platform_contract_checks.cpp.
-#include "platform/platform.h"
+#include "platform/win32_host.h"
 #include "test_support.h"
 
 using PlatformContract = SaverTest;

@@ -5,6 +5,7 @@
 
 #include "core/arrays.h"
 #include "saver/saver_main.h"
+#include "saver/win32_saver.h"
 #include "test_support.h"
 
 using StartupTest = SaverTest;

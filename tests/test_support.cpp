@@ -16,6 +16,7 @@
 #include "core/arrays.h"
 #include "ifs/loader.h"
 #include "saver/saver_main.h"
+#include "saver/win32_saver.h"
 
 namespace {
 std::atomic<std::uint64_t> Blocks{0};

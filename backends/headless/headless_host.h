@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/linux_host.h"
+#include "platform/win32_host.h"
 
 struct HeadlessHost {
     HeadlessHost() { statusText.reserve(256); }  // a tick must not allocate, here either

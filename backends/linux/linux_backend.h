@@ -4,13 +4,12 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/linux_host.h"
 #include "saver/linux_options.h"
 
 // The seam functions a display backend implements for itself; the rest are shared
 // (backends/linux/linux_platform.cpp), which forwards these to the backend chosen at start-up.
 struct LinuxBackend {
-    decltype(&platform::ParentClientRect) ParentClientRect;
     decltype(&platform::WindowClientSize) WindowClientSize;
     decltype(&platform::ReadScreenMetrics) ReadScreenMetrics;
     decltype(&platform::ReadCursorPosition) ReadCursorPosition;
@@ -43,9 +42,6 @@ void UseLinuxHost(LinuxHost host);
 void InstallEndSignals();
 int EndSignalFd();
 bool TakeEndSignals();
-
-// The program's words (its path first), which CommandLine gives back joined by spaces.
-void KeepCommandLine(int argc, const char* const* argv);
 
 // CLOCK_MONOTONIC in nanoseconds.
 std::uint64_t MonotonicNs();

@@ -21,7 +21,6 @@ std::string ProgramPath() {
 
 int main(int argc, char** argv) {
     InstallEndSignals();
-    KeepCommandLine(argc, argv);
     LinuxEnvironment env;
     env.screensaverWindow = std::getenv("XSCREENSAVER_WINDOW");
     env.xdgConfigHome = std::getenv("XDG_CONFIG_HOME");

@@ -16,7 +16,6 @@ namespace {
 const LinuxBackend* Active = &X11Backend;
 std::uint64_t PeriodNs = 10000000;
 int SignalPipe[2] = {-1, -1};
-std::string TheCommandLine;
 // Until the message loop runs, nothing reads the pipe: start-up may be blocked opening a FIFO,
 // reading an endless file or making millions of points.
 volatile sig_atomic_t LoopRunning = 0;
@@ -36,13 +35,6 @@ void OnEndSignal(int) {
 
 void UseLinuxHost(LinuxHost host) { Active = host == LinuxHost::Wayland ? &WaylandBackend : &X11Backend; }
 
-void KeepCommandLine(int argc, const char* const* argv) {
-    TheCommandLine.clear();
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0) TheCommandLine += ' ';
-        TheCommandLine += argv[i];
-    }
-}
 
 void InstallEndSignals() {
     if (SignalPipe[0] >= 0) return;
@@ -77,21 +69,7 @@ std::uint64_t FramePeriodNs() { return PeriodNs; }
 
 namespace platform {
 
-// The words KeepCommandLine was given (the Linux start-up itself reads them from argv).
-const char* CommandLine() { return TheCommandLine.c_str(); }
-
 std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
-
-LockOutcome TakeInstanceLock(PlatformHandle* lock) {
-    *lock = nullptr;
-    return LockOutcome::Unavailable;
-}
-
-bool PrepareWindowing(PlatformHandle) { return true; }
-
-PlatformHandle CreateSaverWindow(PlatformHandle, PlatformHandle, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
-    return nullptr;
-}
 
 void ShowMessage(const char*, const char* text) {
     // No one is there to click a box: one line on standard error.
@@ -116,7 +94,6 @@ std::FILE* OpenDefinitionFile(const char* path) { return std::fopen(path, "rb");
 void SetFrameTimerPeriod(std::uint32_t microseconds) { PeriodNs = static_cast<std::uint64_t>(microseconds) * 1000u; }
 
 // The backend's own.
-void ParentClientRect(PlatformHandle parent, Rect* rect) { Active->ParentClientRect(parent, rect); }
 void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
     Active->WindowClientSize(window, width, height);
 }

@@ -672,9 +672,6 @@ namespace wayland {
 
 using namespace platform;
 
-// No window of another client is ever a parent on Wayland: the query fails, *rect stays.
-void ParentClientRect(PlatformHandle, Rect*) {}
-
 void WindowClientSize(PlatformHandle, std::int32_t* width, std::int32_t* height) {
     const Surface* s = Primary();
     if (WindowGone || s == nullptr) return;
@@ -864,7 +861,7 @@ bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t heigh
 }  // namespace wayland
 
 const LinuxBackend WaylandBackend = {
-    wayland::ParentClientRect, wayland::WindowClientSize, wayland::ReadScreenMetrics, wayland::ReadCursorPosition, wayland::HideCursor,
+    wayland::WindowClientSize, wayland::ReadScreenMetrics, wayland::ReadCursorPosition, wayland::HideCursor,
     wayland::ShowCursorAgain, wayland::ShowSaverWindow, wayland::BlackenStrip, wayland::StartFrameTimer,
     wayland::RunMessageLoop, wayland::DestroySaverWindow, wayland::EndMessageLoop, wayland::AcceptPaint,
     wayland::PresentFrame, wayland::AdoptHostWindow, wayland::CreateDesktopWindow, wayland::CreateLayerWindow,

@@ -9,6 +9,7 @@
 #include "backends/web/web_backend.h"
 #include "core/font8x16.h"
 #include "core/convert.h"
+#include "platform/desktop_host.h"
 
 namespace {
 
@@ -99,16 +100,7 @@ void ConvertWholeFrame() {
 
 namespace platform {
 
-const char* CommandLine() { return "lumivex"; }
 std::int64_t CalendarSeconds() { return 0; }  // the page hands the seed over itself
-
-LockOutcome TakeInstanceLock(PlatformHandle* lock) {
-    *lock = nullptr;
-    return LockOutcome::Unavailable;  // every tab runs its own saver
-}
-
-// A page has no window but the saver's own canvas: no parent to measure.
-void ParentClientRect(PlatformHandle, Rect*) {}
 
 void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
     if (window != Canvas || !WindowAlive) return;
@@ -118,15 +110,6 @@ void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* 
 
 ScreenMetrics ReadScreenMetrics() { return {0, 0, TheWeb.width, TheWeb.height, TheWeb.width, TheWeb.height}; }
 
-bool PrepareWindowing(PlatformHandle) { return true; }
-
-PlatformHandle CreateSaverWindow(PlatformHandle, PlatformHandle, std::int32_t, std::int32_t, std::int32_t width,
-                                 std::int32_t height) {
-    TheWeb.width = width;
-    TheWeb.height = height;
-    WindowAlive = true;
-    return Canvas;
-}
 
 void ShowMessage(const char* caption, const char* text) {
     (void)caption;
@@ -208,13 +191,12 @@ std::FILE* OpenDefinitionFile(const char*) {
     return std::fopen(WebFilePath, "rb");
 }
 
-WindowOutcome AdoptHostWindow(std::uint64_t, PlatformHandle* window) {
-    *window = nullptr;
-    return WindowOutcome::NoSuchWindow;
-}
-
 WindowOutcome CreateDesktopWindow(bool, const char*, std::int32_t width, std::int32_t height, PlatformHandle* window) {
-    *window = CreateSaverWindow(nullptr, nullptr, 0, 0, width, height);
+    // The page's one window is its canvas, at the size the page gives.
+    TheWeb.width = width;
+    TheWeb.height = height;
+    WindowAlive = true;
+    *window = Canvas;
     return WindowOutcome::Ok;
 }
 
@@ -240,7 +222,5 @@ bool PrepareWindowPicture(PlatformHandle, std::int32_t width, std::int32_t heigh
     MarkDirty({0, 0, width, height});
     return true;
 }
-
-void SetFrameTimerPeriod(std::uint32_t) {}
 
 }  // namespace platform

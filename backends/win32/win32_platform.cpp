@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/platform.h"
+#include "platform/win32_host.h"
 
 static_assert(sizeof(FrameHeaderData) == sizeof(BITMAPINFOHEADER) + 2 * sizeof(RGBQUAD),
               "FrameHeaderData must be a BITMAPINFO with two colours");
@@ -205,20 +205,7 @@ std::uint64_t PhysicalMemoryBytes() {
 
 std::FILE* OpenDefinitionFile(const char* path) { return std::fopen(path, "rb"); }
 
-// The Windows saver is started by the system with /s or /p; these serve the Linux program only.
-WindowOutcome AdoptHostWindow(std::uint64_t, PlatformHandle*) { return WindowOutcome::NoSuchWindow; }
-
-WindowOutcome CreateDesktopWindow(bool, const char*, std::int32_t, std::int32_t, PlatformHandle*) {
-    return WindowOutcome::NoDisplay;
-}
-
-WindowOutcome CreateLayerWindow(DesktopLayer, const char*, PlatformHandle*) { return WindowOutcome::Unsupported; }
-
 // GDI keeps the window's picture itself.
 bool PrepareWindowPicture(PlatformHandle, std::int32_t, std::int32_t) { return true; }
-
-void SetFrameTimerPeriod(std::uint32_t microseconds) {
-    TimerMilliseconds = microseconds < 1000 ? 1 : static_cast<UINT>((microseconds + 999) / 1000);
-}
 
 }  // namespace platform

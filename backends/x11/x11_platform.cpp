@@ -421,15 +421,6 @@ namespace x11 {
 
 using namespace platform;
 
-void ParentClientRect(PlatformHandle parent, Rect* rect) {
-    if (TheDisplay == nullptr) return;
-    XWindowAttributes attributes;
-    BeginTrap();
-    const Status ok = XGetWindowAttributes(TheDisplay, static_cast<Window>(reinterpret_cast<std::uintptr_t>(parent)), &attributes);
-    if (EndTrap() != 0 || ok == 0) return;
-    *rect = {0, 0, attributes.width, attributes.height};
-}
-
 void WindowClientSize(PlatformHandle window, std::int32_t* width, std::int32_t* height) {
     if (TheDisplay == nullptr || WindowGone || static_cast<Window>(reinterpret_cast<std::uintptr_t>(window)) != TheWindow)
         return;
@@ -692,7 +683,7 @@ WindowOutcome CreateLayerWindow(DesktopLayer, const char*, PlatformHandle*) { re
 }  // namespace x11
 
 const LinuxBackend X11Backend = {
-    x11::ParentClientRect, x11::WindowClientSize, x11::ReadScreenMetrics, x11::ReadCursorPosition, x11::HideCursor, x11::ShowCursorAgain,
+    x11::WindowClientSize, x11::ReadScreenMetrics, x11::ReadCursorPosition, x11::HideCursor, x11::ShowCursorAgain,
     x11::ShowSaverWindow, x11::BlackenStrip, x11::StartFrameTimer, x11::RunMessageLoop, x11::DestroySaverWindow,
     x11::EndMessageLoop, x11::AcceptPaint, x11::PresentFrame, x11::AdoptHostWindow, x11::CreateDesktopWindow,
     x11::CreateLayerWindow, x11::PrepareWindowPicture,

@@ -15,7 +15,6 @@
 
 namespace {
 
-std::vector<std::string> Words;
 
 int IgnoreError(Display*, XErrorEvent*) { return 0; }
 
@@ -28,7 +27,6 @@ public:
         platform::EndMessageLoop(nullptr);
         platform::RunMessageLoop();
     }
-    std::vector<std::string> ProgramWords() override { return Words; }
     std::uint64_t MakeHostWindow(std::int32_t width, std::int32_t height) override {
         Display* display = Host();
         const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
@@ -78,11 +76,9 @@ ContractHost& HostUnderTest() {
 }
 
 int main(int argc, char** argv) {
-    Words.assign(argv, argv + argc);
     // The backend installs its own (also quiet) handler once it connects; until then a query of
     // a window gone must not end the program.
     XSetErrorHandler(IgnoreError);
-    KeepCommandLine(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

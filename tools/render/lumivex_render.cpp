@@ -12,6 +12,7 @@
 #include "ifs/loader.h"
 #include "saver/linux_saver.h"
 #include "saver/saver_main.h"
+#include "saver/win32_saver.h"
 #include "ifs/check/check.h"
 #include "ifs/check/fit.h"
 #include "ifs/check/ifs_format.h"
