@@ -27,6 +27,27 @@ std::string ReadFile(const char* path) {
     return text;
 }
 
+CheckSettings Screen(int width, int height) {
+    CheckSettings settings;
+    settings.screenWidth = width;
+    settings.screenHeight = height;
+    return settings;
+}
+
+// Runs one of the renderer's commands on the module's file with its two outputs written to the
+// module's own files: the command's exit code, 2 when a file cannot be made.
+template <typename Command>
+int RunInto(const char* outPath, const char* errPath, Command command) {
+    EndWebRun();
+    SetMemoryBound(WebMemoryBound);
+    std::FILE* out = std::fopen(outPath, "wb");
+    std::FILE* err = std::fopen(errPath, "wb");
+    const int code = out != nullptr && err != nullptr ? command(out, err) : 2;
+    if (out != nullptr) std::fclose(out);
+    if (err != nullptr) std::fclose(err);
+    return code;
+}
+
 }  // namespace
 
 extern "C" {
@@ -34,16 +55,9 @@ extern "C" {
 // The checker's report on the file for a screen of width x height: JSON lines, one per
 // definition, then the summary (as lumivex-render --check --json). *code: its exit code.
 EMSCRIPTEN_KEEPALIVE const char* lvx_check(int width, int height, int* code) {
-    EndWebRun();
-    CheckSettings settings;
-    settings.screenWidth = width;
-    settings.screenHeight = height;
-    SetMemoryBound(WebMemoryBound);
-    std::FILE* out = std::fopen("/check.out", "wb");
-    std::FILE* err = std::fopen("/check.err", "wb");
-    *code = out != nullptr && err != nullptr ? RunCheck(WebFilePath, settings, true, out, err) : 2;
-    if (out != nullptr) std::fclose(out);
-    if (err != nullptr) std::fclose(err);
+    *code = RunInto("/check.out", "/check.err", [&](std::FILE* out, std::FILE* err) {
+        return RunCheck(WebFilePath, Screen(width, height), true, out, err);
+    });
     Answer = ReadFile("/check.out") + ReadFile("/check.err");
     return Answer.c_str();
 }
@@ -51,17 +65,10 @@ EMSCRIPTEN_KEEPALIVE const char* lvx_check(int width, int height, int* code) {
 // The file with every box line (and, with weights, every weight) replaced by the suggested one,
 // as lumivex-render --fit writes it; *code: its exit code. What it said goes to lvx_fit_log.
 EMSCRIPTEN_KEEPALIVE const char* lvx_fit(int weights, int width, int height, int* code) {
-    EndWebRun();
-    CheckSettings settings;
-    settings.screenWidth = width;
-    settings.screenHeight = height;
-    SetMemoryBound(WebMemoryBound);
     std::remove("/fit.out");
-    std::FILE* out = std::fopen("/fit.log", "wb");
-    std::FILE* err = std::fopen("/fit.err", "wb");
-    *code = out != nullptr && err != nullptr ? RunFit(WebFilePath, "/fit.out", weights != 0, settings, out, err) : 2;
-    if (out != nullptr) std::fclose(out);
-    if (err != nullptr) std::fclose(err);
+    *code = RunInto("/fit.log", "/fit.err", [&](std::FILE* out, std::FILE* err) {
+        return RunFit(WebFilePath, "/fit.out", weights != 0, Screen(width, height), out, err);
+    });
     Answer = ReadFile("/fit.out");
     return Answer.c_str();
 }
@@ -74,26 +81,19 @@ EMSCRIPTEN_KEEPALIVE const char* lvx_fit_log() {
 // definition file that lumivex-render --import --size WxH writes, with the point count of the
 // text shipped (the page's gallery); *code: its exit code. What it said goes to lvx_ifs_log.
 EMSCRIPTEN_KEEPALIVE const char* lvx_import(const char* name, const char* shipped, int width, int height, int* code) {
-    EndWebRun();
-    CheckSettings settings;
-    settings.screenWidth = width;
-    settings.screenHeight = height;
-    SetMemoryBound(WebMemoryBound);
-    std::FILE* log = std::fopen("/ifs.log", "wb");
-    std::FILE* out = std::fopen("/import.out", "wb");
-    std::FILE* gallery = std::fopen("/shipped.ini", "wb");
-    if (gallery != nullptr) {
+    if (std::FILE* gallery = std::fopen("/shipped.ini", "wb")) {
         std::fputs(shipped, gallery);
         std::fclose(gallery);
     }
-    std::int32_t points = 0;
-    *code = 2;
-    if (log != nullptr && out != nullptr) {
-        if (!PointCountOf("/shipped.ini", &points)) std::fputs("lumivex-render: the gallery has no point count\n", log);
-        else if (ScreenFits(settings, log)) *code = RunImport(WebFilePath, name, "", points, settings, out, log);
-    }
-    if (out != nullptr) std::fclose(out);
-    if (log != nullptr) std::fclose(log);
+    *code = RunInto("/import.out", "/ifs.log", [&](std::FILE* out, std::FILE* log) {
+        const CheckSettings settings = Screen(width, height);
+        std::int32_t points = 0;
+        if (!PointCountOf("/shipped.ini", &points)) {
+            std::fputs("lumivex-render: the gallery has no point count\n", log);
+            return 2;
+        }
+        return ScreenFits(settings, log) ? RunImport(WebFilePath, name, "", points, settings, out, log) : 2;
+    });
     Answer = ReadFile("/import.out");
     return Answer.c_str();
 }
@@ -101,13 +101,8 @@ EMSCRIPTEN_KEEPALIVE const char* lvx_import(const char* name, const char* shippe
 // The module's file as the .ifs entries that lumivex-render --export-ifs writes; *code: its exit
 // code. What it said goes to lvx_ifs_log.
 EMSCRIPTEN_KEEPALIVE const char* lvx_export_ifs(int* code) {
-    EndWebRun();
-    SetMemoryBound(WebMemoryBound);
-    std::FILE* log = std::fopen("/ifs.log", "wb");
-    std::FILE* out = std::fopen("/export.ifs", "wb");
-    *code = log != nullptr && out != nullptr ? RunExportIfs(WebFilePath, "", out, log) : 2;
-    if (out != nullptr) std::fclose(out);
-    if (log != nullptr) std::fclose(log);
+    *code = RunInto("/export.ifs", "/ifs.log",
+                    [&](std::FILE* out, std::FILE* log) { return RunExportIfs(WebFilePath, "", out, log); });
     Answer = ReadFile("/export.ifs");
     return Answer.c_str();
 }

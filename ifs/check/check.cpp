@@ -14,11 +14,7 @@ bool ScreenFits(const CheckSettings& settings, std::FILE* err) {
 int RunCheck(const std::string& path, const CheckSettings& given, bool json, std::FILE* out, std::FILE* err) {
     if (!ScreenFits(given, err)) return 2;
     FileReading reading;
-    std::string error;
-    if (!ReadForCheck(path, &reading, &error)) {
-        std::fprintf(err, "lumivex-render: %s\n", error.c_str());
-        return 2;
-    }
+    if (!ReadForCheck(path, &reading, err)) return 2;
     CheckSettings settings = given;
     settings.pointCount = reading.pointCount;
     std::vector<std::string> fileWarnings;

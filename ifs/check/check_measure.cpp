@@ -401,3 +401,10 @@ bool ReadForCheck(const std::string& path, FileReading* reading, std::string* er
         reading->definitions.push_back(def);
     return true;
 }
+
+bool ReadForCheck(const std::string& path, FileReading* reading, std::FILE* err) {
+    std::string error;
+    if (ReadForCheck(path, reading, &error)) return true;
+    std::fprintf(err, "lumivex-render: %s\n", error.c_str());
+    return false;
+}

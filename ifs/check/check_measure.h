@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -88,3 +89,5 @@ struct FileReading {
 // Reads path with the saver's loader (full-screen mode) into the record; false with a reason
 // when the file cannot be read.
 bool ReadForCheck(const std::string& path, FileReading* reading, std::string* error);
+// The same, saying the reason on err as lumivex-render does.
+bool ReadForCheck(const std::string& path, FileReading* reading, std::FILE* err);

@@ -109,11 +109,7 @@ int RunFit(const std::string& path, const std::string& outPath, bool weights, co
            std::FILE* out, std::FILE* err) {
     if (!ScreenFits(given, err)) return 2;
     FileReading reading;
-    std::string error;
-    if (!ReadForCheck(path, &reading, &error)) {
-        std::fprintf(err, "lumivex-render: %s\n", error.c_str());
-        return 2;
-    }
+    if (!ReadForCheck(path, &reading, err)) return 2;
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
@@ -139,6 +135,7 @@ int RunFit(const std::string& path, const std::string& outPath, bool weights, co
         std::fprintf(err, "lumivex-render: cannot write %s\n", outPath.c_str());
         return 2;
     }
+    std::string error;
     if (!CommitPartial(outPath, &error)) {
         std::fprintf(err, "lumivex-render: %s\n", error.c_str());
         return 2;

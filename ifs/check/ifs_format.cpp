@@ -509,11 +509,7 @@ int RunImport(const std::string& path, const std::string& displayName, const std
 
 int RunExportIfs(const std::string& path, const std::string& outPath, std::FILE* out, std::FILE* err) {
     FileReading reading;
-    std::string error;
-    if (!ReadForCheck(path, &reading, &error)) {
-        std::fprintf(err, "lumivex-render: %s\n", error.c_str());
-        return 2;
-    }
+    if (!ReadForCheck(path, &reading, err)) return 2;
     if (reading.definitions.empty()) {
         std::fprintf(err, "lumivex-render: %s holds no definitions, nothing written\n", path.c_str());
         return 1;
