@@ -27,7 +27,7 @@
 #include "ifs/ifs_definition.h"
 #include "ifs/loader.h"
 #include "backends/headless/headless_host.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 #include "saver/win32_saver.h"
 #include "core/saver_state.h"
 #include "core/convert.h"
@@ -77,7 +77,7 @@ bool Prepare(benchmark::State& bench, const Screen& screen, std::int32_t points)
     host.useDefinitionFile = true;
     host.definitionFile = LUMIVEX_GALLERY;
     State.Mode = RunMode::Saver;
-    if (InitWindow(nullptr) != StartResult::Ok || LoadDefinitions() != 0) {
+    if (InitWindow(WindowsPlan(nullptr)) != 0 || LoadDefinitions() != 0) {
         bench.SkipWithError("start-up failed (is the gallery readable?)");
         return false;
     }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "core/exit_codes.h"
+
 class IfsDefinition;
 
 // A host object (module, window, mutex) as the platform sees it; the core only stores and passes it.
@@ -30,15 +32,6 @@ enum class RunMode : std::int32_t { Saver = 1, Configure = 2, Preview = 3, Windo
 
 // The step of the morph cycle; 1 is unused. The values are part of the dump.
 enum class Phase : std::int32_t { Morph = 0, Hold = 2, Pick = 3, Delta = 4 };
-
-// What start-up up to the frame image ends with: 0 or the negative exit code of a failure.
-enum class StartResult : std::int32_t {
-    Ok = 0,
-    AlreadyRunning = -1,     // the single-instance lock is held by another run (silent)
-    ClassFailed = -2,        // the window class could not be registered (silent)
-    WindowFailed = -3,       // the window could not be created (silent)
-    VScreenFailed = -4,      // the frame image could not be allocated ("Allocation error (VScreen)")
-};
 
 // Laid out exactly as the platform's BITMAPINFO with two colour entries, so a backend can hand
 // it over unchanged.

@@ -8,7 +8,7 @@
 #include "core/saver_state.h"
 #include "fuzz/fuzz_support.h"
 #include "backends/headless/headless_host.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 #include "saver/win32_saver.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "core/saver_state.h"
 #include "ifs/ifs_definition.h"
 #include "backends/headless/headless_host.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 
 namespace {
 

@@ -41,10 +41,6 @@ std::string UnreadableText(const char* path, int error) {
     return text;
 }
 
-const char* const* LookupPaths = nullptr;
-int LookupCount = 0;
-const char* LookupMissing = nullptr;
-
 // Fills a map from one line; fields the line does not supply stay 0.
 void ReadMapLine(const char* line, IfsTransform* t) {
     double* fields[6] = {&t->a, &t->b, &t->c, &t->d, &t->e, &t->f};
@@ -165,76 +161,51 @@ FileEnd ReadDefinitionFile(std::FILE* file, LineListener listener, void* context
 
 namespace {
 
-// Reads the open file and closes it; 0 with at least one definition, else 1 after its message.
-int ReadAndCheck(std::FILE* file) {
-    ReadDefinitionFile(file);
-    std::fclose(file);
-    if (State.FirstDefinition == nullptr) {
-        ShowErrorMessage(NoDefinitionsMessage);
-        return 1;
-    }
-    return 0;
-}
+// Not there (the next place is tried), as against there and unreadable.
+bool Absent(int error) { return error == 0 || error == ENOENT || error == ENOTDIR; }
 
 }  // namespace
 
-int LoadDefinitions() {
-    if (LookupCount > 0) return LoadDefinitionsFrom(LookupPaths, LookupCount, LookupMissing);
+int LoadDefinitions(const DefinitionLookup& lookup) {
+    static const char* const Here[] = {"lumivex.ini"};
+    static const std::string HereMissing = FormatMessageText(MissingNamedFileMessage, Here[0]);
+    const DefinitionLookup& look = lookup.count > 0 ? lookup : DefinitionLookup{Here, 1, HereMissing.c_str(), false};
     State.FirstDefinition = nullptr;
     State.DefinitionCount = 0;
     State.ShowStatus = false;
 
-    std::FILE* file = platform::OpenDefinitionFile("lumivex.ini");
-    if (file == nullptr) {
-        char directory[2048] = {0};
-        platform::SystemDirectory(directory, sizeof directory);
-        std::string path = directory;
-        path += "\\";
-        const std::string shownDirectory = path;
-        path += "lumivex.ini";
-        file = platform::OpenDefinitionFile(path.c_str());
-        if (file == nullptr) {
-            ShowErrorMessage(FormatMessageText(MissingFileMessage, shownDirectory.c_str()).c_str());
-            return 1;
-        }
-    }
-    return ReadAndCheck(file);
-}
-
-int LoadDefinitionsFrom(const char* const* paths, int pathCount, const char* missingText) {
-    State.FirstDefinition = nullptr;
-    State.DefinitionCount = 0;
-    State.ShowStatus = false;
-
-    for (int i = 0; i < pathCount; ++i) {
+    for (int i = 0; i < look.count; ++i) {
+        const char* path = look.paths[i];
         errno = 0;
-        std::FILE* file = platform::OpenDefinitionFile(paths[i]);
+        std::FILE* file = platform::OpenDefinitionFile(path);
         if (file == nullptr) {
-            // Not there: the next place. There but not readable: the user should hear why.
+            // The Windows saver tries the next place whatever the reason; the others tell the
+            // user why a file that is there cannot be read.
             const int error = errno;
-            if (error == 0 || error == ENOENT || error == ENOTDIR) continue;
-            ShowErrorMessage(UnreadableText(paths[i], error).c_str());
+            if (!look.namesTheFile || Absent(error)) continue;
+            ShowErrorMessage(UnreadableText(path, error).c_str());
             return 1;
         }
-        const FileEnd end = ReadDefinitionFile(file, nullptr, nullptr, DefinitionFileBound);
+        const FileEnd end = ReadDefinitionFile(file, nullptr, nullptr, look.namesTheFile ? DefinitionFileBound : 0);
         std::fclose(file);
         std::string text;
-        if (end.error != 0)
-            text = UnreadableText(paths[i], end.error);
-        else if (end.tooLong) text = FormatMessageText(EndlessFileMessage, paths[i]);
-        else if (State.FirstDefinition == nullptr) text = FormatMessageText(NoDefinitionsInFileMessage, paths[i]);
-        else return 0;
+        if (!look.namesTheFile) {
+            if (State.FirstDefinition != nullptr) return 0;
+            text = NoDefinitionsMessage;
+        } else if (end.error != 0) {
+            text = UnreadableText(path, end.error);
+        } else if (end.tooLong) {
+            text = FormatMessageText(EndlessFileMessage, path);
+        } else if (State.FirstDefinition == nullptr) {
+            text = FormatMessageText(NoDefinitionsInFileMessage, path);
+        } else {
+            return 0;
+        }
         ShowErrorMessage(text.c_str());
         return 1;
     }
-    ShowErrorMessage(missingText);
+    ShowErrorMessage(look.missingText);
     return 1;
-}
-
-void UseDefinitionFiles(const char* const* paths, int pathCount, const char* missingText) {
-    LookupPaths = paths;
-    LookupCount = pathCount;
-    LookupMissing = missingText;
 }
 
 std::string ErrorReason(int error) {

@@ -20,15 +20,21 @@ extern const char* const NoDefinitionsInFileMessage;
 // it stops a source that never ends (/dev/zero, a pipe that is fed forever).
 constexpr std::uint64_t DefinitionFileBound = std::uint64_t{256} << 20;
 
-// Finds lumivex.ini (current directory, then the system directory), reads the point count and
-// the definitions. 0 when at least one definition was read, 1 after a message box. After
-// UseDefinitionFiles, the first of those files instead, as LoadDefinitionsFrom reads it.
-int LoadDefinitions();
+// Where a run looks for its definition file, and how its messages speak of it.
+struct DefinitionLookup {
+    const char* const* paths = nullptr;  // tried in order: the first that is there is read
+    int count = 0;
+    const char* missingText = nullptr;   // shown as it is when none of them is there
+    // The messages name the file and what the system said (one that is there but unreadable
+    // stops the search), and no more than DefinitionFileBound is read: every program but the
+    // Windows saver, whose file is always lumivex.ini and whose messages are its own.
+    bool namesTheFile = false;
+};
 
-// For a program other than the Windows saver that starts through LoadDefinitions (the renderer):
-// the files LoadDefinitions reads from now on (the arrays stay the caller's); a count of 0 goes
-// back to the Windows search.
-void UseDefinitionFiles(const char* const* paths, int pathCount, const char* missingText);
+// Reads the point count and the definitions from the first file of the lookup that is there. 0
+// when at least one definition was read, 1 after a message box. Without paths: lumivex.ini in
+// the current directory, with the Windows saver's messages.
+int LoadDefinitions(const DefinitionLookup& lookup = DefinitionLookup{});
 
 // Sets the counts of points from the file's number: a negative one turns the status line on and
 // stands for its absolute value, a preview takes a tenth; MinPoints and GrowLimit follow from it.
@@ -46,13 +52,6 @@ enum class LineUse {
 // Told every line as it was read (line feed kept), in order; a map or box line that the end of
 // the file left missing comes as null.
 using LineListener = void (*)(void* context, LineUse use, const char* line);
-
-// The same for a program that knows where its file may be: the first of the paths that is there
-// is read, no more than DefinitionFileBound of it; with none, the message `missingText` (shown as
-// it is). A file that is there but cannot be read (permission, a directory, a loop of links, a
-// read that fails), one that goes on past the bound, or one without definitions is named in its
-// message. 0, or 1 after a message box.
-int LoadDefinitionsFrom(const char* const* paths, int pathCount, const char* missingText);
 
 // How the reading of a file ended: at its end (or at a header it could not hold), cut at the
 // bound, or on a read that failed (its errno).

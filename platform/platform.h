@@ -151,19 +151,14 @@ void PresentFrame(PlatformHandle window, const FrameHeaderData& header, const st
                   std::int32_t stride, std::int32_t top, const char* status, int statusLength,
                   const FrameDamage& damage);
 
-// Writes the system directory (no trailing separator) into buffer, NUL-terminated, and returns
-// its length. When it does not fit with its NUL (or cannot be read), writes an empty name and
-// returns 0: a cut-off directory would name another one. A capacity of 0 writes nothing.
-unsigned SystemDirectory(char* buffer, unsigned capacity);
-
 // The machine's physical memory in bytes, 0 when unknown. Start-up bounds all the saver's
 // arrays together by a share of it (SaverMemoryBound; 0 means no bound).
 std::uint64_t PhysicalMemoryBytes();
 
-// Opens a definition file for reading in binary (the loader does its own text-mode rules). The
-// saver names "lumivex.ini" (the current directory) or the system directory, "\" and
-// "lumivex.ini": a backend whose paths use another separator reads "\" as its own. Null when
-// the file cannot be opened, with errno saying why where the host has one.
+// Opens a definition file for reading in binary (the loader does its own text-mode rules): a
+// path of the start-up's lookup, "lumivex.ini" (the current directory) or, on Windows, the
+// system directory, "\" and "lumivex.ini". Null when the file cannot be opened, with errno
+// saying why where the host has one.
 std::FILE* OpenDefinitionFile(const char* path);
 
 // Makes room for the window's whole picture at width x height, for a backend that composes it

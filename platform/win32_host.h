@@ -1,5 +1,5 @@
 // What the Windows saver's start-up asks of its host besides the seam: the command line, the
-// single-instance lock, the preview's parent and the saver's own window. The Win32 backend
+// single-instance lock, the preview's parent, the saver's own window and the system directory. The Win32 backend
 // implements it, and the headless one, which plays the Windows start-up in the tests.
 #pragma once
 
@@ -34,5 +34,10 @@ bool PrepareWindowing(PlatformHandle instance);
 // on failure, also when parent names no window.
 PlatformHandle CreateSaverWindow(PlatformHandle instance, PlatformHandle parent, std::int32_t x,
                                  std::int32_t y, std::int32_t width, std::int32_t height);
+
+// Writes the system directory (no trailing separator) into buffer, NUL-terminated, and returns
+// its length. When it does not fit with its NUL (or cannot be read), writes an empty name and
+// returns 0: a cut-off directory would name another one. A capacity of 0 writes nothing.
+unsigned SystemDirectory(char* buffer, unsigned capacity);
 
 }  // namespace platform

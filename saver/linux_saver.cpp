@@ -4,11 +4,10 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "anim/anim.h"
 #include "core/arrays.h"
 #include "ifs/loader.h"
 #include "platform/linux_host.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 
 namespace {
 
@@ -64,7 +63,7 @@ int WindowFailure(platform::WindowOutcome outcome, const LinuxOptions& options, 
                 return static_cast<int>(StartResult::WindowFailed);
             case platform::WindowOutcome::Unsupported:
                 ShowErrorMessage(layer ? NoLayerShellMessage : NoWindowShellMessage);
-                return 1;
+                return FailedExitCode;
             default:
                 break;
         }
@@ -72,7 +71,7 @@ int WindowFailure(platform::WindowOutcome outcome, const LinuxOptions& options, 
     switch (outcome) {
         case platform::WindowOutcome::Unsupported:
             ShowErrorMessage(NoLayerShellMessage);
-            return 1;
+            return FailedExitCode;
         case platform::WindowOutcome::NoDisplay:
             if (env.display == nullptr || env.display[0] == '\0') ShowErrorMessage(NoDisplaySetMessage);
             else ShowErrorMessage(FormatMessageText(NoDisplayMessage, env.display).c_str());
@@ -85,7 +84,7 @@ int WindowFailure(platform::WindowOutcome outcome, const LinuxOptions& options, 
         }
         case platform::WindowOutcome::UnsupportedVisual:
             ShowErrorMessage(VisualMessage);
-            return 1;
+            return FailedExitCode;
         case platform::WindowOutcome::Ok:
             break;
     }
@@ -137,20 +136,19 @@ std::string MissingDefinitionMessage(const LinuxOptions& options, const LinuxEnv
     return FormatMessageText(text.c_str(), DataFolder(env).c_str());
 }
 
-int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
-    const LinuxHost host = ChooseLinuxHost(options, env.waylandDisplay, env.screensaverWindow);
-    if (env.useHost != nullptr) env.useHost(host);
-    platform::SaverHandler = HandleSaverMessage;
-    // A host's window and the desktop window are watched, not ended by input; full screen is /s.
-    State.Mode = options.target == LinuxTarget::FullScreen ? RunMode::Saver : RunMode::Window;
-    // Ticks paced by the display on a millisecond clock never measure 0 ms: points come back
-    // after a run of fast ticks instead.
-    State.Regulation = PointRegulation::FastRun;
-    SetMemoryBound(SaverMemoryBound(platform::PhysicalMemoryBytes()));
-    platform::SetFrameTimerPeriod(options.delay);
-    SeedRandom(options.seedGiven ? options.seed : static_cast<std::uint32_t>(platform::CalendarSeconds()));
-    // No single-instance lock: XScreenSaver and xsecurelock run one saver per monitor.
+namespace {
 
+// What the Linux program's window step reads.
+struct LinuxStart {
+    const LinuxOptions& options;
+    const LinuxEnvironment& env;
+    LinuxHost host;
+};
+
+// The window the options name: a host's, the program's own, a layer of the desktop, the screen.
+int OpenLinuxWindow(const StartPlan& plan) {
+    const LinuxStart& start = *static_cast<const LinuxStart*>(plan.host);
+    const LinuxOptions& options = start.options;
     PlatformHandle window = nullptr;
     platform::WindowOutcome outcome = platform::WindowOutcome::NoDisplay;
     switch (options.target) {
@@ -174,31 +172,42 @@ int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
             break;
         }
     }
-    if (outcome != platform::WindowOutcome::Ok || window == nullptr) return WindowFailure(outcome, options, env, host);
+    if (outcome != platform::WindowOutcome::Ok || window == nullptr) return WindowFailure(outcome, options, start.env, start.host);
     State.Window = window;
-
     // The picture fills the window, the status strip on top and the image below it.
     State.ScreenWidth = State.ScreenHeight = 0;
     platform::WindowClientSize(window, &State.ScreenWidth, &State.ScreenHeight);
-    if (State.ScreenWidth < 0) State.ScreenWidth = 0;
-    if (State.ScreenHeight < 0) State.ScreenHeight = 0;
-    SetImageFillsWindow(false);
-    // Desktops resize these windows (a tiling compositor right after they appear): the picture
-    // follows at once, not at the next fractal.
-    SetRefitOnResize(true);
-    if (!AllocateFrame() || !platform::PrepareWindowPicture(window, State.ScreenWidth, State.ScreenHeight)) {
-        ShowErrorMessage(VScreenMessage);
-        return static_cast<int>(StartResult::VScreenFailed);
-    }
+    return 0;
+}
 
+}  // namespace
+
+int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env) {
+    const LinuxStart start{options, env, ChooseLinuxHost(options, env.waylandDisplay, env.screensaverWindow)};
+    if (env.useHost != nullptr) env.useHost(start.host);
+    platform::SetFrameTimerPeriod(options.delay);
+    // No single-instance lock: XScreenSaver and xsecurelock run one saver per monitor.
     const std::vector<std::string> paths = DefinitionFileCandidates(options, env);
     std::vector<const char*> names;
     for (const std::string& path : paths) names.push_back(path.c_str());
     const std::string missing = MissingDefinitionMessage(options, env);
-    if (const int code = LoadDefinitionsFrom(names.data(), static_cast<int>(names.size()), missing.c_str())) return code;
-    if (options.status) State.ShowStatus = true;
-    if (const int code = PrepareAnimation()) return code;
-    return RunPreparedSaver();
+
+    StartPlan plan;
+    // A host's window and the desktop window are watched, not ended by input; full screen is /s.
+    plan.mode = options.target == LinuxTarget::FullScreen ? RunMode::Saver : RunMode::Window;
+    plan.seed = options.seedGiven ? options.seed : static_cast<std::uint32_t>(platform::CalendarSeconds());
+    plan.memoryBound = SaverMemoryBound(platform::PhysicalMemoryBytes());
+    // Ticks paced by the display on a millisecond clock never measure 0 ms: points come back
+    // after a run of fast ticks instead.
+    plan.regulation = PointRegulation::FastRun;
+    plan.openWindow = OpenLinuxWindow;
+    plan.host = &start;
+    // Desktops resize these windows (a tiling compositor right after they appear): the picture
+    // follows at once, not at the next fractal.
+    plan.refitOnResize = true;
+    plan.definitions = DefinitionLookup{names.data(), static_cast<int>(names.size()), missing.c_str(), true};
+    plan.statusOn = options.status;
+    return StartSaver(plan);
 }
 
 int LinuxSaverMain(int argc, const char* const* argv, const LinuxEnvironment& env) {
@@ -206,7 +215,7 @@ int LinuxSaverMain(int argc, const char* const* argv, const LinuxEnvironment& en
     std::string error;
     if (!ParseLinuxOptions(argc, argv, env.screensaverWindow, &options, &error)) {
         std::fprintf(stderr, "lumivex: %s (usage: lumivex --help)\n", error.c_str());
-        return 2;
+        return UsageExitCode;
     }
     if (options.help) {
         std::printf("%s\n\n%s\n", LinuxUsage, LinuxHelp);

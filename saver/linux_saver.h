@@ -44,13 +44,3 @@ int RunLinuxSaver(const LinuxOptions& options, const LinuxEnvironment& env);
 
 // The whole program: parses the command line, answers --help and --version, runs. The exit code.
 int LinuxSaverMain(int argc, const char* const* argv, const LinuxEnvironment& env);
-
-// The exit code when the display connection is lost under the saver: the host went away, which
-// ends the run as a destroyed window does.
-constexpr int LostDisplayExitCode = 0;
-// The exit code when an ending signal (SIGTERM, SIGINT, SIGHUP) comes before the message loop runs:
-// the run ends as a closed window's does.
-constexpr int EndSignalExitCode = 0;
-// The exit code when the compositor ends the connection over a protocol error (after one line
-// on standard error).
-constexpr int ProtocolErrorExitCode = 1;

@@ -1,14 +1,8 @@
 // Start-up of the saver in a web page, and the clean slate between two runs.
 #include "saver/web_saver.h"
 
-#include <cstdlib>
-
-#include "anim/anim.h"
-#include "core/arrays.h"
-#include "ifs/ifs_definition.h"
-#include "ifs/loader.h"
 #include "platform/desktop_host.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 
 namespace {
 
@@ -40,43 +34,45 @@ bool ParseWebSize(const char* text, std::int32_t* width, std::int32_t* height) {
     return true;
 }
 
-int StartWebSaver(const WebStart& start) {
-    EndWebRun();
-    platform::SaverHandler = HandleSaverMessage;
-    // A page watches the saver: input never ends the run. The preview is the settings' preview.
-    State.Mode = start.preview ? RunMode::Preview : RunMode::Window;
-    SetMemoryBound(start.memoryBound);
-    SeedRandom(start.seed);
-    // The page's ticks come from requestAnimationFrame on a millisecond clock: never 0 ms apart.
-    State.Regulation = PointRegulation::FastRun;
-    // A page is resized: the current point sets are made again at the new size at once.
-    SetRefitOnResize(true);
+namespace {
 
+// The page's one window is its canvas, at the size the page gives (cut to MaxWebSide).
+int OpenCanvas(const StartPlan& plan) {
+    const WebStart& start = *static_cast<const WebStart*>(plan.host);
     std::int32_t width = start.width < 0 ? 0 : start.width;
     std::int32_t height = start.height < 0 ? 0 : start.height;
     if (width > MaxWebSide) width = MaxWebSide;
     if (height > MaxWebSide) height = MaxWebSide;
     PlatformHandle window = nullptr;
-    const platform::WindowOutcome outcome =
-        platform::CreateDesktopWindow(false, "Lumivex", width, height, &window);
+    const platform::WindowOutcome outcome = platform::CreateDesktopWindow(false, "Lumivex", width, height, &window);
     if (outcome != platform::WindowOutcome::Ok || window == nullptr) return static_cast<int>(StartResult::WindowFailed);
     State.Window = window;
     State.ScreenWidth = width;
     State.ScreenHeight = height;
-    SetImageFillsWindow(start.preview);
-    if (!AllocateFrame() || !platform::PrepareWindowPicture(window, width, height)) {
-        ShowErrorMessage(VScreenMessage);
-        return static_cast<int>(StartResult::VScreenFailed);
-    }
-    if (const int code = LoadDefinitions()) return code;
-    if (start.status && !start.preview) State.ShowStatus = true;
-    if (const int code = PrepareAnimation()) return code;
-    // The page's event loop is the message loop: this returns once the strip is black and the
-    // backend is ready for the page's ticks.
-    return RunPreparedSaver();
+    return 0;
 }
 
-void EndWebRun() {
-    SetRefitOnResize(false);
-    ReleaseSaverMemory();
+}  // namespace
+
+int StartWebSaver(const WebStart& start) {
+    EndWebRun();
+    StartPlan plan;
+    // A page watches the saver: input never ends the run. The preview is the settings' preview.
+    plan.mode = start.preview ? RunMode::Preview : RunMode::Window;
+    plan.seed = start.seed;
+    plan.memoryBound = start.memoryBound;
+    // The page's ticks come from requestAnimationFrame on a millisecond clock: never 0 ms apart.
+    plan.regulation = PointRegulation::FastRun;
+    plan.openWindow = OpenCanvas;
+    plan.host = &start;
+    plan.imageFillsWindow = start.preview;
+    // A page is resized: the current point sets are made again at the new size at once.
+    plan.refitOnResize = true;
+    // The page's file is the backend's "lumivex.ini", read with the Windows saver's messages.
+    plan.statusOn = start.status && !start.preview;
+    // The page's event loop is the message loop: this returns once the strip is black and the
+    // backend is ready for the page's ticks.
+    return StartSaver(plan);
 }
+
+void EndWebRun() { ReleaseSaverMemory(); }

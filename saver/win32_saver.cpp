@@ -3,13 +3,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "anim/anim.h"
 #include "core/arrays.h"
 #include "ifs/loader.h"
 #include "ifs/text_input.h"
 #include "platform/win32_host.h"
-#include "saver/saver_main.h"
 
 RunMode ChooseRunMode(const char* commandLine) {
     RunMode mode = RunMode::Configure;
@@ -26,16 +26,17 @@ PlatformHandle ParsePreviewHandle(const char* commandLine) {
     return reinterpret_cast<PlatformHandle>(static_cast<std::intptr_t>(value));
 }
 
-StartResult InitWindow(PlatformHandle parent) {
-    platform::SaverHandler = HandleSaverMessage;
-    SeedRandom(static_cast<std::uint32_t>(platform::CalendarSeconds()));
+namespace {
 
-    if (platform::TakeInstanceLock(&State.InstanceLock) == platform::LockOutcome::AlreadyHeld) return StartResult::AlreadyRunning;
+// The lock, the geometry, the window class and the window, in the Windows saver's order.
+int OpenSaverWindow(const StartPlan& plan) {
+    if (platform::TakeInstanceLock(&State.InstanceLock) == platform::LockOutcome::AlreadyHeld)
+        return static_cast<int>(StartResult::AlreadyRunning);
 
     std::int32_t x = 0, y = 0;
-    if (parent != nullptr) {
+    if (plan.parent != nullptr) {
         platform::Rect rect = {0, 0, 0, 0};
-        platform::ParentClientRect(parent, &rect);
+        platform::ParentClientRect(plan.parent, &rect);
         State.ScreenWidth = WrapSub(rect.right, rect.left);
         State.ScreenHeight = WrapSub(rect.bottom, rect.top);
         x = rect.left;
@@ -51,34 +52,47 @@ StartResult InitWindow(PlatformHandle parent) {
             State.ScreenHeight = WrapSub(metrics.primaryHeight, 1);
         }
     }
-    // No window has a negative size; read as unsigned, one would let every point into the image.
     if (State.ScreenWidth < 0) State.ScreenWidth = 0;
     if (State.ScreenHeight < 0) State.ScreenHeight = 0;
 
-    if (!platform::PrepareWindowing(State.Instance)) return StartResult::ClassFailed;
-    State.Window = platform::CreateSaverWindow(State.Instance, parent, x, y, State.ScreenWidth, State.ScreenHeight);
-    if (State.Window == nullptr) return StartResult::WindowFailed;
+    if (!platform::PrepareWindowing(State.Instance)) return static_cast<int>(StartResult::ClassFailed);
+    State.Window = platform::CreateSaverWindow(State.Instance, plan.parent, x, y, State.ScreenWidth, State.ScreenHeight);
+    if (State.Window == nullptr) return static_cast<int>(StartResult::WindowFailed);
+    return 0;
+}
 
-    // A window shorter than the status strip has an empty image, never a negative one.
-    SetImageFillsWindow(parent != nullptr);
-    SetRefitOnResize(false);
-    if (!AllocateFrame()) {
-        ShowErrorMessage(VScreenMessage);
-        return StartResult::VScreenFailed;
-    }
-    return StartResult::Ok;
+}  // namespace
+
+DefinitionLookup WindowsDefinitionLookup() {
+    static std::string shownDirectory, path, missing;
+    static const char* paths[2];
+    char directory[2048] = {0};
+    platform::SystemDirectory(directory, sizeof directory);
+    shownDirectory = std::string(directory) + "\\";
+    path = shownDirectory + "lumivex.ini";
+    missing = FormatMessageText(MissingFileMessage, shownDirectory.c_str());
+    paths[0] = "lumivex.ini";
+    paths[1] = path.c_str();
+    return DefinitionLookup{paths, 2, missing.c_str(), false};
+}
+
+StartPlan WindowsPlan(PlatformHandle parent) {
+    StartPlan plan;
+    plan.mode = State.Mode;
+    plan.seed = static_cast<std::uint32_t>(platform::CalendarSeconds());
+    plan.memoryBound = SaverMemoryBound(platform::PhysicalMemoryBytes());
+    plan.regulation = PointRegulation::ZeroInterval;
+    plan.openWindow = OpenSaverWindow;
+    plan.parent = parent;
+    plan.imageFillsWindow = parent != nullptr;
+    plan.definitions = WindowsDefinitionLookup();
+    return plan;
 }
 
 int RunSaver(PlatformHandle instance, PlatformHandle parent) {
     State.Instance = instance;
-    SetMemoryBound(SaverMemoryBound(platform::PhysicalMemoryBytes()));
-    if (const StartResult result = InitWindow(parent); result != StartResult::Ok) return static_cast<int>(result);
-    if (const int code = LoadDefinitions()) return code;
-    if (const int code = PrepareAnimation()) return code;
-
-    return RunPreparedSaver();
+    return StartSaver(WindowsPlan(parent));
 }
-
 int SaverMain(PlatformHandle instance) {
     const char* commandLine = platform::CommandLine();
     State.Mode = ChooseRunMode(commandLine);

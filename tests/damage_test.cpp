@@ -6,7 +6,7 @@
 
 #include "anim/anim.h"
 #include "platform/platform.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 #include "test_support.h"
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "ifs/ifs_definition.h"
 #include "ifs/loader.h"
+#include "saver/win32_saver.h"
 #include "core/arrays.h"
 #include "test_support.h"
 
@@ -130,24 +131,23 @@ TEST_F(LoaderTest, NoDefinitionsShowsItsMessage) {
     }
 }
 
-TEST_F(LoaderTest, MissingFileNamesTheSystemDirectory) {
+TEST_F(LoaderTest, TheWindowsLookupFallsBackToTheSystemDirectoryAndNamesIt) {
     Host().systemDirectory = "/nonexistent/lumivex-sys";
-    EXPECT_EQ(LoadDefinitions(), 1);
+    EXPECT_EQ(LoadDefinitions(WindowsDefinitionLookup()), 1);
     ASSERT_EQ(Host().messages.size(), 1u);
     EXPECT_EQ(Host().messages[0],
               "I cannot find 'lumivex.ini'.\n\nI *need* that file, no nice gfx without it!\n\n"
               "Please put it either into current directory or into the system directory "
               "('/nonexistent/lumivex-sys\\'). Now quitting.");
-}
 
-TEST_F(LoaderTest, FallsBackToTheSystemDirectory) {
     // The headless host reads "\" as "/", so a system directory stand-in can hold the file.
+    ResetAll();
     const std::string path = WriteTempFile("700\n" + Triangle);
     const std::string directory = "/tmp/lumivex-sysdir-test";
     std::remove((directory + "/lumivex.ini").c_str());
     ASSERT_EQ(std::system(("mkdir -p " + directory + " && mv " + path + " " + directory + "/lumivex.ini").c_str()), 0);
     Host().systemDirectory = directory;
-    EXPECT_EQ(LoadDefinitions(), 0);  // the test's working directory holds no lumivex.ini
+    EXPECT_EQ(LoadDefinitions(WindowsDefinitionLookup()), 0);  // the test's working directory holds no lumivex.ini
     EXPECT_EQ(State.PointCount, 700);
     EXPECT_TRUE(Host().messages.empty());
     std::remove((directory + "/lumivex.ini").c_str());

@@ -4,7 +4,7 @@ or type name it names is a name of the code.
 usage: map_test.py --source DIR [--map FILE]     (exit 0: all true; 1: a list of what is not)
 
 A path is a backticked word with a '/' or an ending that files of the tree have (`anim/`,
-`saver/saver_main.cpp`; not `x11.contract`); it is true when it is a file or folder from the tree's
+`saver/saver_run.cpp`; not `x11.contract`); it is true when it is a file or folder from the tree's
 top or the end of one (`x11/convert.h`). Places of an install (`/lumivex.ini`, `PREFIX/bin/`),
 patterns (`fuzz/NAME_fuzz.cpp`) and bare endings (`.ifs`) are not checked. A name
 is a backticked CamelCase or lvx_ identifier, alone or qualified (`HeadlessHost::UseScreen(w, h)`

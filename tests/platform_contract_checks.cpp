@@ -1,5 +1,4 @@
 // The one list of the seam's rules that every host can be held to natively (platform_contract.h).
-#include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -167,27 +166,6 @@ const ContractCheck Checks[] = {
              EXPECT_EQ(height, 72) << "adopted " << adopted;
              platform::DestroySaverWindow(window);
              if (adopted) host.DestroyHostWindow(id);
-         }
-     }},
-    {"TheSystemDirectoryIsWholeOrEmpty",
-     [](ContractHost&) {
-         char whole[4096];
-         const unsigned length = platform::SystemDirectory(whole, sizeof whole);
-         EXPECT_EQ(std::strlen(whole), length);
-         for (const unsigned capacity : {length + 1, length, 1u, 0u}) {
-             char buffer[4096];
-             std::memset(buffer, 'x', sizeof buffer);
-             const unsigned written = platform::SystemDirectory(buffer, capacity);
-             if (capacity == 0) {
-                 EXPECT_EQ(written, 0u);
-                 EXPECT_EQ(buffer[0], 'x') << "a capacity of 0 writes nothing";
-             } else if (capacity > length) {
-                 EXPECT_EQ(written, length);
-                 EXPECT_STREQ(buffer, whole);
-             } else {
-                 EXPECT_EQ(written, 0u) << "capacity " << capacity;
-                 EXPECT_STREQ(buffer, "") << "never a cut-off name";
-             }
          }
      }},
 };

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -16,7 +17,7 @@ public:
     void Reset() override {
         ResetHost();
         platform::SaverHandler = ContractSaverMessage;
-        Host().systemDirectory = "C:\\WINDOWS\\system32";  // the list's check cuts it at every length
+        Host().systemDirectory = "C:\\WINDOWS\\system32";  // cut at every length below
         Host().commandLine = "lumivex-contract --window-id 0x400";
         Host().nextTick = [](std::uint32_t* now) {
             *now += 1;
@@ -64,5 +65,25 @@ TEST(WindowsHostContract, CommandLineAndLock) {
         PlatformHandle lock = reinterpret_cast<PlatformHandle>(std::intptr_t{0x51});
         EXPECT_EQ(platform::TakeInstanceLock(&lock), given);
         EXPECT_EQ(lock == nullptr, given == platform::LockOutcome::Unavailable);
+    }
+}
+
+TEST(WindowsHostContract, TheSystemDirectoryIsWholeOrEmpty) {
+    HostUnderTest().Reset();
+    const unsigned length = static_cast<unsigned>(Host().systemDirectory.size());
+    for (const unsigned capacity : {length + 1, length, 1u, 0u}) {
+        char buffer[64];
+        std::memset(buffer, 'x', sizeof buffer);
+        const unsigned written = platform::SystemDirectory(buffer, capacity);
+        if (capacity == 0) {
+            EXPECT_EQ(written, 0u);
+            EXPECT_EQ(buffer[0], 'x') << "a capacity of 0 writes nothing";
+        } else if (capacity > length) {
+            EXPECT_EQ(written, length);
+            EXPECT_STREQ(buffer, "C:\\WINDOWS\\system32");
+        } else {
+            EXPECT_EQ(written, 0u) << "capacity " << capacity;
+            EXPECT_STREQ(buffer, "") << "never a cut-off name";
+        }
     }
 }

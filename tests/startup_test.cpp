@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/arrays.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 #include "saver/win32_saver.h"
 #include "test_support.h"
 
@@ -79,7 +79,7 @@ TEST_F(StartupTest, SaverRunsInOrderAndEndsOnAKey) {
     EXPECT_EQ(RunCommandLine("lumivex.scr /s", 100), 0);
     EXPECT_EQ(Host().ticksRun, 3u);
     EXPECT_EQ(Host().calls, (Calls{"CommandLine", "TakeInstanceLock", "PrepareWindowing", "CreateSaverWindow",
-                                   "ShowSaverWindow", "HideCursor", "BlackenStrip", "StartFrameTimer", "RunMessageLoop",
+                                   "PrepareWindowPicture", "ShowSaverWindow", "HideCursor", "BlackenStrip", "StartFrameTimer", "RunMessageLoop",
                                    "DestroySaverWindow", "EndMessageLoop", "ShowCursorAgain"}));
     EXPECT_EQ(Host().cursorShowCount, 0);
     EXPECT_EQ(State.ShowStatus, 1);

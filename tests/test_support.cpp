@@ -15,7 +15,7 @@
 
 #include "core/arrays.h"
 #include "ifs/loader.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 #include "saver/win32_saver.h"
 
 namespace {
@@ -57,7 +57,7 @@ std::uint64_t AllocationsSoFar() { return Blocks.load(std::memory_order_relaxed)
 void ResetAll() {
     ResetSaverState();
     ResetHost();
-    SetRefitOnResize(false);
+    ForgetStartPlan();
     SetAllocationLimit(DefaultAllocationLimit());
     SetMemoryBound(0);
     FailAllocationsAfter(-1);

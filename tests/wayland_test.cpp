@@ -9,7 +9,7 @@
 
 #include "backends/wayland/damage.h"
 #include "saver/linux_saver.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 #include "test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "anim/anim.h"
 #include "core/arrays.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 #include "saver/web_saver.h"
 #include "test_support.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "backends/linux/linux_backend.h"
-#include "saver/linux_saver.h"
+#include "core/exit_codes.h"
 
 namespace {
 
@@ -77,11 +77,6 @@ void ShowMessage(const char*, const char* text) {
 }
 
 std::uint32_t TickCount() { return static_cast<std::uint32_t>(MonotonicNs() / 1000000u); }
-
-unsigned SystemDirectory(char* buffer, unsigned capacity) {
-    if (capacity > 0) buffer[0] = '\0';
-    return 0;
-}
 
 std::uint64_t PhysicalMemoryBytes() {
     const long pages = sysconf(_SC_PHYS_PAGES);

@@ -25,7 +25,7 @@
 #include "backends/wayland/damage.h"
 #include "core/font8x16.h"
 #include "platform/platform.h"
-#include "saver/linux_saver.h"
+#include "core/exit_codes.h"
 
 namespace {
 

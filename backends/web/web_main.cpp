@@ -9,7 +9,7 @@
 #include "anim/anim.h"
 #include "backends/web/web_backend.h"
 #include "core/saver_state.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 #include "saver/web_saver.h"
 
 namespace {

@@ -179,11 +179,6 @@ void PresentFrame(PlatformHandle, const FrameHeaderData& header, const std::uint
     }
 }
 
-unsigned SystemDirectory(char* buffer, unsigned capacity) {
-    if (capacity > 0) buffer[0] = '\0';
-    return 0;
-}
-
 std::uint64_t PhysicalMemoryBytes() { return 0; }  // start-up bounds the arrays by the page's bound
 
 std::FILE* OpenDefinitionFile(const char*) {

@@ -24,7 +24,7 @@
 #include "platform/platform.h"
 #include "core/convert.h"
 #include "backends/linux/linux_backend.h"
-#include "saver/linux_saver.h"
+#include "core/exit_codes.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "core/saver_state.h"
 #include "ifs/loader.h"
 #include "saver/linux_saver.h"
-#include "saver/saver_main.h"
+#include "saver/saver_run.h"
 #include "saver/win32_saver.h"
 #include "ifs/check/check.h"
 #include "ifs/check/fit.h"
@@ -174,8 +174,6 @@ int Record(const RenderOptions& options) {
     const std::string missing = options.ini.empty()
         ? FormatMessageText(MissingBesideMessage, ShippedDefinitionDirectory().c_str())
         : FormatMessageText(MissingNamedFileMessage, options.ini.c_str());
-    UseDefinitionFiles(names.data(), static_cast<int>(names.size()), missing.c_str());
-    host.systemDirectory = ShippedDefinitionDirectory();
 
     const std::uint32_t total = TickTotal(options);
     std::uint32_t next = 1;
@@ -195,9 +193,13 @@ int Record(const RenderOptions& options) {
         RecordTickOutputs(&outputs, State, host, tick, dt);
     };
 
+    // The Windows saver's run, with the renderer's file lookup and the host's rule for points.
     State.Mode = options.preview ? RunMode::Preview : RunMode::Saver;
-    State.Regulation = options.regulation;
-    const int code = RunSaver(reinterpret_cast<PlatformHandle>(std::intptr_t{1}), parent);
+    State.Instance = reinterpret_cast<PlatformHandle>(std::intptr_t{1});
+    StartPlan plan = WindowsPlan(parent);
+    plan.regulation = options.regulation;
+    plan.definitions = DefinitionLookup{names.data(), static_cast<int>(names.size()), missing.c_str(), true};
+    const int code = StartSaver(plan);
     // From here on a signal is only noted (a start-up that failed never set Ticking).
     Ticking = 1;
     const bool closed = CloseOutputs(&outputs, code == 0 && Interrupted == 0, &error);

@@ -1,5 +1,5 @@
-// The run every host shares: the frame image, its geometry, the input rules and the window's messages.
-#include "saver/saver_main.h"
+// The run every host shares: start-up from a plan, the frame image, the input rules and the window's messages.
+#include "saver/saver_run.h"
 
 #include <cstdint>
 #include <cstring>
@@ -18,10 +18,8 @@ bool InputEndsRun(RunMode mode) { return mode != RunMode::Preview && mode != Run
 
 namespace {
 
-// Whether the frame image is as tall as the window (a child of a host's window on Windows), or
-// starts below the status strip.
-bool ImageFillsWindow = false;
-bool RefitOnResize = false;
+// The run's plan, for what the window procedure decides later (a resize).
+StartPlan Plan;
 // The exit code once the message loop ends: 0, unless the run ended on a failure.
 int EndCode = 0;
 
@@ -39,7 +37,7 @@ std::int32_t FrameImageHeight(std::int32_t windowHeight, bool fillsWindow) {
 }
 
 bool AllocateFrame() {
-    State.ImageHeight = FrameImageHeight(State.ScreenHeight, ImageFillsWindow);
+    State.ImageHeight = FrameImageHeight(State.ScreenHeight, Plan.imageFillsWindow);
     const std::int64_t width = State.ScreenWidth;
     const std::int64_t stride = (width + 3) & ~std::int64_t{3};
     State.VScreen = stride > INT32_MAX ? nullptr : AllocateArray<std::uint8_t>(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(State.ImageHeight));
@@ -71,10 +69,6 @@ bool AllocateFrame() {
     return true;
 }
 
-void SetImageFillsWindow(bool fills) { ImageFillsWindow = fills; }
-
-void SetRefitOnResize(bool refit) { RefitOnResize = refit; }
-
 bool ResizeFrame(std::int32_t width, std::int32_t height) {
     if (width < 0) width = 0;
     if (height < 0) height = 0;
@@ -90,9 +84,36 @@ bool ResizeFrame(std::int32_t width, std::int32_t height) {
         State.PlottedPoints = -1;
         return false;
     }
-    if (RefitOnResize) RefitPointSets();
+    if (Plan.refitOnResize) RefitPointSets();
     platform::BlackenStrip(State.Window, width, StatusStripHeight);
     return true;
+}
+
+int InitWindow(const StartPlan& plan) {
+    Plan = plan;
+    SeedRandom(plan.seed);
+    if (const int code = plan.openWindow(plan)) return code;
+    // No window has a negative size; read as unsigned, one would let every point into the image.
+    if (State.ScreenWidth < 0) State.ScreenWidth = 0;
+    if (State.ScreenHeight < 0) State.ScreenHeight = 0;
+    // A window shorter than the status strip has an empty image, never a negative one.
+    if (!AllocateFrame() || !platform::PrepareWindowPicture(State.Window, State.ScreenWidth, State.ScreenHeight)) {
+        ShowErrorMessage(VScreenMessage);
+        return static_cast<int>(StartResult::VScreenFailed);
+    }
+    return 0;
+}
+
+int StartSaver(const StartPlan& plan) {
+    platform::SaverHandler = HandleSaverMessage;
+    State.Mode = plan.mode;
+    State.Regulation = plan.regulation;
+    SetMemoryBound(plan.memoryBound);
+    if (const int code = InitWindow(plan)) return code;
+    if (const int code = LoadDefinitions(plan.definitions)) return code;
+    if (plan.statusOn) State.ShowStatus = true;
+    if (const int code = PrepareAnimation()) return code;
+    return RunPreparedSaver();
 }
 
 int RunPreparedSaver() {
@@ -175,4 +196,7 @@ void ReleaseSaverMemory() {
     // Whatever was not given back one by one (a start-up that stopped half-way) is forgotten too.
     ForgetHandedOutBytes();
     ResetSaverState();
+    ForgetStartPlan();
 }
+
+void ForgetStartPlan() { Plan = StartPlan{}; }
