@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "anim/anim.h"
 #include "core/arrays.h"
 #include "ifs/loader.h"
 #include "ifs/text_input.h"
