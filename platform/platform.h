@@ -1,9 +1,10 @@
 // The platform seam: what the saver needs from its host for the run, in the saver's own terms.
 // Every backend (backends/win32, backends/linux with x11 and wayland, backends/web,
 // backends/headless) implements every function here; the linker picks one. What only some hosts
-// need at start-up lies beside it: platform/win32_host.h (the Windows saver's command line, lock
-// and window), platform/desktop_host.h (a window of the program's own: Linux and the page) and
-// platform/linux_host.h (a window handed over, a desktop layer, the timer's period). A backend
+// need at start-up lies beside it: platform/win32_host.h (the Windows saver's command line, lock,
+// window and system directory), platform/desktop_host.h (a window of the program's own: Linux
+// and the page) and platform/linux_host.h (a window handed over, a desktop layer, the timer's
+// period). A backend
 // only carries out what it is asked: every decision lies above this line.
 //
 // Besides these functions a backend owes the saver one thing: its window procedure (or event
