@@ -4,8 +4,7 @@
 // need at start-up lies beside it: platform/win32_host.h (the Windows saver's command line, lock,
 // window and system directory), platform/desktop_host.h (a window of the program's own: Linux
 // and the page) and platform/linux_host.h (a window handed over, a desktop layer, the timer's
-// period). A backend
-// only carries out what it is asked: every decision lies above this line.
+// period). A backend only carries out what it is asked: every decision lies above this line.
 //
 // Besides these functions a backend owes the saver one thing: its window procedure (or event
 // dispatch) hands every message of the saver window to the saver through platform::Deliver,
