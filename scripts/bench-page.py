@@ -145,21 +145,23 @@ def main():
     print("| screen | page | run | renderer | GPU process (software) | browser | other | load average |")
     print("|---|---|---:|---:|---:|---:|---:|---|", flush=True)
     base = harness.serve(site).url
-    for size in opts.sizes.split(","):
-        width, height = (int(v) for v in size.split("x"))
-        pages = [("blank", BLANK), ("saver", base + "index.html?" + opts.query)]
-        if opts.probes:
-            pages += [(name, "data:text/html," + urllib.parse.quote(PROBE_PAGE.replace("CODE", code)))
-                      for name, code in PROBES.items()]
-        for page, url in pages:
-            for run in range(1, opts.runs + 1):
-                cpu, said = measure(opts, url, width, height, page in PROBES)
-                other = sum(v for k, v in cpu.items() if k not in ("renderer", "gpu", "browser"))
-                print("| %s | %s | %d | %.1f %% | %.1f %% | %.1f %% | %.1f %% | %s |%s"
-                      % (size, page, run, cpu.get("renderer", 0.0), cpu.get("gpu", 0.0),
-                         cpu.get("browser", 0.0), other, "%.2f %.2f %.2f" % os.getloadavg(),
-                         " " + said if said else ""), flush=True)
-    harness.cleanup()
+    try:
+        for size in opts.sizes.split(","):
+            width, height = (int(v) for v in size.split("x"))
+            pages = [("blank", BLANK), ("saver", base + "index.html?" + opts.query)]
+            if opts.probes:
+                pages += [(name, "data:text/html," + urllib.parse.quote(PROBE_PAGE.replace("CODE", code)))
+                          for name, code in PROBES.items()]
+            for page, url in pages:
+                for run in range(1, opts.runs + 1):
+                    cpu, said = measure(opts, url, width, height, page in PROBES)
+                    other = sum(v for k, v in cpu.items() if k not in ("renderer", "gpu", "browser"))
+                    print("| %s | %s | %d | %.1f %% | %.1f %% | %.1f %% | %.1f %% | %s |%s"
+                          % (size, page, run, cpu.get("renderer", 0.0), cpu.get("gpu", 0.0),
+                             cpu.get("browser", 0.0), other, "%.2f %.2f %.2f" % os.getloadavg(),
+                             " " + said if said else ""), flush=True)
+    finally:
+        harness.cleanup()
     return 0
 
 

@@ -26,11 +26,8 @@ The API, all of it:
                                           RGB screenshots; colours(), region(), crop(), mask_hash()
   start_xvfb(width, height, depth, args)  an X server on a free display (-displayfd): (process, ":N")
   Session(opts, folder, width, height, ...)
-                                          a case's programs in its folder, on an Xvfb unless
-                                          display=False: .start(argv, env, cwd, user), .shot(),
-                                          .xdotool(), .save(), .wait_points(), .close(failed); the
-                                          fixtures x11 and x11_factory of tests/conftest.py make and
-                                          close it (a screenshot kept when the case failed)
+                                          a case's programs on an Xvfb (the fixture x11): .start(argv,
+                                          env, cwd, user), .shot(), .xdotool(), .save(), .wait_points()
   HeadlessSway(opts, folder, config, output)
                                           the same on a headless sway as the test user (fixture
                                           sway): .swaymsg(), .shot(output, cursor), .runtime
