@@ -158,9 +158,11 @@ def chromium(request, case_dir):
     browser = harness.Chromium()
     yield browser.open
     if failed(request) and browser.driver is not None:
+        signal.alarm(20)  # a browser that hangs gives no picture
         try:
             shot = harness.page_shot(browser.driver)
             harness.log("page at the failure: %s" % harness.save_ppm(shot, os.path.join(case_dir, "at-failure.ppm")))
         except Exception:  # noqa: BLE001 - the failure itself matters more
             pass
+        signal.alarm(0)
     browser.close()
