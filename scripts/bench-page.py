@@ -93,7 +93,9 @@ def cpu_by_kind(kinds):
 
 def measure(opts, url, width, height, probe=False):
     """(% of a core by kind, what the page said) for one page at one size."""
-    with harness.chromium(width, height) as driver:
+    browser = harness.Chromium()
+    try:
+        driver = browser.open(width, height)
         profile = driver.capabilities["chrome"]["userDataDir"]
         driver.get(url)
         running = "index.html" in url
@@ -114,6 +116,8 @@ def measure(opts, url, width, height, probe=False):
             said = "%.0f ticks/s, %s" % ((ticks1 - ticks0) / (wall1 - wall0), status.split(";")[-1].strip())
         wall = wall1 - wall0
         return {k: 100 * (cpu1.get(k, 0.0) - cpu0.get(k, 0.0)) / wall for k in cpu1}, said
+    finally:
+        browser.close()
 
 
 def main():
@@ -140,7 +144,8 @@ def main():
           % (opts.seconds, opts.warmup, site, opts.query), flush=True)
     print("| screen | page | run | renderer | GPU process (software) | browser | other | load average |")
     print("|---|---|---:|---:|---:|---:|---:|---|", flush=True)
-    with harness.static_server(site) as base:
+    base = harness.serve(site).url
+    try:
         for size in opts.sizes.split(","):
             width, height = (int(v) for v in size.split("x"))
             pages = [("blank", BLANK), ("saver", base + "index.html?" + opts.query)]
@@ -155,6 +160,8 @@ def main():
                           % (size, page, run, cpu.get("renderer", 0.0), cpu.get("gpu", 0.0),
                              cpu.get("browser", 0.0), other, "%.2f %.2f %.2f" % os.getloadavg(),
                              " " + said if said else ""), flush=True)
+    finally:
+        harness.cleanup()
     return 0
 
 

@@ -4,29 +4,30 @@ headless sway (pixman renderer), CPU time per second of display for the saver an
 
     python3 scripts/bench-wayland.py --lumivex build/default/lumivex
 
-Sway runs as the tests run it (tests/wayland/wayland.py's HeadlessSway on tests/harness.py: an
+Sway runs as the tests run it (tests/harness.py's HeadlessSway, the tests' fixture sway: an
 unprivileged user with a runtime folder of its own, everything stopped at the end). CPU time is
 user plus system time from /proc/PID/stat over the measured seconds, after a warm-up. The load
 average is printed beside each run: the machine may be shared.
 """
 import argparse
 import os
+import shutil
 import sys
 import time
-import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "tests"), os.path.join(HERE, "..", "tests", "wayland")]
+sys.path[:0] = [os.path.join(HERE, "..", "tests")]
 
 import harness  # noqa: E402
-from wayland import HeadlessSway  # noqa: E402
 
 
 def measure(opts, width, height, run):
     """(lumivex, sway) CPU seconds per second of display, and the load average after the run."""
-    session = types.SimpleNamespace(work=opts.work)
-    s = HeadlessSway(session, "bench-%dx%d-%d" % (width, height, run), first_output="resolution %dx%d" % (width, height))
-    with s:
+    folder = os.path.join(opts.work, "bench-%dx%d-%d" % (width, height, run))
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    s = harness.HeadlessSway(opts, folder, output="resolution %dx%d" % (width, height))
+    try:
         saver = s.start([opts.lumivex, "--layer", "background", "--ini", opts.ini, "--seed", str(opts.seed)])
         time.sleep(opts.warmup)
         harness.check(saver.poll() is None, "lumivex ended (exit code %s): %s" % (saver.poll(), harness.output_of(saver)))
@@ -36,6 +37,8 @@ def measure(opts, width, height, run):
         harness.check(saver.poll() is None, "lumivex ended during the run (exit code %s)" % saver.poll())
         wall = wall1 - wall0
         return (l1 - l0) / wall, (w1 - w0) / wall, os.getloadavg()
+    finally:
+        s.close()
 
 
 def main():

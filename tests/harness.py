@@ -1,7 +1,8 @@
 """The one harness of every test that runs a real host (Wine, X11, Wayland, a browser).
 
-A test file holds its cases as functions `case_NAME(opts)`; pytest runs them, with the fixtures of
-tests/conftest.py (the options as `opts`, the time limit, the end of everything a case started).
+A test file holds its cases as functions `case_NAME(opts, ...)`; pytest runs them, with the fixtures
+of tests/conftest.py: the options as `opts` (the time limit, the end of everything a case started),
+and the hosts a case names (x11, sway, chromium, wine), set by its @pytest.mark.host(...).
 CTest runs `python3 -m pytest FILE::case_NAME --work DIR [--render EXE --source DIR ...]` (the CMake
 function `lumivex_harness_cases` of cmake/harness.cmake; by hand the same, from anywhere).
 
@@ -23,15 +24,13 @@ The API, all of it:
   write_ini(folder, count, text=None)     writes lumivex.ini: `text`, or the test gallery (GALLERY)
   Shot, parse_ppm(bytes), read_picture(path), save_ppm(shot, path)
                                           RGB screenshots; colours(), region(), crop(), mask_hash()
-  Xvfb(width, height, depth=24, args=())  an X server on a free display (context manager):
-                                          .display, .env, .shot(), .xdotool(...)
-  Session(opts, name, width, height, ...) a case's folder (work/NAME, fresh), an Xvfb (unless
-                                          display=False) and what the case started, all stopped when
-                                          the block ends; .start(argv, env, cwd, user), .shot(),
-                                          .xdotool(), .save(), .wait_points(); a screenshot is kept
-                                          when the block fails. Another screen (a compositor, a
-                                          browser): a subclass starts it in __enter__ and gives shot();
-                                          its own connections end in let_go(), after that screenshot
+  start_xvfb(width, height, depth, args)  an X server on a free display (-displayfd): (process, ":N")
+  Session(opts, folder, width, height, ...)
+                                          a case's programs on an Xvfb (the fixture x11): .start(argv,
+                                          env, cwd, user), .shot(), .xdotool(), .save(), .wait_points()
+  HeadlessSway(opts, folder, config, output)
+                                          the same on a headless sway as the test user (fixture
+                                          sway): .swaymsg(), .shot(output, cursor), .runtime
   Rendered(opts, folder, ini, width, height, seed, ...)
                                           lumivex-render's held frames of the same file, seed, size
                                           and clock; .match(shot, top, strip) compares a screenshot
@@ -41,9 +40,11 @@ The API, all of it:
   render_still(opts, folder, width, height, seed, dt, ticks, ini=None, extra=())
                                           lumivex-render's last frame of a run, as a Shot
   check_corner(shot, expected, what)      the shot's top-left corner equals the expected Shot
-  static_server(folder, command=None)     serves a folder on 127.0.0.1 (context manager): base URL
-  chromium(width, height, scale)          a headless Chromium through Selenium (context manager):
-                                          the driver; page_shot(driver), console_errors(driver),
+  serve(folder, command=None, port=None)  serves a folder on 127.0.0.1 until the case ends: the
+                                          server process, its base URL in .url
+  Chromium()                              headless Chromium through Selenium, one at a time
+                                          (fixture chromium): .open(width, height, scale) the driver,
+                                          .close(); page_shot(driver), no_console_errors(driver),
                                           wait_script(driver, script, timeout, what)
   wait_rendered(take_shot, process, rendered, timeout), held_subset(shot, rendered)
                                           the same for a whole screen, also taking a subset of a
@@ -51,7 +52,8 @@ The API, all of it:
   cpu_seconds(pid)                        user plus system CPU time of a process
   User(name)                              an unprivileged user with its own XDG_RUNTIME_DIR (made when
                                           missing): .command(argv), .env(base), .give(path)
-  Wine(prefix)                            a Wine prefix: .env(), .boot(), .run(), .start(), .kill()
+  Wine(prefix)                            a Wine prefix (fixture wine_prefix): .env(), .boot(),
+                                          .run(), .kill(); tests/wine_saver.py's session on it (wine)
 """
 import base64
 import contextlib
@@ -360,88 +362,43 @@ def start_xvfb(width, height, depth=24, args=()):
     return process, ":" + number.decode().strip()
 
 
-class Xvfb:
-    """An X server on a display it chooses itself (-displayfd), so that servers side by side never
-    try the same one."""
-
-    def __init__(self, width, height, depth=24, args=()):
-        self.width, self.height, self.depth, self.args = width, height, depth, list(args)
-        self.process = None
-        self.display = None
-
-    def __enter__(self):
-        self.process, self.display = start_xvfb(self.width, self.height, self.depth, self.args)
-        self.env = dict(os.environ, DISPLAY=self.display)
-        for name in ("XSCREENSAVER_WINDOW", "WAYLAND_DISPLAY"):
-            self.env.pop(name, None)
-        return self
-
-    def __exit__(self, *_exc):
-        self.stop()
-        return False
-
-    def stop(self):
-        stop(self.process)
-
-    def shot(self):
-        if self.depth == 24:
-            # make run's own screenshot: every pixel test of a 24-bit screen checks it too.
-            width, height, rgb = x11_screenshot.grab(self.display)
-            return Shot(width, height, rgb)
-        data = subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "ppm:-"],
-                              check=True, capture_output=True, timeout=30).stdout
-        return parse_ppm(data)
-
-    def xdotool(self, *args):
-        subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, check=True, timeout=20,
-                       stdout=subprocess.DEVNULL)
-
-
 class Session:
-    """One case's run: its folder work/NAME (emptied), an Xvfb of width x height unless
-    `display` is False, and every program it started; all stopped when the block ends."""
+    """One case's programs, run in its folder `dir` on an Xvfb of width x height (unless `display` is
+    False). The fixtures of tests/conftest.py make it and close it when the case ends."""
 
-    def __init__(self, opts, name, width=320, height=240, depth=24, xvfb_args=(), display=True):
-        self.opts, self.name = opts, name
-        self.width, self.height = width, height
-        self.dir = os.path.join(opts.work, name)
-        shutil.rmtree(self.dir, ignore_errors=True)
-        os.makedirs(self.dir)
+    def __init__(self, opts, folder, width=320, height=240, depth=24, xvfb_args=(), display=True):
+        self.opts, self.dir = opts, folder
+        self.width, self.height, self.depth = width, height, depth
         self.processes = []
-        self.xvfb = Xvfb(width, height, depth, xvfb_args) if display else None
-        self.display = None
+        self.closing = []  # what ends after a failure's screenshot, before the programs
+        self.server = self.display = None
         self.env = dict(os.environ)
+        if display:
+            self.server, self.display = start_xvfb(width, height, depth, xvfb_args)
+            self.env["DISPLAY"] = self.display
+            for name in ("XSCREENSAVER_WINDOW", "WAYLAND_DISPLAY"):
+                self.env.pop(name, None)
 
-    def __enter__(self):
-        if self.xvfb is not None:
-            self.xvfb.__enter__()
-            self.display, self.env = self.xvfb.display, dict(self.xvfb.env)
-        return self
-
-    def let_go(self):
-        """Called after the screenshot at a failure: a subclass's own connections end here, not
-        before it (a host's windows go with the connection that made them)."""
-
-    def __exit__(self, exc_type, *_exc):
-        if exc_type is not None:
-            # The screen as the failure left it, for whoever reads the log.
+    def close(self, failed=False):
+        """After a failure the screen is saved first, as the failure left it; then what `closing`
+        holds ends (a host's windows go with the connection that made them), the programs, the screen."""
+        if failed:
             try:
                 log("screen at the failure: %s" % self.save(self.shot(), "at-failure"))
             except Exception:  # noqa: BLE001 - the failure itself matters more
                 pass
-        self.let_go()
+        while self.closing:
+            self.closing.pop()()
         self.stop_programs()
-        if self.xvfb is not None:
-            self.xvfb.stop()
-        return False
+        stop(self.server)
 
     def stop_programs(self):
         for process in reversed(self.processes):
             stop(process)
 
     def start(self, argv, env=None, cwd=None, user=None):
-        """Starts a program of the case; its output goes to NAME/out-N.txt (output_of reads it).
-        With a User, the program runs as that user, in its surroundings (env is the base)."""
+        """Starts a program of the case; its output goes to out-N.txt in the folder (output_of reads
+        it). With a User, the program runs as that user, in its surroundings (env is the base)."""
         env = env or self.env
         if user is not None:
             argv, env = user.command(argv), user.env(env)
@@ -451,11 +408,17 @@ class Session:
         return process
 
     def shot(self):
-        check(self.xvfb is not None and self.xvfb.process.poll() is None, "this session has no X screen")
-        return self.xvfb.shot()
+        check(self.server is not None and self.server.poll() is None, "this session has no X screen")
+        if self.depth == 24:
+            # make run's own screenshot: every pixel test of a 24-bit screen checks it too.
+            width, height, rgb = x11_screenshot.grab(self.display)
+            return Shot(width, height, rgb)
+        return parse_ppm(subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "ppm:-"],
+                                        check=True, capture_output=True, timeout=30).stdout)
 
     def xdotool(self, *args):
-        self.xvfb.xdotool(*args)
+        subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, check=True, timeout=20,
+                       stdout=subprocess.DEVNULL)
 
     def save(self, shot, name):
         return save_ppm(shot, os.path.join(self.dir, name + ".ppm"))
@@ -472,6 +435,57 @@ class Session:
                 return shot
             time.sleep(0.2)
         raise Failure("no points appeared within %d s" % timeout)
+
+
+class HeadlessSway(Session):
+    """A session on one headless sway (pixman renderer, no input devices) run as the unprivileged
+    test user, with that user's own runtime folder; every program the case starts runs as that user
+    on this compositor. `config` is sway's configuration, `output` the first output's settings."""
+
+    def __init__(self, opts, folder, config="", output=None):
+        super().__init__(opts, folder, display=False)
+        os.chmod(self.dir, 0o755)
+        self.user = User()
+        path = os.path.join(self.dir, "sway.config")
+        with open(path, "w") as f:
+            f.write(config)
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman",
+               "WLR_LIBINPUT_NO_DEVICES": "1"}
+        self.sway = super().start(["sway", "--config", path], env=env, user=self.user)
+        self.runtime = self.user.runtime
+        deadline = time.time() + 20
+        self.ipc = None
+        while time.time() < deadline and (self.display is None or self.ipc is None):
+            check(self.sway.poll() is None, "sway ended at start (exit code %s): %s"
+                  % (self.sway.poll(), output_of(self.sway)[-2000:]))
+            for name in os.listdir(self.runtime):
+                if name.startswith("wayland-") and not name.endswith(".lock"):
+                    self.display = name
+                elif name.startswith("sway-ipc.") and name.endswith(".sock"):
+                    self.ipc = os.path.join(self.runtime, name)
+            time.sleep(0.05)
+        check(self.display is not None and self.ipc is not None, "sway made no sockets within 20 s")
+        self.env = dict(self.user.env({"PATH": env["PATH"]}), HOME=self.dir, WAYLAND_DISPLAY=self.display,
+                        SWAYSOCK=self.ipc)
+        if output:
+            self.swaymsg("output HEADLESS-1 " + output)
+
+    def start(self, argv, env=None, cwd=None, user=None):
+        """A program run as the user on this compositor, in its own process group."""
+        return super().start(argv, env=env or self.env, cwd=cwd, user=user or self.user)
+
+    def swaymsg(self, command, kind=None, must=True):
+        argv = ["swaymsg", "--socket", self.ipc] + (["-t", kind] if kind else []) + ([command] if command else [])
+        result = subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=20)
+        check(result.returncode == 0 or not must, "swaymsg %s: %s %s" % (command, result.stdout, result.stderr))
+        return result.stdout if result.returncode == 0 else None
+
+    def shot(self, output="HEADLESS-1", cursor=False):
+        """One output as grim sees it, at the output's scale; with the pointer drawn when asked."""
+        argv = ["grim", "-t", "ppm"] + (["-c"] if cursor else []) + (["-o", output] if output else []) + ["-"]
+        result = subprocess.run(self.user.command(argv), env=self.env, capture_output=True, timeout=30)
+        check(result.returncode == 0, "grim: %s" % result.stderr.decode(errors="replace"))
+        return parse_ppm(result.stdout)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -682,27 +696,25 @@ def free_port():
         return s.getsockname()[1]
 
 
-@contextlib.contextmanager
-def static_server(folder, command=None):
-    """Serves folder on 127.0.0.1 (with `python3 -m http.server` unless command, a list with
-    {port} and {folder} in it, says otherwise). Yields the base URL; the server is stopped after."""
-    port = free_port()
+def serve(folder, command=None, port=None):
+    """Serves folder on 127.0.0.1 (with `python3 -m http.server` unless command, a list with {port}
+    and {folder} in it, says otherwise), on a free port unless given one, until the case ends or
+    stop(server). The server, its base URL in .url."""
+    port = port or free_port()
     argv = command or [sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "{port}", "--directory", "{folder}"]
     argv = [a.format(port=port, folder=folder) for a in argv]
     server = start(argv)
-    try:
-        deadline = time.time() + 20
-        while True:
-            check(server.poll() is None, "the static server ended at once (%s)" % " ".join(argv))
-            try:
-                with socket.create_connection(("127.0.0.1", port), timeout=1):
-                    break
-            except OSError:
-                check(time.time() < deadline, "the static server does not answer on port %d" % port)
-                time.sleep(0.1)
-        yield "http://127.0.0.1:%d/" % port
-    finally:
-        stop(server)
+    deadline = time.time() + 20
+    while True:
+        check(server.poll() is None, "the static server ended at once (%s)" % " ".join(argv))
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                break
+        except OSError:
+            check(time.time() < deadline, "the static server does not answer on port %d" % port)
+            time.sleep(0.1)
+    server.url = "http://127.0.0.1:%d/" % port
+    return server
 
 
 CHROMIUM_ARGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
@@ -710,31 +722,41 @@ CHROMIUM_ARGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run"
                  "--mute-audio", "--disable-features=Translate"]
 
 
-@contextlib.contextmanager
-def chromium(width=800, height=600, scale=1):
-    """A headless Chromium of its own (fresh profile) with a viewport of width x height CSS pixels
-    at the device scale factor `scale`, set through the DevTools protocol (the command-line flag
-    does not give exact screenshots). Yields the Selenium driver; the browser, its driver and the
-    profile are gone after, and a browser process that outlives them is a Failure."""
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
+class Chromium:
+    """Headless Chromium through Selenium, one browser at a time. open(width, height, scale) ends the
+    browser before and starts one of its own (fresh profile) with a viewport of width x height CSS
+    pixels at the device scale factor `scale`, set through the DevTools protocol (the command-line
+    flag does not give exact screenshots); its driver. close() ends it: the browser, its driver and
+    the profile are gone after, and a browser process that outlives them is a Failure."""
 
-    profile = tempfile.mkdtemp(prefix="lumivex-chromium-")
-    options = webdriver.ChromeOptions()
-    options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
-    for arg in CHROMIUM_ARGS + ["--user-data-dir=" + profile, "--window-size=%d,%d" % (width, height)]:
-        options.add_argument(arg)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    service = Service(shutil.which("chromedriver") or "/usr/bin/chromedriver", popen_kw={"start_new_session": True})
-    driver = None
-    try:
-        driver = webdriver.Chrome(service=service, options=options)
-        driver.set_page_load_timeout(60)
-        driver.set_script_timeout(120)
-        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                               {"width": width, "height": height, "deviceScaleFactor": scale, "mobile": False})
-        yield driver
-    finally:
+    def __init__(self):
+        self.driver = self.service = self.profile = None
+
+    def open(self, width=800, height=600, scale=1):
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+
+        self.close()
+        self.profile = tempfile.mkdtemp(prefix="lumivex-chromium-")
+        options = webdriver.ChromeOptions()
+        options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
+        for arg in CHROMIUM_ARGS + ["--user-data-dir=" + self.profile, "--window-size=%d,%d" % (width, height)]:
+            options.add_argument(arg)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        self.service = Service(shutil.which("chromedriver") or "/usr/bin/chromedriver",
+                               popen_kw={"start_new_session": True})
+        self.driver = webdriver.Chrome(service=self.service, options=options)
+        self.driver.set_page_load_timeout(60)
+        self.driver.set_script_timeout(120)
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                    {"width": width, "height": height, "deviceScaleFactor": scale, "mobile": False})
+        return self.driver
+
+    def close(self):
+        driver, service, profile = self.driver, self.service, self.profile
+        self.driver = self.service = self.profile = None
+        if profile is None:
+            return
         if driver is not None:
             with contextlib.suppress(Exception):
                 driver.quit()
@@ -766,9 +788,10 @@ def processes_using(marker):
     return found
 
 
-def console_errors(driver):
-    """The browser console's errors since the last call (SEVERE entries)."""
-    return [e["message"] for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
+def no_console_errors(driver, what="the page"):
+    """Fails on the browser console's errors (SEVERE entries) since the last look."""
+    errors = [e["message"] for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
+    check(not errors, "%s: console errors: %s" % (what, errors))
 
 
 def page_shot(driver):
@@ -898,10 +921,6 @@ class Wine:
                                 stderr=subprocess.DEVNULL, timeout=timeout)
         self.idle(timeout)
         return result.returncode
-
-    def start(self, s, *args, cwd=None):
-        """Starts a Wine program in the session `s` (on its display) without waiting."""
-        return s.start([self.WINE] + list(args), env=self.env(s.display), cwd=cwd)
 
 
 def windows_path(path):

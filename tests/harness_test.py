@@ -24,27 +24,26 @@ def alive(pid):
         return False
 
 
-def case_hang(opts):
+@pytest.mark.skipif(not os.environ.get("LUMIVEX_HANG"), reason="run by the case cleanup alone")
+@pytest.mark.host(width=64, height=48)
+def case_hang(opts, x11):
     """Not a test: the case the test `cleanup` stops. It starts a screen and a program that leaves
     a grandchild, writes their ids to hang.json, and waits."""
-    if not os.environ.get("LUMIVEX_HANG"):
-        pytest.skip("run by the case cleanup alone")
-    with harness.Session(opts, "hang", 64, 48) as s:
-        child = s.start(["sh", "-c", "sleep 300 & echo $!; sleep 300"])
-        loose = harness.start(["sleep", "300"])  # started outside the session: the case's cleanup ends it
-        deadline = time.time() + 10
-        while not harness.output_of(child).strip() and time.time() < deadline:
-            time.sleep(0.05)
-        pids = [s.xvfb.process.pid, child.pid, loose.pid, int(harness.output_of(child).split()[0])]
-        with open(os.path.join(opts.work, "hang.json.part"), "w") as f:
-            json.dump(pids, f)
-        os.rename(os.path.join(opts.work, "hang.json.part"), os.path.join(opts.work, "hang.json"))
-        time.sleep(300)
+    child = x11.start(["sh", "-c", "sleep 300 & echo $!; sleep 300"])
+    loose = harness.start(["sleep", "300"])  # started outside the session: the case's cleanup ends it
+    deadline = time.time() + 10
+    while not harness.output_of(child).strip() and time.time() < deadline:
+        time.sleep(0.05)
+    pids = [x11.server.pid, child.pid, loose.pid, int(harness.output_of(child).split()[0])]
+    with open(os.path.join(opts.work, "hang.json.part"), "w") as f:
+        json.dump(pids, f)
+    os.rename(os.path.join(opts.work, "hang.json.part"), os.path.join(opts.work, "hang.json"))
+    time.sleep(300)
 
 
 def case_cleanup(opts):
-    """Ended by SIGTERM, SIGINT, or its own time limit, the case `hang` fails and leaves none of the
-    programs it started running."""
+    """Ended by SIGTERM, SIGINT, or its own time limit, the case `hang` fails, its screen is saved,
+    and none of the programs it started runs on."""
     ways = [("SIGTERM", signal.SIGTERM, []), ("SIGINT", signal.SIGINT, []),
             ("the time limit", None, ["--case-timeout", "3"])]
     for name, sig, extra in ways:
@@ -68,6 +67,10 @@ def case_cleanup(opts):
         harness.wait_exit(case, 30, "%s: the case" % name)
         out = harness.output_of(case)
         check(case.returncode == 1 and "Failure: " in out, "%s: the case ended with %d: %r" % (name, case.returncode, out))
+        with open(os.path.join(opts.work, "hang", "at-failure.ppm"), "rb") as f:
+            shot = harness.parse_ppm(f.read())
+        check((shot.width, shot.height) == (64, 48), "%s: the screenshot at the failure is %dx%d, expected 64x48"
+              % (name, shot.width, shot.height))
         deadline = time.time() + 5
         while any(alive(pid) for pid in pids) and time.time() < deadline:
             time.sleep(0.1)
@@ -79,17 +82,19 @@ def case_cleanup(opts):
             % (name, [line for line in out.splitlines() if "Failure: " in line][-1].strip()))
 
 
-def case_screens(opts):
-    """Two screens at once: displays of their own, of the asked sizes and depths; a broken
-    screenshot is refused."""
-    with harness.Xvfb(200, 100) as a, harness.Xvfb(120, 90, depth=16) as b:
-        check(a.display != b.display, "two screens share %s" % a.display)
-        for screen, size in ((a, (200, 100)), (b, (120, 90))):
-            shot = screen.shot()
-            check((shot.width, shot.height) == size, "%s is %dx%d, expected %s"
-                  % (screen.display, shot.width, shot.height, size))
-        log("ok: %s and %s side by side" % (a.display, b.display))
-    check(a.process.poll() is not None and b.process.poll() is not None, "a screen outlived its block")
+def case_screens(x11_factory):
+    """Two screens at once: displays of their own, of the asked sizes and depths, gone once closed; a
+    broken screenshot is refused."""
+    a, b = x11_factory(200, 100), x11_factory(120, 90, depth=16)
+    check(a.display != b.display, "two screens share %s" % a.display)
+    for screen, size in ((a, (200, 100)), (b, (120, 90))):
+        shot = screen.shot()
+        check((shot.width, shot.height) == size, "%s is %dx%d, expected %s"
+              % (screen.display, shot.width, shot.height, size))
+    log("ok: %s and %s side by side" % (a.display, b.display))
+    a.close()
+    b.close()
+    check(a.server.poll() is not None and b.server.poll() is not None, "a screen outlived its session")
     good = b"P6 2 1 255\n" + bytes(6)
     check(harness.parse_ppm(good).pixel(1, 0) == (0, 0, 0), "a 2x1 picture does not parse")
     for bad in (good[:-1], b"P6 2 1 65535\n" + bytes(12), b"P3 2 1 255\n0 0 0 0 0 0\n"):
@@ -101,20 +106,19 @@ def case_screens(opts):
     log("ok: a cut picture, 16-bit channels and text PPM are refused")
 
 
-def case_user(opts):
+def case_user(case_dir):
     """A program run as the test user runs as that user (not root, when the tests run as root), with
     a runtime folder that only it may enter; the folder goes with the case."""
     user = User()
-    with harness.Session(opts, "user", display=False) as s:
-        user.give(s.dir)
-        process = s.start(["sh", "-c", 'id -u; echo "$XDG_RUNTIME_DIR"; touch "$XDG_RUNTIME_DIR/x" && echo wrote'],
-                          user=user)
-        harness.ends_with(process, 0, 20, "a program as %s" % user.name)
-        uid, runtime, wrote = harness.output_of(process).split()
-        check(int(uid) == user.uid and (os.geteuid() != 0 or user.uid != 0), "it ran as %s" % uid)
-        info = os.stat(runtime)
-        check(wrote == "wrote" and info.st_uid == user.uid and stat.S_IMODE(info.st_mode) == 0o700,
-              "the runtime folder %s: owner %d, mode %o" % (runtime, info.st_uid, stat.S_IMODE(info.st_mode)))
+    user.give(case_dir)
+    process = harness.start(user.command(["sh", "-c", 'id -u; echo "$XDG_RUNTIME_DIR"; touch "$XDG_RUNTIME_DIR/x" '
+                                          '&& echo wrote']), os.path.join(case_dir, "out.txt"), user.env())
+    harness.ends_with(process, 0, 20, "a program as %s" % user.name)
+    uid, runtime, wrote = harness.output_of(process).split()
+    check(int(uid) == user.uid and (os.geteuid() != 0 or user.uid != 0), "it ran as %s" % uid)
+    info = os.stat(runtime)
+    check(wrote == "wrote" and info.st_uid == user.uid and stat.S_IMODE(info.st_mode) == 0o700,
+          "the runtime folder %s: owner %d, mode %o" % (runtime, info.st_uid, stat.S_IMODE(info.st_mode)))
     harness.cleanup()
     check(not os.path.exists(runtime), "the runtime folder %s outlived the case" % runtime)
     log("ok: %s (%d) with the runtime folder %s, removed at the end" % (user.name, user.uid, runtime))
@@ -137,20 +141,19 @@ def case_waits(opts):
     check(harness.wait_until(lambda: calls.append(1) or (len(calls) >= 3 and "third"), "three calls", 5) == "third",
           "wait_until did not give the first true result")
     check(fails(lambda: harness.wait_until(lambda: False, "never", 0.3)), "wait_until never gave up")
-    with harness.Session(opts, "waits", display=False) as s:
-        ended = s.start(["true"])
-        started = time.time()
-        check(fails(lambda: harness.wait_until(lambda: False, "never", 30, ended)) and time.time() - started < 5,
-              "wait_until waited on a program that had ended")
-        program = 'trap "exit 0" TERM USR1; while :; do sleep 0.05; done'
-        for action_ends, expected_ends in ((True, True), (False, False), (True, False), (False, True)):
-            process = s.start(["sh", "-c", program])
-            time.sleep(0.3)
-            action = (lambda p=process: p.send_signal(signal.SIGUSR1)) if action_ends else (lambda: None)
-            got = fails(lambda: harness.input_ends(process, "input", action, expected_ends))
-            check(got == (action_ends != expected_ends), "input_ends: ends %s, expected %s: failure %s"
-                  % (action_ends, expected_ends, got))
-            harness.stop(process)
+    ended = harness.start(["true"])
+    started = time.time()
+    check(fails(lambda: harness.wait_until(lambda: False, "never", 30, ended)) and time.time() - started < 5,
+          "wait_until waited on a program that had ended")
+    program = 'trap "exit 0" TERM USR1; while :; do sleep 0.05; done'
+    for action_ends, expected_ends in ((True, True), (False, False), (True, False), (False, True)):
+        process = harness.start(["sh", "-c", program])
+        time.sleep(0.3)
+        action = (lambda p=process: p.send_signal(signal.SIGUSR1)) if action_ends else (lambda: None)
+        got = fails(lambda: harness.input_ends(process, "input", action, expected_ends))
+        check(got == (action_ends != expected_ends), "input_ends: ends %s, expected %s: failure %s"
+              % (action_ends, expected_ends, got))
+        harness.stop(process)
     log("ok: wait_until and input_ends")
 
     colour = bytes((255, 0, 0))

@@ -1,10 +1,11 @@
 """The Windows saver under Wine, for the tests built on tests/harness.py: a session that runs Wine
-programs on its Xvfb, and the checks of a full-screen saver's picture.
+programs on its Xvfb (the fixture wine of tests/conftest.py), and the checks of a full-screen saver's
+picture.
 
-  Session(opts, name, width=320, height=240)
-      needs opts.wine (a harness.Wine) and, for .saver() and .host(), opts.scr64 and opts.host;
-      .wine(*args, cwd), .saver(*args, cwd), .host(*args, timeout) -> (exit code, output),
-      .wait_picture(process, timeout); the prefix's programs end with the block.
+  Session(opts, folder, prefix, width=320, height=240)
+      prefix is a harness.Wine; .saver() and .host() need opts.scr64 and opts.host;
+      .program(*args, cwd), .saver(*args, cwd), .host(*args, timeout) -> (exit code, output),
+      .wait_picture(process, timeout); the prefix's programs end with the session.
   check_saver_picture(s, process, status) -> the points' colour
 """
 import re
@@ -16,32 +17,28 @@ from harness import PALETTE_RGB, STRIP, Failure, check, log
 
 
 class Session(harness.Session):
-    def __enter__(self):
-        super().__enter__()
-        try:
-            # The pointer rests away from the corner; a saver reads it once at start-up.
-            self.xdotool("mousemove", "100", "100")
-        except BaseException:
-            super().__exit__(Failure, None, None)
-            raise
-        return self
+    def __init__(self, opts, folder, prefix, width=320, height=240):
+        super().__init__(opts, folder, width, height)
+        self.prefix = prefix
+        # The pointer rests away from the corner; a saver reads it once at start-up.
+        self.xdotool("mousemove", "100", "100")
 
     def stop_programs(self):
-        self.opts.wine.kill()
+        self.prefix.kill()
         super().stop_programs()
 
-    def wine(self, *args, cwd=None):
+    def program(self, *args, cwd=None):
         """Starts a Wine program without waiting; its output goes to a file in the case folder."""
-        return self.opts.wine.start(self, *args, cwd=cwd)
+        return self.start([harness.Wine.WINE] + list(args), env=self.prefix.env(self.display), cwd=cwd)
 
     def host(self, *args, timeout=30):
         """Runs the Windows test host to the end; its exit code and output."""
-        process = self.wine(self.opts.host, *args)
+        process = self.program(self.opts.host, *args)
         code = harness.wait_exit(process, timeout, "the test host (%s)" % args[0])
         return code, harness.output_of(process).replace("\r\n", "\n")
 
     def saver(self, *args, cwd=None):
-        return self.wine(self.opts.scr64, *args, cwd=cwd)
+        return self.program(self.opts.scr64, *args, cwd=cwd)
 
     def wait_picture(self, process, timeout=20):
         """Waits until the saver's image area (the screen less its lowest row) shows points."""

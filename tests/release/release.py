@@ -2,7 +2,6 @@
 """Tests of the release files, run by CTest, one case per call: the Windows programs' PE files, the zips
 (Windows, web) and SHA256SUMS (dist), the installer in a Wine prefix of its own, and the Debian package (no Wine).
 """
-import copy
 import gzip
 import hashlib
 import os
@@ -16,9 +15,8 @@ import zipfile
 
 import pytest
 
-import harness
 from harness import Failure, Wine, check, ends_with, log
-from wine_saver import Session, check_saver_picture
+from wine_saver import check_saver_picture
 
 ZIP_FILES = ["INSTALL.txt", "LICENSE", "lumivex.ini", "lumivex.scr", "lumivex64.scr"]
 DIST_EPOCH = 1780000000  # 2026-05-28 20:26:40 UTC
@@ -146,13 +144,13 @@ HOST_PACKAGES = [
 ]
 
 
-def case_hosts(opts):
+def case_hosts(opts, chromium):
     """The packages of Lively Wallpaper and Wallpaper Engine: the site, the host's manifest with the
     fields its documentation names, the pictures it names, the settings as the host's controls
     (the definition lists all of them and every one of the gallery), and the unpacked page runs
     with no console error, served and from file://."""
     import json
-    from harness import chromium, console_errors, static_server, wait_script
+    from harness import no_console_errors, serve, wait_script
     names = release_names(opts.release_version)
     out = os.path.join(opts.work, "hosts")
     run_dist(opts, out, "--only", "lively", "--only", "wallpaper-engine")
@@ -201,15 +199,14 @@ def case_hosts(opts):
                   "%s: the definition's values are %s" % (kind, choice["options"]))
         log("ok: %s: %s with %s, settings %s" % (names[kind], manifest_name, ", ".join(
             "%s=%s" % (k, manifest[k]) for k in fields if not isinstance(fields[k], type)), " ".join(keys)))
-        with static_server(top) as base:
-            for where, url in (("served", base + "index.html"), ("file://", "file://" + os.path.join(top, "index.html"))):
-                with chromium(640, 400) as driver:
-                    driver.get(url)
-                    wait_script(driver, "return document.body.dataset.ready === 'running'", what=kind)
-                    time.sleep(1)
-                    errors = console_errors(driver)
-                    check(not errors, "%s %s: console errors: %s" % (kind, where, errors))
-                log("ok: %s's page runs %s from the unpacked zip with no console error" % (kind, where))
+        base = serve(top).url
+        for where, url in (("served", base + "index.html"), ("file://", "file://" + os.path.join(top, "index.html"))):
+            driver = chromium(640, 400)
+            driver.get(url)
+            wait_script(driver, "return document.body.dataset.ready === 'running'", what=kind)
+            time.sleep(1)
+            no_console_errors(driver, "%s %s" % (kind, where))
+            log("ok: %s's page runs %s from the unpacked zip with no console error" % (kind, where))
 
 
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumivex"
@@ -241,80 +238,75 @@ def reg_values(wine, key):
     return values
 
 
-def case_installer(opts):
+@pytest.mark.host(prefix="installer-prefix", fresh=True)
+def case_installer(opts, wine):
     """The installer in a fresh prefix of its own: /NOCURRENT and an uninstall with another saver
     chosen keep that choice; a plain install makes Lumivex the saver, which then runs from System32;
     its uninstall removes everything and the choice."""
-    inst = copy.copy(opts)
-    inst.wine = Wine(os.path.join(opts.work, "installer-prefix"))
+    prefix = wine.prefix
     setup = os.path.join(opts.work, "dist", "a", release_names(opts.release_version)["exe"])
     check(os.path.exists(setup), "%s is missing (the case dist makes it)" % setup)
-    installed = [os.path.join(inst.wine.system32, "lumivex64.scr"), os.path.join(inst.wine.system32, "lumivex.ini")]
-    try:
-        inst.wine.boot()
+    installed = [os.path.join(prefix.system32, "lumivex64.scr"), os.path.join(prefix.system32, "lumivex.ini")]
 
-        def check_installed(what):
-            for path, source in zip(installed, (opts.scr64, os.path.join(opts.source, "resources", "lumivex.ini"))):
-                check(os.path.exists(path), "%s: %s is missing" % (what, path))
-                with open(path, "rb") as a, open(source, "rb") as b:
-                    check(a.read() == b.read(), "%s: %s is not %s" % (what, path, source))
-            entry = reg_values(inst.wine, UNINSTALL_KEY)
-            check(entry is not None, "%s: no uninstall entry" % what)
-            quiet = entry.get("QuietUninstallString", "")
-            wanted = {"DisplayName": "Lumivex", "DisplayVersion": opts.release_version,
-                      "Publisher": "the Lumivex authors",
-                      "DisplayIcon": r"C:\windows\system32\lumivex64.scr,0"}
-            for name, value in wanted.items():
-                check(entry.get(name) == value, "%s: %s is %r, expected %r" % (what, name, entry.get(name), value))
-            check(re.fullmatch(r'"(.+\\uninstall\.exe)" /S', quiet) is not None
-                  and entry.get("UninstallString") == quiet[:-3], "%s: the uninstall strings are %r and %r"
-                  % (what, entry.get("UninstallString"), quiet))
-            return re.fullmatch(r'"(.+)" /S', quiet).group(1)
+    def check_installed(what):
+        for path, source in zip(installed, (opts.scr64, os.path.join(opts.source, "resources", "lumivex.ini"))):
+            check(os.path.exists(path), "%s: %s is missing" % (what, path))
+            with open(path, "rb") as a, open(source, "rb") as b:
+                check(a.read() == b.read(), "%s: %s is not %s" % (what, path, source))
+        entry = reg_values(prefix, UNINSTALL_KEY)
+        check(entry is not None, "%s: no uninstall entry" % what)
+        quiet = entry.get("QuietUninstallString", "")
+        wanted = {"DisplayName": "Lumivex", "DisplayVersion": opts.release_version,
+                  "Publisher": "the Lumivex authors",
+                  "DisplayIcon": r"C:\windows\system32\lumivex64.scr,0"}
+        for name, value in wanted.items():
+            check(entry.get(name) == value, "%s: %s is %r, expected %r" % (what, name, entry.get(name), value))
+        check(re.fullmatch(r'"(.+\\uninstall\.exe)" /S', quiet) is not None
+              and entry.get("UninstallString") == quiet[:-3], "%s: the uninstall strings are %r and %r"
+              % (what, entry.get("UninstallString"), quiet))
+        return re.fullmatch(r'"(.+)" /S', quiet).group(1)
 
-        def uninstall(uninstaller, what):
-            check(inst.wine.run(uninstaller, "/S") == 0, "%s: the uninstaller failed" % what)
-            for path in installed:
-                check(not os.path.exists(path), "%s: %s is still there" % (what, path))
-            check(not os.path.exists(os.path.join(inst.wine.prefix, "drive_c", "Program Files", "Lumivex")),
-                  "%s: the uninstaller's folder is still there" % what)
-            check(reg_values(inst.wine, UNINSTALL_KEY) is None, "%s: the uninstall entry is still there" % what)
+    def uninstall(uninstaller, what):
+        check(prefix.run(uninstaller, "/S") == 0, "%s: the uninstaller failed" % what)
+        for path in installed:
+            check(not os.path.exists(path), "%s: %s is still there" % (what, path))
+        check(not os.path.exists(os.path.join(prefix.prefix, "drive_c", "Program Files", "Lumivex")),
+              "%s: the uninstaller's folder is still there" % what)
+        check(reg_values(prefix, UNINSTALL_KEY) is None, "%s: the uninstall entry is still there" % what)
 
-        check(inst.wine.run("reg", "add", DESKTOP_KEY, "/v", "SCRNSAVE.EXE", "/d", OTHER_SAVER, "/f") == 0,
-              "cannot choose another saver")
-        check(inst.wine.run(setup, "/S", "/NOCURRENT") == 0, "the installer with /NOCURRENT failed")
-        uninstaller = check_installed("/S /NOCURRENT")
-        check(reg_values(inst.wine, DESKTOP_KEY).get("SCRNSAVE.EXE") == OTHER_SAVER,
-              "/NOCURRENT replaced the chosen saver")
-        uninstall(uninstaller, "uninstall with another saver chosen")
-        check(reg_values(inst.wine, DESKTOP_KEY).get("SCRNSAVE.EXE") == OTHER_SAVER,
-              "the uninstaller cleared another saver's choice")
-        log("ok: /NOCURRENT installs and leaves the chosen saver; the uninstall leaves it too")
+    check(prefix.run("reg", "add", DESKTOP_KEY, "/v", "SCRNSAVE.EXE", "/d", OTHER_SAVER, "/f") == 0,
+          "cannot choose another saver")
+    check(prefix.run(setup, "/S", "/NOCURRENT") == 0, "the installer with /NOCURRENT failed")
+    uninstaller = check_installed("/S /NOCURRENT")
+    check(reg_values(prefix, DESKTOP_KEY).get("SCRNSAVE.EXE") == OTHER_SAVER,
+          "/NOCURRENT replaced the chosen saver")
+    uninstall(uninstaller, "uninstall with another saver chosen")
+    check(reg_values(prefix, DESKTOP_KEY).get("SCRNSAVE.EXE") == OTHER_SAVER,
+          "the uninstaller cleared another saver's choice")
+    log("ok: /NOCURRENT installs and leaves the chosen saver; the uninstall leaves it too")
 
-        check(inst.wine.run(setup, "/S") == 0, "the silent installer failed")
-        uninstaller = check_installed("/S")
-        desktop = reg_values(inst.wine, DESKTOP_KEY)
-        check(desktop.get("SCRNSAVE.EXE") == r"C:\windows\system32\lumivex64.scr" and
-              desktop.get("ScreenSaveActive") == "1", "Lumivex is not the chosen saver: SCRNSAVE.EXE %r, "
-              "ScreenSaveActive %r" % (desktop.get("SCRNSAVE.EXE"), desktop.get("ScreenSaveActive")))
-        log("ok: /S installs lumivex64.scr and lumivex.ini into System32, the entry, and chooses Lumivex")
+    check(prefix.run(setup, "/S") == 0, "the silent installer failed")
+    uninstaller = check_installed("/S")
+    desktop = reg_values(prefix, DESKTOP_KEY)
+    check(desktop.get("SCRNSAVE.EXE") == r"C:\windows\system32\lumivex64.scr" and
+          desktop.get("ScreenSaveActive") == "1", "Lumivex is not the chosen saver: SCRNSAVE.EXE %r, "
+          "ScreenSaveActive %r" % (desktop.get("SCRNSAVE.EXE"), desktop.get("ScreenSaveActive")))
+    log("ok: /S installs lumivex64.scr and lumivex.ini into System32, the entry, and chooses Lumivex")
 
-        with Session(inst, "installed_saver") as s:
-            empty = os.path.join(s.dir, "empty")
-            os.makedirs(empty)
-            saver = s.wine(r"C:\windows\system32\lumivex64.scr", "/s", cwd=empty)
-            s.wait_picture(saver, timeout=30)
-            colour = check_saver_picture(s, saver, status=False)
-            s.xdotool("key", "space")
-            ends_with(saver, 0, 10, "the installed saver")
-            log("ok: the installed saver, started from a folder without lumivex.ini, drew the shipped "
-                "gallery in %s" % (colour,))
+    empty = os.path.join(wine.dir, "empty")
+    os.makedirs(empty)
+    saver = wine.program(r"C:\windows\system32\lumivex64.scr", "/s", cwd=empty)
+    wine.wait_picture(saver, timeout=30)
+    colour = check_saver_picture(wine, saver, status=False)
+    wine.xdotool("key", "space")
+    ends_with(saver, 0, 10, "the installed saver")
+    log("ok: the installed saver, started from a folder without lumivex.ini, drew the shipped "
+        "gallery in %s" % (colour,))
 
-        uninstall(uninstaller, "silent uninstall")
-        check("SCRNSAVE.EXE" not in reg_values(inst.wine, DESKTOP_KEY),
-              "the uninstaller left SCRNSAVE.EXE naming Lumivex")
-        log("ok: the silent uninstaller removed the files, the entry and the choice of Lumivex")
-    finally:
-        inst.wine.remove()
+    uninstall(uninstaller, "silent uninstall")
+    check("SCRNSAVE.EXE" not in reg_values(prefix, DESKTOP_KEY),
+          "the uninstaller left SCRNSAVE.EXE naming Lumivex")
+    log("ok: the silent uninstaller removed the files, the entry and the choice of Lumivex")
 
 
 def case_deb(opts):

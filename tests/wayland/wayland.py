@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Tests of the native Linux saver `lumivex` on Wayland (run by CTest, one case per call).
 
-Every case starts its own headless sway as an unprivileged user, with its own XDG_RUNTIME_DIR,
-and stops it with everything started in it when the case ends: also on failure, timeout or signal.
+Every case runs on a headless sway of its own (the fixture sway) as an unprivileged user, with its
+own XDG_RUNTIME_DIR, stopped with everything started in it when the case ends: also on failure,
+timeout or signal.
 Screenshots come from grim; outputs, their size and scale from swaymsg; keys and pointer events
 from a virtual keyboard and pointer that this script makes over the Wayland wire protocol itself.
 """
@@ -17,6 +18,8 @@ import tempfile
 import threading
 import time
 
+import pytest
+
 import harness
 from harness import Failure, Rendered, at_cleanup, check, cpu_seconds, ends_with, input_ends, log, output_of, \
     wait_exact, wait_rendered, wait_until, write_ini
@@ -29,66 +32,6 @@ def needs(opts):
     return {None: [opts.lumivex, opts.render]}
 
 EMPTY_OUTPUT = (63, 63, 63)  # what sway shows where nothing is drawn
-
-
-class HeadlessSway(harness.Session):
-    """A case's session on one headless sway (pixman renderer, no input devices) run as the
-    harness's unprivileged user, with that user's own runtime folder; every program the case
-    starts runs as that user on this compositor."""
-
-    def __init__(self, opts, name, config="", first_output=None):
-        super().__init__(opts, name, display=False)
-        os.chmod(self.dir, 0o755)
-        self.user = harness.User()
-        self.config = os.path.join(self.dir, "sway.config")
-        with open(self.config, "w") as f:
-            f.write(config)
-        self.first_output = first_output
-        self.sway = None
-
-    def __enter__(self):
-        super().__enter__()
-        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman",
-               "WLR_LIBINPUT_NO_DEVICES": "1"}
-        self.sway = super().start(["sway", "--config", self.config], env=env, user=self.user)
-        self.runtime = self.user.runtime
-        deadline = time.time() + 20
-        self.display = self.ipc = None
-        while time.time() < deadline and (self.display is None or self.ipc is None):
-            check(self.sway.poll() is None, "sway ended at start (exit code %s): %s" % (self.sway.poll(), self.log()))
-            for name in os.listdir(self.runtime):
-                if name.startswith("wayland-") and not name.endswith(".lock"):
-                    self.display = name
-                elif name.startswith("sway-ipc.") and name.endswith(".sock"):
-                    self.ipc = os.path.join(self.runtime, name)
-            time.sleep(0.05)
-        check(self.display is not None and self.ipc is not None, "sway made no sockets within 20 s")
-        self.env = dict(self.user.env({"PATH": env["PATH"]}), HOME=self.dir, WAYLAND_DISPLAY=self.display,
-                        SWAYSOCK=self.ipc)
-        if self.first_output:
-            self.swaymsg("output HEADLESS-1 " + self.first_output)
-        return self
-
-    def log(self):
-        return output_of(self.sway)[-2000:]
-
-    def start(self, argv, env=None, cwd=None, user=None):
-        """A program run as the user on this compositor, in its own process group."""
-        return super().start(argv, env=env or self.env, cwd=cwd, user=user or self.user)
-
-    def swaymsg(self, command, kind=None, must=True):
-        argv = ["swaymsg", "--socket", self.ipc] + (["-t", kind] if kind else []) + ([command] if command else [])
-        result = subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=20)
-        check(result.returncode == 0 or not must, "swaymsg %s: %s %s" % (command, result.stdout, result.stderr))
-        return result.stdout if result.returncode == 0 else None
-
-    def shot(self, output="HEADLESS-1", cursor=False):
-        """One output as grim sees it, at the output's scale; with the pointer drawn when asked.
-        With output None (a failure's screen), the whole layout."""
-        argv = ["grim", "-t", "ppm"] + (["-c"] if cursor else []) + (["-o", output] if output else []) + ["-"]
-        result = subprocess.run(self.user.command(argv), env=self.env, capture_output=True, timeout=30)
-        check(result.returncode == 0, "grim: %s" % result.stderr.decode(errors="replace"))
-        return harness.parse_ppm(result.stdout)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -309,158 +252,146 @@ def wait_fitted(s, process, width, height, what, within=1.0):
 
 
 
-def case_pixel_exact(opts):
+@pytest.mark.host(output="resolution 800x600")
+def case_pixel_exact(opts, sway):
     """--layer background on an 800x600 output equals the renderer's held frame; the output changed
     to 1600x1200 at scale 2 under it, the picture is fitted within a second and is the renderer's;
     a run started at scale 2 (the buffer 1600x1200) equals the renderer's frame. SIGTERM ends each."""
-    s = HeadlessSway(opts, "pixel_exact", first_output="resolution 800x600")
-    folder = s.dir
     seed = 4242
-    ini = write_ini(folder, -1200)
-    renders = {size: Rendered(opts, folder, ini, size[0], size[1], seed) for size in ((800, 600), (1600, 1200))}
-    with s:
-        saver = s.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed)])
-        shot, how = wait_rendered(s.shot, saver, renders[(800, 600)])
-        s.save(shot, "layer-800x600")
-        log("ok: --layer background at 800x600 %s" % how)
-        s.swaymsg("output HEADLESS-1 resolution 1600x1200 scale 2")
-        wait_fitted(s, saver, 1600, 1200, "output resized to 1600x1200 at scale 2 under the layer")
-        shot, how = wait_rendered(s.shot, saver, renders[(1600, 1200)])
-        log("ok: resized to scale 2, the 1600x1200 buffer %s" % how)
-        saver.send_signal(signal.SIGTERM)
-        ends_with(saver, 0, 3, "--layer, SIGTERM")
-        check(output_of(saver) == "", "standard error: %r" % output_of(saver))
-        # Started at scale 2, with no mode change to stall the first frames.
-        saver = s.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed)])
-        shot, how = wait_rendered(s.shot, saver, renders[(1600, 1200)])
-        s.save(shot, "layer-1600x1200-scale2")
-        log("ok: started at scale 2, the 1600x1200 buffer %s" % how)
-        saver.send_signal(signal.SIGTERM)
-        ends_with(saver, 0, 3, "--layer at scale 2, SIGTERM")
+    ini = write_ini(sway.dir, -1200)
+    renders = {size: Rendered(opts, sway.dir, ini, size[0], size[1], seed) for size in ((800, 600), (1600, 1200))}
+    saver = sway.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed)])
+    shot, how = wait_rendered(sway.shot, saver, renders[(800, 600)])
+    sway.save(shot, "layer-800x600")
+    log("ok: --layer background at 800x600 %s" % how)
+    sway.swaymsg("output HEADLESS-1 resolution 1600x1200 scale 2")
+    wait_fitted(sway, saver, 1600, 1200, "output resized to 1600x1200 at scale 2 under the layer")
+    shot, how = wait_rendered(sway.shot, saver, renders[(1600, 1200)])
+    log("ok: resized to scale 2, the 1600x1200 buffer %s" % how)
+    saver.send_signal(signal.SIGTERM)
+    ends_with(saver, 0, 3, "--layer, SIGTERM")
+    check(output_of(saver) == "", "standard error: %r" % output_of(saver))
+    # Started at scale 2, with no mode change to stall the first frames.
+    saver = sway.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed)])
+    shot, how = wait_rendered(sway.shot, saver, renders[(1600, 1200)])
+    sway.save(shot, "layer-1600x1200-scale2")
+    log("ok: started at scale 2, the 1600x1200 buffer %s" % how)
+    saver.send_signal(signal.SIGTERM)
+    ends_with(saver, 0, 3, "--layer at scale 2, SIGTERM")
 
 
-def case_resize(opts):
+@pytest.mark.host(config="default_border none\n", output="resolution 640x480")
+def case_resize(opts, sway):
     """--window, tiled by sway: titled Lumivex with app id lumivex, exact at its tile, fitted within
     a second when the output (and so the tile) grows; closed by the compositor: exit 0. A long
     --delay paces the frames below the compositor's rate."""
-    s = HeadlessSway(opts, "resize", "default_border none\n", first_output="resolution 640x480")
-    folder = s.dir
     seed = 77
-    ini = write_ini(folder, -1000)
-    rendered = Rendered(opts, folder, ini, 640, 480, seed)
-    with s:
-        saver = s.start([opts.lumivex, "--window", "--ini", ini, "--seed", str(seed)])
-        shot, how = wait_rendered(s.shot, saver, rendered)
-        s.save(shot, "window-640x480")
-        tree = s.swaymsg(None, "get_tree")
-        check('"name": "Lumivex"' in tree and '"app_id": "lumivex"' in tree, "no window Lumivex (lumivex) in the tree")
-        log("ok: the tiled window Lumivex (app id lumivex) %s" % how)
-        s.swaymsg("output HEADLESS-1 resolution 1024x768")
-        shot = wait_fitted(s, saver, 1024, 768, "the tile grown to 1024x768")
-        s.save(shot, "window-1024x768")
-        s.swaymsg("[app_id=lumivex] kill")
-        ends_with(saver, 0, 3, "--window closed by the compositor")
-        check(output_of(saver) == "", "standard error: %r" % output_of(saver))
+    ini = write_ini(sway.dir, -1000)
+    rendered = Rendered(opts, sway.dir, ini, 640, 480, seed)
+    saver = sway.start([opts.lumivex, "--window", "--ini", ini, "--seed", str(seed)])
+    shot, how = wait_rendered(sway.shot, saver, rendered)
+    sway.save(shot, "window-640x480")
+    tree = sway.swaymsg(None, "get_tree")
+    check('"name": "Lumivex"' in tree and '"app_id": "lumivex"' in tree, "no window Lumivex (lumivex) in the tree")
+    log("ok: the tiled window Lumivex (app id lumivex) %s" % how)
+    sway.swaymsg("output HEADLESS-1 resolution 1024x768")
+    shot = wait_fitted(sway, saver, 1024, 768, "the tile grown to 1024x768")
+    sway.save(shot, "window-1024x768")
+    sway.swaymsg("[app_id=lumivex] kill")
+    ends_with(saver, 0, 3, "--window closed by the compositor")
+    check(output_of(saver) == "", "standard error: %r" % output_of(saver))
 
-        # The compositor offers a frame about 60 times a second; --delay 100000 takes at most 10.
-        slow = s.start(["env", "WAYLAND_DEBUG=1", opts.lumivex, "--window", "--delay", "100000", "--ini", ini])
-        time.sleep(2)
-        commits = lambda: len(re.findall(r"-> wl_surface@\d+\.commit\(\)", output_of(slow)))
-        before = commits()
-        time.sleep(3)
-        frames = commits() - before
-        check(10 <= frames <= 32, "--delay 100000: %d frames in 3 s" % frames)
-        log("ok: --delay 100000: %d frames in 3 s" % frames)
-        slow.send_signal(signal.SIGTERM)
-        ends_with(slow, 0, 3, "--window --delay 100000, SIGTERM")
+    # The compositor offers a frame about 60 times a second; --delay 100000 takes at most 10.
+    slow = sway.start(["env", "WAYLAND_DEBUG=1", opts.lumivex, "--window", "--delay", "100000", "--ini", ini])
+    time.sleep(2)
+    commits = lambda: len(re.findall(r"-> wl_surface@\d+\.commit\(\)", output_of(slow)))
+    before = commits()
+    time.sleep(3)
+    frames = commits() - before
+    check(10 <= frames <= 32, "--delay 100000: %d frames in 3 s" % frames)
+    log("ok: --delay 100000: %d frames in 3 s" % frames)
+    slow.send_signal(signal.SIGTERM)
+    ends_with(slow, 0, 3, "--window --delay 100000, SIGTERM")
 
 
-def case_outputs(opts):
+@pytest.mark.host(output="resolution 640x480")
+def case_outputs(opts, sway):
     """Two outputs, one surface each with the same picture; one removed, the run goes on; back, it
     gets its surface again, as does a third one added; --output draws on that output alone."""
-    s = HeadlessSway(opts, "outputs", first_output="resolution 640x480")
-    folder = s.dir
-    ini = write_ini(folder, 1500)
-    with s:
-        s.swaymsg("create_output")
-        s.swaymsg("output HEADLESS-2 resolution 640x480")
-        saver = s.start([opts.lumivex, "--layer", "bottom", "--ini", ini, "--seed", "5"])
-        def same_fractal():
-            one, two = s.shot("HEADLESS-1"), s.shot("HEADLESS-2")
-            return one if one.data == two.data and len(one.colours(16, 480, 0, 640)) == 2 else None
-        one = wait_until(same_fractal, "the two outputs show the same fractal", process=saver)
-        s.save(one, "two-outputs-1")
-        log("ok: two outputs, the same fractal on each")
-        # Sway 1.7 cannot unplug a headless output; disabling it takes it away from clients as well.
-        s.swaymsg("output HEADLESS-2 disable")
-        time.sleep(0.5)
-        harness.wait_change(lambda: s.shot("HEADLESS-1").data, "the picture on the remaining output moving", saver)
-        log("ok: one output removed, the run goes on")
-        s.swaymsg("output HEADLESS-2 enable")
-        wait_until(lambda: shows_surface(s.shot("HEADLESS-2")), "HEADLESS-2, back, gets its surface", 5)
-        log("ok: the output back, its surface is back")
-        s.swaymsg("create_output")
-        outputs = s.swaymsg(None, "get_outputs")
-        third = "HEADLESS-3" if "HEADLESS-3" in outputs else "HEADLESS-2"
-        wait_until(lambda: shows_surface(s.shot(third)), "the new output %s gets a surface" % third, 5)
-        log("ok: a new output (%s) gets its surface" % third)
-        saver.send_signal(signal.SIGINT)
-        ends_with(saver, 0, 3, "--layer, SIGINT")
+    ini = write_ini(sway.dir, 1500)
+    sway.swaymsg("create_output")
+    sway.swaymsg("output HEADLESS-2 resolution 640x480")
+    saver = sway.start([opts.lumivex, "--layer", "bottom", "--ini", ini, "--seed", "5"])
+    def same_fractal():
+        one, two = sway.shot("HEADLESS-1"), sway.shot("HEADLESS-2")
+        return one if one.data == two.data and len(one.colours(16, 480, 0, 640)) == 2 else None
+    one = wait_until(same_fractal, "the two outputs show the same fractal", process=saver)
+    sway.save(one, "two-outputs-1")
+    log("ok: two outputs, the same fractal on each")
+    # Sway 1.7 cannot unplug a headless output; disabling it takes it away from clients as well.
+    sway.swaymsg("output HEADLESS-2 disable")
+    time.sleep(0.5)
+    harness.wait_change(lambda: sway.shot("HEADLESS-1").data, "the picture on the remaining output moving", saver)
+    log("ok: one output removed, the run goes on")
+    sway.swaymsg("output HEADLESS-2 enable")
+    wait_until(lambda: shows_surface(sway.shot("HEADLESS-2")), "HEADLESS-2, back, gets its surface", 5)
+    log("ok: the output back, its surface is back")
+    sway.swaymsg("create_output")
+    outputs = sway.swaymsg(None, "get_outputs")
+    third = "HEADLESS-3" if "HEADLESS-3" in outputs else "HEADLESS-2"
+    wait_until(lambda: shows_surface(sway.shot(third)), "the new output %s gets a surface" % third, 5)
+    log("ok: a new output (%s) gets its surface" % third)
+    saver.send_signal(signal.SIGINT)
+    ends_with(saver, 0, 3, "--layer, SIGINT")
 
-        only = s.start([opts.lumivex, "--layer", "bottom", "--output", third, "--ini", ini])
-        wait_until(lambda: shows_surface(s.shot(third)), "--output %s draws there" % third, 5, only)
-        time.sleep(0.3)
-        check(s.shot("HEADLESS-1").colours(0, 480, 0, 640) == {EMPTY_OUTPUT},
-              "--output %s drew on HEADLESS-1 too" % third)
-        log("ok: --output %s draws there alone" % third)
-        only.send_signal(signal.SIGHUP)
-        ends_with(only, 0, 3, "--layer --output, SIGHUP")
+    only = sway.start([opts.lumivex, "--layer", "bottom", "--output", third, "--ini", ini])
+    wait_until(lambda: shows_surface(sway.shot(third)), "--output %s draws there" % third, 5, only)
+    time.sleep(0.3)
+    check(sway.shot("HEADLESS-1").colours(0, 480, 0, 640) == {EMPTY_OUTPUT},
+          "--output %s drew on HEADLESS-1 too" % third)
+    log("ok: --output %s draws there alone" % third)
+    only.send_signal(signal.SIGHUP)
+    ends_with(only, 0, 3, "--layer --output, SIGHUP")
 
 
-def case_fullscreen(opts):
+@pytest.mark.host(output="resolution 640x480")
+def case_fullscreen(opts, sway):
     """--fullscreen: a pointer motion, a key and each of three buttons end it, each in its own run;
     the wheel does not. The pointer, shown over the empty output, is hidden over the picture."""
-    s = HeadlessSway(opts, "fullscreen", first_output="resolution 640x480")
-    folder = s.dir
-    ini = write_ini(folder, -800)
-    with s:
-        device = VirtualInput(s.runtime, s.display)
-        device.motion(100, 100)
-        # The pointer's white edge, below the strip, where nothing else is white.
-        pointer_drawn = lambda: (255, 255, 255) in s.shot(cursor=True).colours(16, 480, 0, 640)
+    ini = write_ini(sway.dir, -800)
+    device = VirtualInput(sway.runtime, sway.display)
+    sway.closing.append(device.close)
+    device.motion(100, 100)
+    # The pointer's white edge, below the strip, where nothing else is white.
+    pointer_drawn = lambda: (255, 255, 255) in sway.shot(cursor=True).colours(16, 480, 0, 640)
+    time.sleep(0.3)
+    check(pointer_drawn(), "the pointer does not show on the empty output")
+    runs = [("the wheel", device.wheel, False), ("a one-pixel motion", lambda: device.motion(1, 0), True),
+            ("a key", device.key, True)] + \
+           [("the %s button" % name, lambda b=b: device.button(b), True)
+            for name, b in (("left", BTN_LEFT), ("middle", BTN_MIDDLE), ("right", BTN_RIGHT))]
+    for name, action, ends in runs:
+        saver = sway.start([opts.lumivex, "--fullscreen", "--ini", ini])
+        # Until the picture covers the output, status line at the top left (sway may show
+        # the window tiled for a frame before it is made full screen).
+        wait_until(lambda: (lambda shot: shot.pixel(0, 0) == (255, 255, 255) and
+                            len(shot.colours(16, 480, 0, 640)) >= 2)(sway.shot()),
+                   "%s: the full-screen picture with its status line" % name, process=saver)
+        check(not pointer_drawn(), "%s: the pointer shows over the full-screen picture" % name)
         time.sleep(0.3)
-        check(pointer_drawn(), "the pointer does not show on the empty output")
-        try:
-            runs = [("the wheel", device.wheel, False), ("a one-pixel motion", lambda: device.motion(1, 0), True),
-                    ("a key", device.key, True)] + \
-                   [("the %s button" % name, lambda b=b: device.button(b), True)
-                    for name, b in (("left", BTN_LEFT), ("middle", BTN_MIDDLE), ("right", BTN_RIGHT))]
-            for name, action, ends in runs:
-                saver = s.start([opts.lumivex, "--fullscreen", "--ini", ini])
-                # Until the picture covers the output, status line at the top left (sway may show
-                # the window tiled for a frame before it is made full screen).
-                wait_until(lambda: (lambda shot: shot.pixel(0, 0) == (255, 255, 255) and
-                                    len(shot.colours(16, 480, 0, 640)) >= 2)(s.shot()),
-                           "%s: the full-screen picture with its status line" % name, process=saver)
-                check(not pointer_drawn(), "%s: the pointer shows over the full-screen picture" % name)
-                time.sleep(0.3)
-                input_ends(saver, "--fullscreen, %s" % name, action, ends)
-        finally:
-            device.close()
+        input_ends(saver, "--fullscreen, %s" % name, action, ends)
 
 
-def case_endings(opts):
+@pytest.mark.host(output="resolution 320x240")
+def case_endings(opts, sway):
     """The compositor killed under a layer: 0, quietly. A compositor without the layer shell: one
     line, 1. A protocol error: one line, 1. No compositor: one line, 253 (-3)."""
-    s = HeadlessSway(opts, "endings", first_output="resolution 320x240")
-    folder = s.dir
-    ini = write_ini(folder, 1000)
-    with s:
-        saver = s.start([opts.lumivex, "--layer", "overlay", "--ini", ini])
-        wait_until(lambda: len(s.shot().colours(16, 240, 0, 320)) >= 2, "the layer draws", process=saver)
-        os.killpg(s.sway.pid, signal.SIGKILL)
-        ends_with(saver, 0, 3, "the compositor killed under --layer")
-        check(output_of(saver) == "", "standard error: %r" % output_of(saver))
+    ini = write_ini(sway.dir, 1000)
+    saver = sway.start([opts.lumivex, "--layer", "overlay", "--ini", ini])
+    wait_until(lambda: len(sway.shot().colours(16, 240, 0, 320)) >= 2, "the layer draws", process=saver)
+    os.killpg(sway.sway.pid, signal.SIGKILL)
+    ends_with(saver, 0, 3, "the compositor killed under --layer")
+    check(output_of(saver) == "", "standard error: %r" % output_of(saver))
 
     def run(argv, env):
         result = subprocess.run(argv, env=env, capture_output=True, text=True, timeout=20)
@@ -474,17 +405,16 @@ def case_endings(opts):
                                                (True, ["--window"], 1, "protocol error"),
                                                (False, ["--window"], 0, None)):
         scant = ScantCompositor(runtime, error)
-        try:
-            saver = harness.start([opts.lumivex, "--ini", ini] + args, env=dict(base, WAYLAND_DISPLAY="wayland-scant"),
-                                  output=os.path.join(folder, "scant-%s%s.txt" % (args[0].strip("-"), "-error" if error else "")))
-            timer = threading.Timer(1.5, lambda: saver.poll() is None and saver.send_signal(signal.SIGTERM))
-            timer.start()
-            scant.serve(saver)
-            timer.cancel()
-            code = saver.wait(5)
-            err = output_of(saver).strip()
-        finally:
-            scant.close()
+        out = os.path.join(sway.dir, "scant-%s%s.txt" % (args[0].strip("-"), "-error" if error else ""))
+        saver = harness.start([opts.lumivex, "--ini", ini] + args, env=dict(base, WAYLAND_DISPLAY="wayland-scant"),
+                              output=out)
+        timer = threading.Timer(1.5, lambda: saver.poll() is None and saver.send_signal(signal.SIGTERM))
+        timer.start()
+        scant.serve(saver)
+        timer.cancel()
+        code = saver.wait(5)
+        err = output_of(saver).strip()
+        scant.close()
         if expected is None:
             check(code == 0 and err == "", "SIGTERM before the first configure: %d %r" % (code, err))
             log("ok: SIGTERM while waiting for the first configure: exit 0, quietly")
@@ -500,74 +430,71 @@ def case_endings(opts):
     log("ok: --layer with --x11: exit 2, %r" % err)
 
 
-def case_covered(opts):
+@pytest.mark.host(output="resolution 1920x1080")
+def case_covered(opts, sway):
     """A layer at 1920x1080 costs CPU while shown and about none while a full-screen window covers
     it (no frame callbacks); uncovered, it draws again."""
-    s = HeadlessSway(opts, "covered", first_output="resolution 1920x1080")
-    folder = s.dir
-    ini = write_ini(folder, 1500)
-    with s:
-        layer = s.start([opts.lumivex, "--layer", "background", "--ini", ini])
-        wait_until(lambda: shows_surface(s.shot()), "the layer draws", process=layer)
+    ini = write_ini(sway.dir, 1500)
+    layer = sway.start([opts.lumivex, "--layer", "background", "--ini", ini])
+    wait_until(lambda: shows_surface(sway.shot()), "the layer draws", process=layer)
 
-        def measure():
-            start, wall = cpu_seconds(layer.pid), time.time()
-            time.sleep(5)
-            return cpu_seconds(layer.pid) - start, time.time() - wall
+    def measure():
+        start, wall = cpu_seconds(layer.pid), time.time()
+        time.sleep(5)
+        return cpu_seconds(layer.pid) - start, time.time() - wall
 
-        shown, wall = measure()
-        log("the layer shown at 1920x1080: %.2f s of CPU in %.1f s (%.1f%%)" % (shown, wall, 100 * shown / wall))
-        cover = s.start([opts.lumivex, "--fullscreen", "--ini", ini])
-        time.sleep(1.5)
-        check(cover.poll() is None, "the covering window ended (exit code %s)" % cover.poll())
-        covered, wall = measure()
-        log("the layer covered: %.2f s of CPU in %.1f s (%.1f%%)" % (covered, wall, 100 * covered / wall))
-        check(covered < 0.02 * wall, "the covered layer used %.2f s of CPU in %.1f s" % (covered, wall))
-        cover.send_signal(signal.SIGTERM)
-        ends_with(cover, 0, 3, "the covering window, SIGTERM")
-        time.sleep(0.5)
-        harness.wait_change(lambda: s.shot().data, "the uncovered layer drawing again", layer)
-        log("ok: uncovered, the layer draws again")
-        layer.send_signal(signal.SIGTERM)
-        ends_with(layer, 0, 3, "--layer, SIGTERM")
+    shown, wall = measure()
+    log("the layer shown at 1920x1080: %.2f s of CPU in %.1f s (%.1f%%)" % (shown, wall, 100 * shown / wall))
+    cover = sway.start([opts.lumivex, "--fullscreen", "--ini", ini])
+    time.sleep(1.5)
+    check(cover.poll() is None, "the covering window ended (exit code %s)" % cover.poll())
+    covered, wall = measure()
+    log("the layer covered: %.2f s of CPU in %.1f s (%.1f%%)" % (covered, wall, 100 * covered / wall))
+    check(covered < 0.02 * wall, "the covered layer used %.2f s of CPU in %.1f s" % (covered, wall))
+    cover.send_signal(signal.SIGTERM)
+    ends_with(cover, 0, 3, "the covering window, SIGTERM")
+    time.sleep(0.5)
+    harness.wait_change(lambda: sway.shot().data, "the uncovered layer drawing again", layer)
+    log("ok: uncovered, the layer draws again")
+    layer.send_signal(signal.SIGTERM)
+    ends_with(layer, 0, 3, "--layer, SIGTERM")
 
 
 
-def case_partial(opts):
+@pytest.mark.host(output="resolution 320x240")
+def case_partial(opts, sway):
     """Buffers brought up to date point by point: the layer equals the renderer's held frames
     through several cycles with the status line on and the count regulated, after the output is
     resized and after its scale changes; a tick that changed nothing commits nothing, and the
     morph's frames go point by point."""
-    s = HeadlessSway(opts, "partial", first_output="resolution 320x240")
     seed = 777
-    ini = write_ini(s.dir, -1200)  # negative: the status line too
+    ini = write_ini(sway.dir, -1200)  # negative: the status line too
     # A tick every 100 ms: the regulation takes the count down to its floor over the first ticks,
     # as the renderer does with the same interval.
-    renders = {size: Rendered(opts, s.dir, ini, size[0], size[1], seed, ticks=900, dt=100)
+    renders = {size: Rendered(opts, sway.dir, ini, size[0], size[1], seed, ticks=900, dt=100)
                for size in ((320, 240), (400, 300), (800, 600))}
-    log_path = os.path.join(s.dir, "presents.txt")
-    with s:
-        open(log_path, "w").close()
-        os.chmod(log_path, 0o666)  # the saver runs as the session's user
-        saver = s.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed), "--delay", "100000"],
-                        env=dict(s.env, LUMIVEX_PRESENT_LOG=log_path))
-        for _ in range(3):  # three holds, a cycle apart at least
-            wait_exact(s, saver, renders[(320, 240)], timeout=25)
-            time.sleep(2.0)
-        # The resized saver makes its pair again at the new size: its image equals a held frame of
-        # the renderer at that size at once; its strip may keep a cell of a longer line.
-        s.swaymsg("output HEADLESS-1 resolution 400x300")
-        wait_exact(s, saver, renders[(400, 300)], timeout=25, strip=False)
+    log_path = os.path.join(sway.dir, "presents.txt")
+    open(log_path, "w").close()
+    os.chmod(log_path, 0o666)  # the saver runs as the session's user
+    saver = sway.start([opts.lumivex, "--layer", "background", "--ini", ini, "--seed", str(seed), "--delay", "100000"],
+                       env=dict(sway.env, LUMIVEX_PRESENT_LOG=log_path))
+    for _ in range(3):  # three holds, a cycle apart at least
+        wait_exact(sway, saver, renders[(320, 240)], timeout=25)
         time.sleep(2.0)
-        wait_exact(s, saver, renders[(400, 300)], timeout=25, strip=False)
-        # Scale 2: a buffer of 800x600 under a surface of 400x300.
-        s.swaymsg("output HEADLESS-1 resolution 800x600 scale 2")
-        wait_exact(s, saver, renders[(800, 600)], timeout=25, strip=False)
-        time.sleep(2.0)
-        wait_exact(s, saver, renders[(800, 600)], timeout=25, strip=False)
-        saver.send_signal(signal.SIGTERM)
-        ends_with(saver, 0, 3, "--layer, SIGTERM")
-        check(output_of(saver) == "", "standard error: %r" % output_of(saver))
+    # The resized saver makes its pair again at the new size: its image equals a held frame of
+    # the renderer at that size at once; its strip may keep a cell of a longer line.
+    sway.swaymsg("output HEADLESS-1 resolution 400x300")
+    wait_exact(sway, saver, renders[(400, 300)], timeout=25, strip=False)
+    time.sleep(2.0)
+    wait_exact(sway, saver, renders[(400, 300)], timeout=25, strip=False)
+    # Scale 2: a buffer of 800x600 under a surface of 400x300.
+    sway.swaymsg("output HEADLESS-1 resolution 800x600 scale 2")
+    wait_exact(sway, saver, renders[(800, 600)], timeout=25, strip=False)
+    time.sleep(2.0)
+    wait_exact(sway, saver, renders[(800, 600)], timeout=25, strip=False)
+    saver.send_signal(signal.SIGTERM)
+    ends_with(saver, 0, 3, "--layer, SIGTERM")
+    check(output_of(saver) == "", "standard error: %r" % output_of(saver))
 
     presents = [dict(field.split("=") for field in line.split()[1:]) for line in open(log_path)]
     nothing = [p for p in presents if p["whole"] == "0" and p["rects"] == "0"]
