@@ -3,6 +3,8 @@
 # where there is none, under Xvfb for a few seconds, saving a screenshot.
 # Usage: run-linux.sh LUMIVEX INI SCREENSHOT
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)  # before any cd: $0 may be relative
+source "$here/xvfb.sh"
 
 saver=$(realpath "$1")
 ini=$(realpath "$2")
@@ -20,20 +22,11 @@ xvfb="" pid=""
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
-  rm -f "${fifo:-}"
   return 0
 }
 trap cleanup EXIT INT TERM
 
-# The server picks a free display itself and writes its number to us.
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-xvfb=$!
-number=""
-read -r -t 15 number <"$fifo" || true
-if [ -z "$number" ] || ! kill -0 "$xvfb" 2>/dev/null; then echo "run: Xvfb did not start" >&2; exit 1; fi
-export DISPLAY=":$number"
+start_xvfb
 
 echo "run: no display; running lumivex --fullscreen under Xvfb on $DISPLAY for a few seconds"
 "$saver" --x11 --fullscreen --ini "$ini" &
@@ -41,7 +34,7 @@ pid=$!
 sleep 5
 kill -0 "$pid" 2>/dev/null || { wait "$pid" || echo "run: the saver ended early with exit code $?" >&2; exit 1; }
 mkdir -p "$(dirname "$shot")"
-python3 "$(dirname "$0")/x11_screenshot.py" "$shot"
+python3 "$here/x11_screenshot.py" "$shot"
 kill -TERM "$pid"
 code=0
 wait "$pid" || code=$?

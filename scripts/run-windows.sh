@@ -3,6 +3,8 @@
 # where there is none, under Xvfb for a few seconds, saving a screenshot.
 # Usage: run-windows.sh SCR INI SCREENSHOT
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)  # before any cd: $0 may be relative
+source "$here/xvfb.sh"
 
 scr=$(realpath "$1")
 ini=$(realpath "$2")
@@ -40,20 +42,11 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-for n in 91 92 93 94 95 96 97 98 99; do
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-  Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb=$!
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-  if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-  kill "$xvfb" 2>/dev/null || true
-  xvfb=""
-done
-if [ -z "$xvfb" ]; then echo "run: no free X display from :91 to :99" >&2; exit 1; fi
+start_xvfb
 
 echo "run: no display; running lumivex64.scr /s under Xvfb on $DISPLAY for a few seconds"
 "$wine" "$scr" /s &
 sleep 6
 mkdir -p "$(dirname "$shot")"
-python3 "$(dirname "$0")/x11_screenshot.py" "$shot"
+python3 "$here/x11_screenshot.py" "$shot"
 echo "run: screenshot saved to $shot"
