@@ -773,6 +773,28 @@ class Chromium:
         check(not left, "chromium processes %s outlived their driver" % left)
 
 
+def check_run_script(opts, folder, script, program, env=None):
+    """`make run` or `make run-windows` as on a machine without a display: the script starts its own
+    Xvfb, runs the saver with the shipped definitions and saves a screenshot, which must show the
+    fractal's points on black; the script must leave no Xvfb behind."""
+    shot_path = os.path.join(folder, "run.png")
+    before = set(processes_using("-displayfd\x003\x00-screen\x000\x00800x600x24"))
+    env = dict(env or os.environ)
+    for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+        env.pop(name, None)
+    # From the top of the tree, as the Makefile calls it.
+    result = subprocess.run(["bash", "scripts/" + script, program, "resources/lumivex.ini", shot_path],
+                            cwd=opts.source, env=env, capture_output=True, text=True, timeout=120)
+    log(result.stdout.strip() + result.stderr.strip())
+    check(result.returncode == 0, "%s ended with %d" % (script, result.returncode))
+    shot = read_picture(shot_path)
+    check((shot.width, shot.height) == (800, 600), "the screenshot is %dx%d" % (shot.width, shot.height))
+    lit = sum(1 for y in range(STRIP, shot.height, 4) for x in range(0, shot.width, 4) if shot.pixel(x, y) != (0, 0, 0))
+    check(lit > 100, "the screenshot shows %d lit pixels of a sample: no fractal" % lit)
+    left = [pid for pid in processes_using("-displayfd\x003\x00-screen\x000\x00800x600x24") if pid not in before]
+    check(not left, "%s left its Xvfb running (%s)" % (script, left))
+
+
 def processes_using(marker):
     """Process ids whose command line holds marker (a browser's own profile folder)."""
     found = []

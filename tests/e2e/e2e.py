@@ -333,3 +333,8 @@ def case_status_line_dpi(wine):
             dpi, STRIP - 1, ", in the DC's default font" if dpi == 96 else ""))
         wine.xdotool("key", "space")
         ends_with(saver, 0, 10, "%d DPI run" % dpi)
+
+
+def case_run_script(opts, case_dir, wine_prefix):
+    env = dict(wine_prefix.env(), LUMIVEX_WINEPREFIX=wine_prefix.prefix)
+    harness.check_run_script(opts, case_dir, "run-windows.sh", opts.scr64, env)

@@ -618,3 +618,6 @@ def case_contract(opts, x11):
     check(code == 0, "the X11 backend breaks the seam's contract (exit %s):\n%s" % (code, harness.output_of(program)))
     log("ok: the X11 backend keeps the seam's contract")
 
+
+def case_run_script(opts, case_dir):
+    harness.check_run_script(opts, case_dir, "run-linux.sh", opts.lumivex)
