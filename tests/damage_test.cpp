@@ -133,16 +133,6 @@ Seen RunAndCheck(WindowModel* model, int ticks, std::uint32_t (*interval)(int), 
     return seen;
 }
 
-std::uint32_t Steady(int) { return 10; }
-
-// Every phase; slow ticks drop points, zero ticks give them back.
-std::uint32_t Regulated(int tick) {
-    const int phase = tick % 131;
-    if (phase < 4) return 100;
-    if (phase >= 60 && phase < 63) return 0;
-    return 10;
-}
-
 std::string Fractals(std::int32_t points) {
     return std::to_string(points) + "\n" + FernDefinition() + TriangleDefinition("-0.5 -0.5 1.5 2");
 }

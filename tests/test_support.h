@@ -127,3 +127,13 @@ Parsed Parse(std::vector<const char*> args, const char* screensaverWindow = null
 // ticks every 10 ms until onTick returns false. The exit code.
 int RunLinux(LinuxOptions options, const std::string& ini, std::function<bool(std::uint32_t)> onTick = {},
              LinuxEnvironment env = {});
+
+// Tick intervals for runs of many ticks: 10 ms each, or slow ticks that drop points and zero ticks
+// that give them back, so the count moves both ways in every phase.
+inline std::uint32_t Steady(int) { return 10; }
+inline std::uint32_t Regulated(int tick) {
+    const int phase = tick % 131;
+    if (phase < 4) return 100;
+    if (phase >= 60 && phase < 63) return 0;
+    return 10;
+}

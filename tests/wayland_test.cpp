@@ -375,15 +375,6 @@ std::vector<std::uint32_t> Expected(const HeadlessHost& host, std::int32_t width
     return picture;
 }
 
-std::uint32_t Steady(int) { return 10; }
-// Slow ticks drop points, zero ticks give them back: the count moves both ways in every phase.
-std::uint32_t Regulated(int tick) {
-    const int phase = tick % 131;
-    if (phase < 4) return 100;
-    if (phase >= 60 && phase < 63) return 0;
-    return 10;
-}
-
 }  // namespace
 
 TEST_F(WaylandSaverTest, BuffersKeptPointByPointShowTheFrameAndTheDamageHoldsEveryChange) {
